@@ -1,0 +1,59 @@
+#include "records/input_source.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+#include "records/interrupt.h"
+
+namespace wavespec::records {
+namespace {
+constexpr std::size_t block_size = 1 << 16;
+}
+
+void input_source::attach(int fd, bool empty) {
+  *this = input_source{};
+  fd_ = fd;
+  end_flag_ = empty;
+  if (!empty) block_ = std::make_unique<char[]>(block_size);
+  data_ = block_.get();
+}
+
+void input_source::attach(std::string_view memory) {
+  *this = input_source{};
+  data_ = memory.data();
+  len_ = memory.size();
+}
+
+bool input_source::refill() {
+  if (end_flag_ || fd_ < 0) {
+    end_flag_ = true;
+    return false;
+  }
+  for (;;) {
+    wait_readable(fd_);
+    const ssize_t n = ::read(fd_, block_.get(), block_size);
+    if (n > 0) {
+      pos_ = 0;
+      len_ = static_cast<std::size_t>(n);
+      return true;
+    }
+    if (n == 0) {
+      end_flag_ = true;
+      return false;
+    }
+    if (errno == EINTR || errno == EAGAIN) {
+      check_interrupt();
+      continue;
+    }
+    throw source_read_error{errno};
+  }
+}
+
+int input_source::after_carriage_return() {
+  if (pos_ == len_ && !refill()) return '\r';
+  if (data_[pos_] != '\n') return '\r';
+  ++pos_;
+  return '\n';
+}
+
+} // namespace wavespec::records

@@ -1,0 +1,59 @@
+// A stream of input characters read in large blocks from a file descriptor or
+// taken from memory, with one character of put-back. A carriage return right
+// before a line feed belongs to the line terminator and is not seen.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace wavespec::records {
+
+// Thrown when the host refuses a read; carries errno.
+struct source_read_error {
+  int error;
+};
+
+class input_source {
+public:
+  static constexpr int end = -1;
+
+  input_source() = default;
+  // Reads from `fd`; a source that must never be read (a file that was just
+  // created for writing) is empty.
+  void attach(int fd, bool empty = false);
+  void attach(std::string_view memory);
+
+  // The next character (0..255), or `end`. Once the end has been met, every
+  // later call meets it again at once.
+  int get() {
+    if (has_pending_) {
+      has_pending_ = false;
+      return pending_;
+    }
+    if (pos_ == len_ && !refill()) return end;
+    const auto c = static_cast<unsigned char>(data_[pos_++]);
+    return c == '\r' ? after_carriage_return() : c;
+  }
+  // Puts back the character just read (putting back `end` does nothing).
+  void unget(int c) {
+    if (c == end) return;
+    pending_ = c;
+    has_pending_ = true;
+  }
+  [[nodiscard]] bool end_flag() const { return end_flag_ && !has_pending_; }
+
+private:
+  bool refill();
+  int after_carriage_return();
+
+  int fd_ = -1;
+  std::unique_ptr<char[]> block_;
+  const char *data_ = nullptr;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  int pending_ = 0;
+  bool has_pending_ = false;
+  bool end_flag_ = false;
+};
+
+} // namespace wavespec::records

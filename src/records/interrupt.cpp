@@ -1,0 +1,59 @@
+#include "records/interrupt.h"
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+
+namespace wavespec::records {
+namespace {
+
+volatile std::sig_atomic_t noted_signal = 0;
+
+extern "C" void note_signal(int sig) { noted_signal = sig; }
+
+void install_one(int sig) {
+  struct sigaction old{};
+  if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
+  struct sigaction sa{};
+  sa.sa_handler = note_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR
+  sigaction(sig, &sa, nullptr);
+}
+
+} // namespace
+
+void install_interrupt_handlers() {
+  install_one(SIGINT);
+  install_one(SIGTERM);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+int pending_interrupt() noexcept { return noted_signal; }
+
+void check_interrupt() {
+  if (noted_signal != 0) throw interrupted{noted_signal};
+}
+
+void wait_readable(int fd) {
+  // Block the two signals, look at the note, then let ppoll unblock them
+  // atomically for the wait: a signal cannot slip in between look and wait.
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  sigprocmask(SIG_BLOCK, &block, &old);
+  for (;;) {
+    if (noted_signal != 0) break;
+    pollfd p{fd, POLLIN, 0};
+    sigset_t during = old;
+    sigdelset(&during, SIGINT);
+    sigdelset(&during, SIGTERM);
+    const int r = ppoll(&p, 1, nullptr, &during);
+    if (r >= 0 || errno != EINTR) break;
+  }
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  check_interrupt();
+}
+
+} // namespace wavespec::records

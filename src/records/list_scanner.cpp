@@ -1,0 +1,243 @@
+#include "records/list_scanner.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "records/list_scanner_detail.h"
+
+namespace wavespec::records {
+namespace detail {
+
+float token_to_real(const number_token &t) {
+  std::string s;
+  s.reserve(t.mantissa.size() + 16);
+  if (t.negative) s.push_back('-');
+  s += t.mantissa;
+  s.push_back('e');
+  s += std::to_string(t.exponent);
+  double d = 0.0;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+  if (r.ec == std::errc::result_out_of_range) {
+    // Nothing was stored: decide between overflow and underflow from the
+    // decimal exponent of the first non-zero digit.
+    const auto point = t.has_point ? t.mantissa.find('.') : t.mantissa.size();
+    const auto first = t.mantissa.find_first_not_of("0.");
+    const auto lead = static_cast<std::int64_t>(point) - static_cast<std::int64_t>(first) -
+                      (first < point ? 1 : 0);
+    d = lead + t.exponent >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    if (t.negative) d = -d;
+  }
+  return static_cast<float>(d);
+}
+
+std::int32_t token_to_integer(const number_token &t) {
+  if (t.has_point || t.letter_exponent) throw list_error{"invalid integer", "read unexpected character"};
+  const auto first = t.mantissa.find_first_not_of('0');
+  if (first == std::string::npos) return 0;
+  const auto n = static_cast<std::int64_t>(t.mantissa.size() - first);
+  const std::int64_t whole = n + t.exponent; // digits before the point
+  if (whole <= 0) return 0;
+  if (whole > 10) throw list_error{"invalid integer", "integer out of range"};
+  std::int64_t v = 0;
+  for (std::int64_t i = 0; i < whole; ++i)
+    v = v * 10 + (i < n ? t.mantissa[static_cast<std::size_t>(first) + static_cast<std::size_t>(i)] - '0' : 0);
+  if (t.negative) v = -v;
+  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
+    throw list_error{"invalid integer", "integer out of range"};
+  return static_cast<std::int32_t>(v);
+}
+
+} // namespace detail
+
+namespace {
+
+using detail::number_token;
+
+constexpr const char *incomprehensible = "incomprehensible list input";
+constexpr std::int64_t exponent_limit = 99999999;
+
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+bool is_blank(int c) { return c == ' ' || c == '\t'; }
+
+// One value: "r*" with a number or nulls, a number, or a null.
+struct scanned_value {
+  std::int64_t repeat = 1; // r of "r*"; 1 without a count
+  bool null = false;       // no number: the item(s) keep their values
+  number_token number;
+};
+
+// Value grammar, one state per line (c = the character under the scan):
+//   start    : '+'/'-' -> sign ; digit -> count ; '*' -> fail "bad repetition count"
+//   count    : digit -> count ; '*' -> repeat (r >= 1, no '-') ; else -> mantissa
+//   repeat   : blank/tab/line end/','/'/'/end -> r nulls ; else -> start of a number
+//   mantissa : digit, one '.' ; no digit at all -> null before ','/'/', else "invalid number"
+//   exponent : E/e/D/d [sign] digit+ | sign digit+ ; letter or sign without digit -> "exponent field"
+// The character that ends a number is put back for whatever comes next.
+class value_scanner {
+public:
+  value_scanner(input_source &in, bool integer_target) : in_(in), integer_(integer_target) {}
+
+  scanned_value scan() {
+    scanned_value v;
+    int c = sign_and_digits(v.number);
+    if (c == '*') {
+      v.repeat = repeat_count(v.number);
+      v.number = number_token{};
+      c = in_.get();
+      if (is_blank(c) || c == '\n' || c == ',' || c == '/' || c == input_source::end) {
+        in_.unget(c);
+        v.null = true;
+        return v;
+      }
+      in_.unget(c);
+      c = sign_and_digits(v.number);
+    }
+    v.null = !rest_of_number(c, v.number);
+    return v;
+  }
+
+private:
+  int sign_and_digits(number_token &t) {
+    int c = in_.get();
+    if (c == '+' || c == '-') {
+      t.negative = c == '-';
+      c = in_.get();
+    }
+    while (is_digit(c)) {
+      t.mantissa.push_back(static_cast<char>(c));
+      c = in_.get();
+    }
+    return c;
+  }
+
+  std::int64_t repeat_count(const number_token &t) const {
+    if (t.negative || t.mantissa.empty()) throw list_error{"bad repetition count", incomprehensible};
+    const auto first = t.mantissa.find_first_not_of('0');
+    if (first == std::string::npos || t.mantissa.size() - first > 10)
+      throw list_error{"bad repetition count", incomprehensible};
+    const std::int64_t r = std::stoll(t.mantissa.substr(first));
+    if (r > std::numeric_limits<std::int32_t>::max())
+      throw list_error{"bad repetition count", incomprehensible};
+    return r;
+  }
+
+  // Continues after the sign and the leading digits; false for a null value.
+  bool rest_of_number(int c, number_token &t) {
+    if (c == '.') {
+      if (integer_) throw list_error{"invalid integer", "read unexpected character"};
+      t.has_point = true;
+      t.mantissa.push_back('.');
+      c = in_.get();
+      while (is_digit(c)) {
+        t.mantissa.push_back(static_cast<char>(c));
+        c = in_.get();
+      }
+    }
+    if (t.mantissa.size() == (t.has_point ? 1u : 0u)) { // no digit at all
+      in_.unget(c);
+      if (c == ',' || c == '/') return false;
+      throw list_error{"invalid number", incomprehensible};
+    }
+    bool exponent = false;
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+      if (integer_) throw list_error{"invalid integer", "read unexpected character"};
+      t.letter_exponent = exponent = true;
+      c = in_.get();
+    }
+    bool exponent_negative = false;
+    if (c == '+' || c == '-') {
+      exponent = true;
+      exponent_negative = c == '-';
+      c = in_.get();
+    }
+    if (exponent) {
+      if (!is_digit(c)) throw list_error{"exponent field", incomprehensible};
+      std::int64_t e = 0;
+      while (is_digit(c)) {
+        if (e <= exponent_limit) e = e * 10 + (c - '0');
+        c = in_.get();
+      }
+      if (e > exponent_limit) throw list_error{"exponent field", incomprehensible};
+      t.exponent = exponent_negative ? -e : e;
+    }
+    in_.unget(c);
+    return true;
+  }
+
+  input_source &in_;
+  bool integer_;
+};
+
+void store(const read_target &item, const number_token &t) {
+  if (item.is_integer())
+    item.integer() = detail::token_to_integer(t);
+  else
+    item.real() = detail::token_to_real(t);
+}
+
+// Passes over blanks, tabs and line ends; returns the first other character.
+int skip_separators(input_source &in) {
+  int c = in.get();
+  while (is_blank(c) || c == '\n') c = in.get();
+  return c;
+}
+
+} // namespace
+
+read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed) {
+  if (in.end_flag()) {
+    if (end_allowed) return read_outcome::end_of_input;
+    throw list_error{"read start", "end of file"};
+  }
+  // `clean` holds while nothing but blanks and tabs followed the last value:
+  // it decides the outcome when the stream ends on an unterminated line.
+  bool clean = false;
+  std::int64_t copies = 0; // repetition in progress
+  bool copies_null = false;
+  number_token repeated;
+  std::size_t i = 0;
+  for (; i < items.size(); ++i) {
+    if (copies > 0) {
+      --copies;
+      if (!copies_null) store(items[i], repeated);
+      continue;
+    }
+    const int c = skip_separators(in);
+    if (c == input_source::end) {
+      if (end_allowed) return read_outcome::end_of_input;
+      throw list_error{"list in", "end of file"};
+    }
+    if (c == ',') { // a null value
+      clean = false;
+      continue;
+    }
+    if (c == '/') {
+      clean = false;
+      break;
+    }
+    in.unget(c);
+    scanned_value v = value_scanner(in, items[i].is_integer()).scan();
+    if (!v.null) store(items[i], v.number);
+    copies = v.repeat - 1;
+    copies_null = v.null;
+    repeated = std::move(v.number);
+    clean = true;
+    int d = in.get();
+    while (is_blank(d)) d = in.get();
+    if (d == ',')
+      clean = false;
+    else
+      in.unget(d);
+  }
+  for (;;) { // pass over the rest of the line and its terminator
+    const int c = in.get();
+    if (c == '\n') return read_outcome::complete;
+    if (c == input_source::end)
+      return clean || !end_allowed ? read_outcome::complete : read_outcome::end_of_input;
+    clean = false;
+  }
+}
+
+} // namespace wavespec::records

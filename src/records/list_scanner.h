@@ -1,0 +1,44 @@
+// Reading one free-format record: values wherever they stand on the line,
+// separated by blanks, tabs, line ends or a comma.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "records/input_source.h"
+
+namespace wavespec::records {
+
+// A malformed record; the record layer adds the stream and the format.
+struct list_error {
+  const char *context; // "invalid number", "exponent field", ...
+  const char *cause;   // "incomprehensible list input", ...
+};
+
+// One item of a read: a 32-bit real or a 32-bit integer, filled in place.
+class read_target {
+public:
+  read_target(float &r) : real_(&r) {}         // NOLINT: implicit by design
+  read_target(std::int32_t &i) : integer_(&i) {} // NOLINT: implicit by design
+  [[nodiscard]] bool is_integer() const { return integer_ != nullptr; }
+  [[nodiscard]] float &real() const { return *real_; }
+  [[nodiscard]] std::int32_t &integer() const { return *integer_; }
+
+private:
+  float *real_ = nullptr;
+  std::int32_t *integer_ = nullptr;
+};
+
+enum class read_outcome { complete, end_of_input };
+
+// Reads one record into `items` (none: pass over the rest of the line).
+// Returns end_of_input when the stream ends before the record is complete and
+// `end_allowed` is set; items filled before keep their new values, the others
+// are unchanged. Throws list_error for malformed input, and for the end of the
+// stream without `end_allowed` ("list in" or, when the end was met by an
+// earlier read, "read start").
+//   "1,,3,4"  -> 1, unchanged, 3, 4      "2*0 5 6" -> 0, 0, 5, 6
+//   "1.2.3 4" -> 1.2, 0.3, 4             "1.0-2"   -> 0.01
+read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed);
+
+} // namespace wavespec::records

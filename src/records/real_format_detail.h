@@ -1,0 +1,27 @@
+// Digit generation for the real renderings, kept apart from the layouts so that
+// it can be tested on its own.
+#pragma once
+
+#include <cstdint>
+
+namespace wavespec::records::detail {
+
+// |x| rounded to `precision` significant digits (1..9): value = d1.d2...dn x 10^exponent.
+struct significant_digits {
+  char digits[12]; // ASCII digits, the first never '0'
+  int count;       // == precision
+  int exponent;    // decimal exponent of the first digit
+};
+
+// x finite and non-zero. Exact halfway cases round away from zero.
+[[nodiscard]] significant_digits round_significant(float x, int precision);
+
+// |x| in plain notation with exactly 4 digits after the point, rounded half away
+// from zero; writes at most `cap` characters and returns their number, or 0
+// when |x| is too large to be of any use in a fixed field (>= 1e7).
+[[nodiscard]] int round_fixed4(float x, char *buf, int cap);
+
+// True when |x| lies exactly halfway between two multiples of 10^k.
+[[nodiscard]] bool is_decimal_tie(float x, int k);
+
+} // namespace wavespec::records::detail

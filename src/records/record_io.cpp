@@ -1,0 +1,343 @@
+#include "records/record_io.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "records/failure.h"
+#include "records/interrupt.h"
+#include "records/real_format.h"
+
+namespace wavespec::records {
+namespace {
+
+const std::string list_io = "list io";
+constexpr std::size_t free_record_width = 80;
+constexpr std::size_t delivery_size = 1 << 16;
+
+// Hands the pending records to the stream. A signal that interrupts the
+// write ends the run, unless the run is already ending (`quiet`).
+void deliver(stream_state &u, bool quiet = false) {
+  if (u.buffer.empty()) return;
+  if (u.sink != nullptr) {
+    u.sink->append(u.buffer);
+    u.buffer.clear();
+    return;
+  }
+  std::size_t done = 0;
+  while (done < u.buffer.size()) {
+    const ssize_t n = ::write(u.fd, u.buffer.data() + done, u.buffer.size() - done);
+    if (n >= 0) {
+      done += static_cast<std::size_t>(n);
+      u.position += static_cast<std::uint64_t>(n);
+      continue;
+    }
+    const int err = errno;
+    u.buffer.erase(0, done);
+    done = 0;
+    if (err == EINTR) {
+      if (!quiet) check_interrupt();
+      continue;
+    }
+    const std::string format = u.buffer_format;
+    u.buffer.clear(); // what could not be delivered is lost, not retried
+    report_io_failure(u, "write", std::strerror(err), &format, true);
+  }
+  u.buffer.clear();
+}
+
+// Starts a record on an output stream.
+void begin_write(stream_state &u, const std::string &format) {
+  check_interrupt();
+  if (!u.open) throw std::logic_error("record written to a closed stream");
+  if (u.access == file_access::read_only)
+    report_io_failure(u, "list output start", "can't write file", &format, true);
+  u.buffer_format = format;
+}
+
+// Ends a record: the console is delivered before every keyboard read, a file
+// in large blocks.
+void end_write(stream_state &u) {
+  u.last_was_write = true;
+  if (u.buffer.size() >= delivery_size) deliver(u);
+}
+
+void render_item(std::string &piece, const free_item &item, bool record_empty) {
+  switch (item.what()) {
+  case free_item::kind::text:
+    if (record_empty) piece.push_back(' ');
+    piece.append(item.text_value());
+    break;
+  case free_item::kind::integer:
+    piece.push_back(' ');
+    piece.append(std::to_string(item.integer_value()));
+    break;
+  case free_item::kind::real:
+    append_free_real(piece, item.real_value());
+    break;
+  }
+}
+
+// The item's measure for the wrapping rule: digits of an integer (sign not
+// counted), the whole rendering of a real, the length of a text.
+std::size_t measure(const free_item &item, const std::string &piece) {
+  switch (item.what()) {
+  case free_item::kind::text:
+    return item.text_value().size();
+  case free_item::kind::integer:
+    return piece.size() - 1 - (item.integer_value() < 0 ? 1 : 0);
+  case free_item::kind::real:
+    break;
+  }
+  return piece.size();
+}
+
+std::string trim_trailing_blanks(std::string_view name) {
+  const auto last = name.find_last_not_of(' ');
+  return std::string(last == std::string_view::npos ? std::string_view{} : name.substr(0, last + 1));
+}
+
+int open_by_rule(const std::string &name, file_access &access) {
+  int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd >= 0) {
+    access = file_access::read_write;
+    return fd;
+  }
+  fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    access = file_access::read_only;
+    return fd;
+  }
+  fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  access = file_access::created;
+  return fd;
+}
+
+// Cuts a written file at the current position; false when the cut failed.
+bool cut_at_position(stream_state &u) {
+  if (!u.last_was_write || u.fd < 0) return true;
+  struct stat st{};
+  if (::fstat(u.fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  if (static_cast<std::uint64_t>(st.st_size) <= u.position) return true;
+  return ::ftruncate(u.fd, static_cast<off_t>(u.position)) == 0;
+}
+
+void disconnect(stream_state &u) {
+  if (u.fd >= 0) ::close(u.fd);
+  const int number = u.number;
+  u = stream_state{};
+  u.number = number;
+  u.is_file = true;
+}
+
+} // namespace
+
+record_streams::record_streams() {
+  keyboard_.number = keyboard;
+  keyboard_.open = true;
+  keyboard_.in.attach(0);
+  console_.number = console;
+  console_.open = true;
+  console_.fd = 1;
+  spectrum_.number = spectrum_file;
+  spectrum_.is_file = true;
+  waveform_.number = waveform_file;
+  waveform_.is_file = true;
+}
+
+record_streams::record_streams(std::string_view keyboard_text, std::string *console_out)
+    : record_streams() {
+  keyboard_.in.attach(keyboard_text);
+  console_.fd = -1;
+  console_.sink = console_out;
+}
+
+record_streams::~record_streams() {
+  if (spectrum_.fd >= 0) ::close(spectrum_.fd);
+  if (waveform_.fd >= 0) ::close(waveform_.fd);
+}
+
+stream_state &record_streams::at(int stream) {
+  switch (stream) {
+  case keyboard:
+    return keyboard_;
+  case console:
+    return console_;
+  case spectrum_file:
+    return spectrum_;
+  case waveform_file:
+    return waveform_;
+  default:
+    throw std::logic_error("no such stream");
+  }
+}
+
+void record_streams::open_memory_file(int stream, std::string_view name, std::string_view content) {
+  stream_state &u = at(stream);
+  u.open = true;
+  u.name = std::string(name);
+  u.access = file_access::read_only;
+  u.in.attach(content);
+}
+
+void report_io_failure(const stream_state &u, std::string context, std::string cause,
+                       const std::string *format, bool writing) {
+  failure_report r;
+  r.context = std::move(context);
+  r.cause = std::move(cause);
+  r.unit = u.number;
+  if (u.is_file) r.name = u.name;
+  if (format != nullptr) r.format = *format;
+  r.writing = writing;
+  throw record_failure(std::move(r));
+}
+
+void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items) {
+  stream_state &u = s.at(stream);
+  begin_write(u, list_io);
+  std::string piece;
+  std::size_t column = 0;
+  for (const free_item &item : items) {
+    piece.clear();
+    render_item(piece, item, column == 0);
+    if (column > 0 && column + measure(item, piece) >= free_record_width) {
+      u.buffer.push_back('\n'); // hand out the record; the item opens a new one
+      column = 0;
+      piece.clear();
+      render_item(piece, item, true);
+    }
+    u.buffer.append(piece);
+    column += piece.size();
+  }
+  u.buffer.push_back('\n');
+  end_write(u);
+}
+
+void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
+                        std::span<const float> items) {
+  stream_state &u = s.at(stream);
+  begin_write(u, layout.source());
+  std::string &b = u.buffer;
+  std::size_t pending = 0;
+  std::size_t next = 0;
+  for (const layout_element &e : layout.elements()) {
+    using k = layout_element::kind;
+    if (e.k == k::blanks) {
+      pending += static_cast<std::size_t>(e.width);
+      continue;
+    }
+    if (e.k == k::line_end) {
+      b.push_back('\n');
+      pending = 0;
+      continue;
+    }
+    b.append(pending, ' ');
+    pending = 0;
+    if (e.k == k::literal) {
+      b.append(e.text);
+    } else if (e.k == k::fixed && e.width == 8 && e.digits == 4 && next < items.size()) {
+      append_f8_4(b, items[next++]);
+    } else if (e.k == k::exponent && e.width == 14 && e.digits == 6 && next < items.size()) {
+      append_e14_6(b, items[next++]);
+    } else {
+      throw std::logic_error("layout not supported on output: " + layout.source());
+    }
+  }
+  b.push_back('\n');
+  end_write(u);
+}
+
+read_outcome read_free_record(record_streams &s, int stream, std::span<const read_target> items,
+                              bool end_allowed) {
+  check_interrupt();
+  if (stream == keyboard) deliver(s.at(console));
+  stream_state &u = s.at(stream);
+  try {
+    const read_outcome r = read_list(u.in, items, end_allowed);
+    u.last_was_write = false;
+    return r;
+  } catch (const list_error &e) {
+    report_io_failure(u, e.context, e.cause, &list_io, false);
+  } catch (const source_read_error &e) {
+    report_io_failure(u, "read", std::strerror(e.error), &list_io, false);
+  }
+}
+
+std::string read_fixed_record(record_streams &s, int stream, const fixed_layout &layout) {
+  check_interrupt();
+  deliver(s.at(console));
+  stream_state &u = s.at(stream);
+  if (u.in.end_flag()) report_io_failure(u, "read start", "end of file", &layout.source(), false);
+  std::string text;
+  try {
+    for (int c = u.in.get(); c != '\n'; c = u.in.get()) {
+      if (c == input_source::end) report_io_failure(u, "fmt", "end of file", &layout.source(), false);
+      text.push_back(static_cast<char>(c));
+    }
+  } catch (const source_read_error &e) {
+    report_io_failure(u, "read", std::strerror(e.error), &layout.source(), false);
+  }
+  return text;
+}
+
+void open_record_file(record_streams &s, int stream, std::string_view name) {
+  check_interrupt();
+  stream_state &u = s.at(stream);
+  if (u.open) close_record_file(s, stream);
+  u.name = trim_trailing_blanks(name);
+  if (u.name.empty()) report_io_failure(u, "open", "null file name", nullptr, false);
+  if (u.name.find('\0') != std::string::npos)
+    report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false);
+  u.fd = open_by_rule(u.name, u.access);
+  if (u.fd < 0) {
+    const int err = errno;
+    u.access = file_access::none;
+    report_io_failure(u, "open", std::strerror(err), nullptr, false);
+  }
+  u.open = true;
+  u.last_was_write = false;
+  u.position = 0;
+  u.buffer.clear();
+  // A file created just now is empty: it is never read through its
+  // write-only handle.
+  if (stream == waveform_file) u.in.attach(u.fd, u.access == file_access::created);
+}
+
+void close_record_file(record_streams &s, int stream) {
+  stream_state &u = s.at(stream);
+  if (!u.open) return;
+  deliver(u);
+  if (!cut_at_position(u)) report_io_failure(u, "endfile", "truncation failed in endfile", nullptr, true);
+  disconnect(u);
+}
+
+void stop_run(record_streams &s, int status) {
+  close_record_file(s, spectrum_file);
+  close_record_file(s, waveform_file);
+  deliver(s.at(console));
+  throw run_stopped{status};
+}
+
+void close_all_quietly(record_streams &s) noexcept {
+  for (int stream : {spectrum_file, waveform_file}) {
+    stream_state &u = s.at(stream);
+    if (!u.open) continue;
+    try {
+      deliver(u, true);
+    } catch (...) {
+      u.buffer.clear();
+    }
+    (void)cut_at_position(u);
+    disconnect(u);
+  }
+  try {
+    deliver(s.at(console), true);
+  } catch (...) {
+    s.at(console).buffer.clear();
+  }
+}
+
+} // namespace wavespec::records

@@ -1,0 +1,105 @@
+// The record operations: every console line, keyboard answer and record of the
+// two files passes through these. A failure ends the run: it is thrown as a
+// record_failure (or `interrupted`) to the program's entry.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "records/input_source.h"
+#include "records/layout.h"
+#include "records/list_scanner.h"
+
+namespace wavespec::records {
+
+// Stream numbers, shown in the failure report.
+inline constexpr int keyboard = 5;
+inline constexpr int console = 6;
+inline constexpr int spectrum_file = 10;
+inline constexpr int waveform_file = 11;
+
+// One item of a free-format record on output.
+class free_item {
+public:
+  enum class kind { text, integer, real };
+  static free_item text(std::string_view t) { return free_item(kind::text, t, 0, 0.0f); }
+  static free_item integer(std::int32_t i) { return free_item(kind::integer, {}, i, 0.0f); }
+  static free_item real(float r) { return free_item(kind::real, {}, 0, r); }
+  [[nodiscard]] kind what() const { return kind_; }
+  [[nodiscard]] std::string_view text_value() const { return text_; }
+  [[nodiscard]] std::int32_t integer_value() const { return integer_; }
+  [[nodiscard]] float real_value() const { return real_; }
+
+private:
+  free_item(kind k, std::string_view t, std::int32_t i, float r)
+      : kind_(k), text_(t), integer_(i), real_(r) {}
+  kind kind_;
+  std::string_view text_;
+  std::int32_t integer_;
+  float real_;
+};
+
+enum class file_access { none, read_write, read_only, created };
+
+// The state of one stream: its input characters or its pending output.
+struct stream_state {
+  int number = 0;
+  bool is_file = false;
+  bool open = false;
+  std::string name;
+  file_access access = file_access::none;
+  bool last_was_write = false;
+  input_source in;
+  int fd = -1;
+  std::string *sink = nullptr; // in-memory console
+  std::string buffer;          // records not yet delivered
+  std::string buffer_format;   // format of the last record in `buffer`
+  std::uint64_t position = 0;  // bytes delivered to the file
+};
+
+// The four streams of one run.
+class record_streams {
+public:
+  // Keyboard on standard input, console on standard output.
+  record_streams();
+  // For tests and fuzzing: answers taken from `keyboard`, console records
+  // appended to `*console_out`.
+  record_streams(std::string_view keyboard_text, std::string *console_out);
+  record_streams(const record_streams &) = delete;
+  record_streams &operator=(const record_streams &) = delete;
+  ~record_streams();
+
+  [[nodiscard]] stream_state &at(int stream);
+
+  // For tests and fuzzing: the waveform file's content is `content`, not a file.
+  void open_memory_file(int stream, std::string_view name, std::string_view content);
+
+private:
+  stream_state keyboard_, console_, spectrum_, waveform_;
+};
+
+void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items);
+read_outcome read_free_record(record_streams &s, int stream, std::span<const read_target> items,
+                              bool end_allowed = false);
+void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
+                        std::span<const float> items = {});
+// The whole answer line without its terminator.
+[[nodiscard]] std::string read_fixed_record(record_streams &s, int stream, const fixed_layout &layout);
+// Existing file for reading and writing, else for reading only, else a new
+// empty file; trailing blanks of the name are dropped.
+void open_record_file(record_streams &s, int stream, std::string_view name);
+// Delivers pending records and cuts a written file at its current position.
+void close_record_file(record_streams &s, int stream);
+// Closes the files, delivers the console and ends the run with `status`.
+[[noreturn]] void stop_run(record_streams &s, int status = 0);
+// Throws the failure of an operation on `u`.
+[[noreturn]] void report_io_failure(const stream_state &u, std::string context, std::string cause,
+                                    const std::string *format, bool writing);
+// After a failure or an interrupt: delivers what can be delivered, closes the
+// files as a normal close does and ignores any further failure.
+void close_all_quietly(record_streams &s) noexcept;
+
+} // namespace wavespec::records

@@ -1,0 +1,34 @@
+#include "spectral/prepare.h"
+
+#include "spectral/wvfast.h"
+
+namespace wavespec::spectral {
+
+void prepare_spectrum(std::int32_t nt, float dt, std::int32_t nf, std::span<const float> x,
+                      std::span<complex32> fx) {
+  const auto n = static_cast<std::size_t>(nf);
+  const auto filled = static_cast<std::size_t>(nt);
+  for (std::size_t i = 0; i < filled; ++i) fx[i] = {x[i], 0.0f};
+  for (std::size_t i = filled; i < n; ++i) fx[i] = {0.0f, 0.0f};
+  wvfast(nf, fx, static_cast<int>(fx.size()), -1);
+  // The full complex product with (dt, 0): an infinite or NaN part makes the
+  // other part NaN.
+  const double d = dt;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double re = fx[i].re, im = fx[i].im;
+    fx[i] = {static_cast<float>(re * d - im * 0.0), static_cast<float>(re * 0.0 + im * d)};
+  }
+}
+
+frequency_grid make_grid(std::int32_t nf, float dt) {
+  frequency_grid g{};
+  g.dur = static_cast<float>(static_cast<double>(nf) * static_cast<double>(dt));
+  g.df = static_cast<float>(1.0 / static_cast<double>(g.dur));
+  g.dom = static_cast<float>(static_cast<double>(g.df) * static_cast<double>(two_pi));
+  g.nom = nf / 2 + 1;
+  g.eom = static_cast<float>(static_cast<double>(g.nom) * static_cast<double>(g.dom));
+  g.highest = static_cast<float>(static_cast<double>(g.eom) / static_cast<double>(two_pi));
+  return g;
+}
+
+} // namespace wavespec::spectral
