@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "driver/run_helper.h"
+
+namespace wavespec::testing {
+namespace {
+
+std::string report(const std::string &first, const std::string &unit, const std::string &format,
+                   bool writing = false) {
+  return first + "\napparent state: unit " + unit + "\n" + (format.empty() ? "" : "last format: " + format + "\n") +
+         "lately " + (writing ? "writing" : "reading") + " sequential formatted external IO\n";
+}
+
+// Keyboard answers: malformed, ending at every prompt, and read after the end.
+TEST(FailureReport, KeyboardAnswers) {
+  const struct {
+    const char *answers;
+    std::string err;
+  } rows[] = {
+      {"", report("fmt: end of file", "5 (unnamed)", "(A30)")},
+      {"w.txt", report("fmt: end of file", "5 (unnamed)", "(A30)")},
+      {"w.txt\n", report("list in: end of file", "5 (unnamed)", "list io")},
+      {"w.txt\n\n\n", report("list in: end of file", "5 (unnamed)", "list io")},
+      {"w.txt\n1.5\n", report("invalid integer: read unexpected character", "5 (unnamed)", "list io")},
+      {"w.txt\n3000000000\n", report("invalid integer: integer out of range", "5 (unnamed)", "list io")},
+      {"w.txt\nabc\n", report("invalid number: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n1e\n", report("exponent field: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n*2\n", report("bad repetition count: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n0.1\n", report("list in: end of file", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n0\n", report("fmt: end of file", "5 (unnamed)", "(A30)")},
+      {"w.txt\n0\n0", report("read start: end of file", "5 (unnamed)", "(A30)")},
+      {"w.txt\n0\n0\nout.csv", report("fmt: end of file", "5 (unnamed)", "(A30)")},
+      {"   \n", report("open: null file name", "11 named ", "")},
+      {"w.txt\n0\n0\n \n", report("open: null file name", "10 named ", "")},
+      {"w.txt\n0\n0\nno/dir/out.csv\n", report("open: No such file or directory", "10 named no/dir/out.csv", "")},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.answers);
+    sandbox box;
+    box.write("w.txt", waveform(16, 0.01));
+    const run_result got = box.run(r.answers);
+    EXPECT_EQ(got.err, r.err);
+    EXPECT_EQ(got.status, 2);
+    EXPECT_FALSE(box.exists("out.csv"));
+  }
+}
+
+TEST(FailureReport, WaveformFile) {
+  const struct {
+    const char *content;
+    const char *context;
+  } rows[] = {
+      {"h\n0 1 2 3\n0.01 abc 2 3\n", "invalid number: incomprehensible list input"},
+      {"h\n0 1 2 3\n0.01 1e+ 2 3\n", "exponent field: incomprehensible list input"},
+      {"h\n0 1 2 3\n0*1 2 3 4\n", "bad repetition count: incomprehensible list input"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.content);
+    sandbox box;
+    box.write("wave.txt", r.content);
+    const run_result got = box.run("wave.txt\n");
+    EXPECT_EQ(got.err, report(r.context, "11 named wave.txt", "list io"));
+    EXPECT_EQ(got.status, 2);
+    EXPECT_EQ(got.out, "\nEnter input file of waveform data\n");
+  }
+  sandbox box;
+  std::filesystem::create_directory(box.dir() / "adir");
+  const run_result dir = box.run("adir\n");
+  EXPECT_EQ(dir.err, report("read: Is a directory", "11 named adir", "list io"));
+  EXPECT_EQ(dir.status, 2);
+}
+
+TEST(FailureReport, SpectrumFileAndConsole) {
+  const std::string answers = "w.txt\n0\n0\n";
+  {
+    sandbox box;
+    box.write("w.txt", waveform(16, 0.01));
+    const run_result got = box.run(answers + "/dev/full\n");
+    EXPECT_EQ(got.err, report("write: No space left on device", "10 named /dev/full", "(F8.4,6(',',E14.6))", true));
+    EXPECT_EQ(got.status, 2);
+  }
+  {
+    sandbox box;
+    box.write("w.txt", waveform(16, 0.01));
+    const run_result got = box.run(answers + "out.csv\n", "/dev/full");
+    // found when the first prompt is delivered, before the first answer is read
+    EXPECT_EQ(got.err, report("write: No space left on device", "6 (unnamed)",
+                              "(1X,/,'Enter input file of waveform data')", true));
+    EXPECT_EQ(got.status, 2);
+  }
+  {
+    sandbox box;
+    box.write("w.txt", waveform(16, 0.01));
+    const run_result got = box.run(answers + "out.csv\n", "", true);
+    EXPECT_EQ(got.err, report("write: Bad file descriptor", "6 (unnamed)",
+                              "(1X,/,'Enter input file of waveform data')", true));
+    EXPECT_EQ(got.status, 2);
+  }
+  if (geteuid() != 0) {
+    sandbox box;
+    box.write("w.txt", waveform(16, 0.01));
+    box.write("ro.csv", "keep\n");
+    chmod((box.dir() / "ro.csv").c_str(), 0444);
+    const run_result got = box.run(answers + "ro.csv\n");
+    EXPECT_EQ(got.err, report("list output start: can't write file", "10 named ro.csv", "list io", true));
+    EXPECT_EQ(box.read("ro.csv"), "keep\n");
+  }
+}
+
+} // namespace
+} // namespace wavespec::testing

@@ -1,0 +1,42 @@
+// Runs the built wavespec in a fresh temporary directory with answers on its
+// standard input, and collects what it left behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace wavespec::testing {
+
+struct run_result {
+  std::string out;
+  std::string err;
+  int status = -1; // exit status, or 128 + signal
+};
+
+class sandbox {
+public:
+  sandbox();
+  ~sandbox();
+  sandbox(const sandbox &) = delete;
+  sandbox &operator=(const sandbox &) = delete;
+
+  [[nodiscard]] const std::filesystem::path &dir() const { return dir_; }
+  void write(const std::string &name, const std::string &content) const;
+  [[nodiscard]] std::string read(const std::string &name) const;
+  [[nodiscard]] bool exists(const std::string &name) const;
+  // Runs wavespec with `answers` on standard input; `stdout_path`, when not
+  // empty, replaces the captured standard output (e.g. /dev/full), and
+  // `close_stdout` starts it with standard output closed.
+  [[nodiscard]] run_result run(const std::string &answers, const std::string &stdout_path = "",
+                               bool close_stdout = false) const;
+
+private:
+  std::filesystem::path dir_;
+};
+
+// A waveform file: a header, then nt records "t,x,y,z" with t = i * dt.
+[[nodiscard]] std::string waveform(int nt, double dt, unsigned seed = 1);
+// The bundled record, read from the data folder.
+[[nodiscard]] std::string bundled_record();
+
+} // namespace wavespec::testing

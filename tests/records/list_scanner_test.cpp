@@ -1,0 +1,191 @@
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "records/list_scanner.h"
+#include "records/list_scanner_detail.h"
+
+namespace wavespec::records {
+namespace {
+
+constexpr float unset = -777.0f; // marks an item the read left unchanged
+
+struct reals_result {
+  std::vector<float> values;
+  read_outcome outcome;
+};
+
+reals_result read_reals(const std::string &text, std::size_t count, bool end_allowed = true) {
+  input_source in;
+  in.attach(text);
+  std::vector<float> v(count, unset);
+  std::vector<read_target> items(v.begin(), v.end());
+  const read_outcome r = read_list(in, items, end_allowed);
+  return {v, r};
+}
+
+std::string failure_of(const std::string &text, bool integer) {
+  input_source in;
+  in.attach(text);
+  float r = 0;
+  std::int32_t i = 0;
+  const read_target items[] = {integer ? read_target(i) : read_target(r)};
+  try {
+    (void)read_list(in, items, false);
+  } catch (const list_error &e) {
+    return std::string(e.context) + ": " + e.cause;
+  }
+  return "";
+}
+
+TEST(FreeFormatRead, SeparatorsNullsSlashAndRepeats) {
+  const struct {
+    const char *text;
+    std::vector<float> want;
+  } rows[] = {
+      {"1 2 3 4\n", {1, 2, 3, 4}},
+      {"1,2,3,4\n", {1, 2, 3, 4}},
+      {"1, 2 ,3 ,4\n", {1, 2, 3, 4}},
+      {"1\t2\t3\t4\r\n", {1, 2, 3, 4}},
+      {"1 2\n3 4\n", {1, 2, 3, 4}},
+      {"\n\n1 2 3 4 5 6\n", {1, 2, 3, 4}},
+      {"1,,3,4\n", {1, unset, 3, 4}},
+      {"1, ,3,4\n", {1, unset, 3, 4}},
+      {"1 2 /\n", {1, 2, unset, unset}},
+      {"2*0 5 6\n", {0, 0, 5, 6}},
+      {"2* 5 6\n", {unset, unset, 5, 6}},
+      {"+3*7 8\n", {7, 7, 7, 8}},
+      {"1.2.3 4 5\n", {1.2f, 0.3f, 4, 5}},
+      {"1.0-2 1.5d3 1.5+3 1500\n", {0.01f, 1500, 1500, 1500}},
+      {"-.5 5. 1E0 +2e-1\n", {-0.5f, 5, 1, 0.2f}},
+      {"1 -, 3 4\n", {1, unset, 3, 4}},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.text);
+    const auto got = read_reals(r.text, 4);
+    EXPECT_EQ(got.outcome, read_outcome::complete);
+    EXPECT_EQ(got.values, r.want);
+  }
+}
+
+TEST(FreeFormatRead, EndOfStreamOutcomes) {
+  const struct {
+    const char *text;
+    read_outcome outcome;
+    std::vector<float> want;
+  } rows[] = {
+      {"0.1 1 2 3", read_outcome::complete, {0.1f, 1, 2, 3}},
+      {"0.1 1 2 3 \t", read_outcome::complete, {0.1f, 1, 2, 3}},
+      {"0.1 1 2 3 4", read_outcome::end_of_input, {0.1f, 1, 2, 3}},
+      {"0.1 1 2 3,", read_outcome::end_of_input, {0.1f, 1, 2, 3}},
+      {"0.1 1 2", read_outcome::end_of_input, {0.1f, 1, 2, unset}},
+      {"0.1 1 2\n", read_outcome::end_of_input, {0.1f, 1, 2, unset}},
+      {"", read_outcome::end_of_input, {unset, unset, unset, unset}},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.text);
+    const auto got = read_reals(r.text, 4);
+    EXPECT_EQ(got.outcome, r.outcome);
+    EXPECT_EQ(got.values, r.want);
+  }
+}
+
+TEST(FreeFormatRead, EndFlagStaysAndReadStartFails) {
+  input_source in;
+  in.attach("5");
+  std::int32_t v = 0;
+  const read_target items[] = {v};
+  EXPECT_EQ(read_list(in, items, false), read_outcome::complete);
+  EXPECT_EQ(v, 5);
+  EXPECT_EQ(read_list(in, items, true), read_outcome::end_of_input);
+  try {
+    (void)read_list(in, items, false);
+    FAIL();
+  } catch (const list_error &e) {
+    EXPECT_STREQ(e.context, "read start");
+  }
+  EXPECT_EQ(failure_of("\n\n", true), "list in: end of file");
+}
+
+TEST(FreeFormatRead, KeyboardIntegerAnswers) {
+  const struct {
+    const char *text;
+    std::int32_t want;
+  } rows[] = {{"2 3\n", 2},     {"   7\n", 7},          {"\n\n1+2\n", 100},      {",\n", -1},
+              {"15-1\n", 1},    {"-2147483648\n", std::numeric_limits<std::int32_t>::min()},
+              {"0000000000000000000042\n", 42}, {"2*9\n", 9}, {"5/\n", 5}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.text);
+    input_source in;
+    in.attach(r.text);
+    std::int32_t v = -1;
+    const read_target items[] = {v};
+    (void)read_list(in, items, false);
+    EXPECT_EQ(v, r.want);
+  }
+}
+
+TEST(FreeFormatRead, MalformedInputFails) {
+  const struct {
+    const char *text;
+    bool integer;
+    const char *failure;
+  } rows[] = {
+      {"abc\n", false, "invalid number: incomprehensible list input"},
+      {"abc\n", true, "invalid number: incomprehensible list input"},
+      {"1.5\n", true, "invalid integer: read unexpected character"},
+      {"1e2\n", true, "invalid integer: read unexpected character"},
+      {"2147483648\n", true, "invalid integer: integer out of range"},
+      {"1+10\n", true, "invalid integer: integer out of range"},
+      {"1e\n", false, "exponent field: incomprehensible list input"},
+      {"1.5+\n", false, "exponent field: incomprehensible list input"},
+      {"1e+x\n", false, "exponent field: incomprehensible list input"},
+      {"1e100000000\n", false, "exponent field: incomprehensible list input"},
+      {"*5\n", false, "bad repetition count: incomprehensible list input"},
+      {"0*5\n", false, "bad repetition count: incomprehensible list input"},
+      {"-2*5\n", false, "bad repetition count: incomprehensible list input"},
+      {"99999999999*5\n", false, "bad repetition count: incomprehensible list input"},
+      {"-\n", false, "invalid number: incomprehensible list input"},
+      {"\r5\n", false, "invalid number: incomprehensible list input"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.text);
+    EXPECT_EQ(failure_of(r.text, r.integer), r.failure);
+  }
+  EXPECT_EQ(failure_of(std::string("\0 5\n", 4), false), "invalid number: incomprehensible list input");
+}
+
+TEST(NumberConversion, ExponentLimitsGiveInfinityOrZero) {
+  const auto r = read_reals("1e99999999 -1e99999999 1e-99999999 -1e-99999999\n", 4);
+  EXPECT_EQ(r.values[0], std::numeric_limits<float>::infinity());
+  EXPECT_EQ(r.values[1], -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(r.values[2], 0.0f);
+  EXPECT_FALSE(std::signbit(r.values[2]));
+  EXPECT_TRUE(std::signbit(r.values[3]));
+  const auto big = read_reals("3.5e38 1e-46 0e99999999 1" + std::string(3000, '0') + "e-3001\n", 4);
+  EXPECT_EQ(big.values[0], std::numeric_limits<float>::infinity());
+  EXPECT_EQ(big.values[1], 0.0f);
+  EXPECT_EQ(big.values[2], 0.0f);
+  EXPECT_EQ(big.values[3], 0.1f);
+}
+
+TEST(NumberConversion, DoubleThenFloatLikeStrtod) {
+  std::mt19937_64 rng(20261208);
+  for (int n = 0; n < 20000; ++n) {
+    const auto bits = static_cast<std::uint32_t>(rng());
+    const auto f = std::bit_cast<float>(bits & 0x7fffffffu);
+    if (!std::isfinite(f)) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*e", static_cast<int>(rng() % 17), static_cast<double>(f));
+    const auto got = read_reals(std::string(text) + "\n", 1);
+    ASSERT_EQ(got.values[0], static_cast<float>(std::strtod(text, nullptr))) << text;
+  }
+}
+
+} // namespace
+} // namespace wavespec::records

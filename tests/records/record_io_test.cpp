@@ -1,0 +1,150 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "records/failure.h"
+#include "records/record_io.h"
+
+namespace wavespec::records {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path &p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+class RecordIo : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/wavespec-io-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char *name) const { return (dir_ / name).string(); }
+
+  failure_report failure(auto &&operation) {
+    try {
+      operation();
+    } catch (const record_failure &f) {
+      return f.report();
+    }
+    ADD_FAILURE() << "no failure";
+    return {};
+  }
+
+  void stop_run_safely() {
+    try {
+      stop_run(io_);
+    } catch (const run_stopped &) {
+    }
+  }
+
+  fs::path dir_;
+  std::string console_;
+  record_streams io_{"", &console_};
+};
+
+TEST_F(RecordIo, FreeRecordsItemsAndWrapping) {
+  write_free_record(io_, console, {});
+  write_free_record(io_, console, {free_item::text("NT and DT="), free_item::integer(4000), free_item::real(0.01f)});
+  write_free_record(io_, console, {free_item::text(" IF1,NF="), free_item::integer(12), free_item::integer(-7)});
+  // 70 columns, then a real of 12 characters: handed out before the real.
+  write_free_record(io_, console, {free_item::text(std::string(69, 'a')), free_item::real(0.100000001f)});
+  // 74 characters alone never wrap; a text after a full line opens with a blank.
+  write_free_record(io_, console, {free_item::text(std::string(74, 'b'))});
+  write_free_record(io_, console, {free_item::text(std::string(70, 'c')), free_item::text("0123456789")});
+  write_free_record(io_, console, {free_item::text(std::string(68, 'd')), free_item::integer(-12345678)});
+  stop_run_safely();
+  const std::string want = "\n NT and DT= 4000  0.00999999978\n  IF1,NF= 12 -7\n " + std::string(69, 'a') +
+                           "\n  0.100000001\n " + std::string(74, 'b') + "\n " + std::string(70, 'c') +
+                           "\n 0123456789\n " + std::string(68, 'd') + " -12345678\n";
+  EXPECT_EQ(console_, want);
+}
+
+TEST_F(RecordIo, FixedRecordLayouts) {
+  write_fixed_record(io_, console, fixed_layout("(1X,/,'Enter input file of waveform data')"));
+  write_fixed_record(io_, console, fixed_layout("(/,1X,'Enter output file name (csv format)')"));
+  write_fixed_record(io_, console, fixed_layout("('Bandwidth is too narrow!')"));
+  const float row[] = {0.5f, 1.2345678f, 0.0f, -1.5f, 0.000123f, 9.9999996f, 1.0e-10f};
+  write_fixed_record(io_, console, fixed_layout("(F8.4,6(',',E14.6))"), row);
+  stop_run_safely();
+  EXPECT_EQ(console_, "\nEnter input file of waveform data\n\n Enter output file name (csv format)\n"
+                      "Bandwidth is too narrow!\n"
+                      "  0.5000,  0.123457E+01,  0.000000E+00, -0.150000E+01,  0.123000E-03,"
+                      "  0.100000E+02,  0.100000E-09\n");
+}
+
+TEST_F(RecordIo, FileNameAnswers) {
+  std::string out;
+  const std::string answers = "wave.dat   \n  two\r\n" + std::string(40, 'x') + "\nlast";
+  record_streams io(answers, &out);
+  const fixed_layout a30("(A30)");
+  EXPECT_EQ(read_fixed_record(io, keyboard, a30), "wave.dat   ");
+  EXPECT_EQ(read_fixed_record(io, keyboard, a30), "  two");
+  EXPECT_EQ(read_fixed_record(io, keyboard, a30), std::string(40, 'x')); // never cut
+  const auto r = failure([&] { (void)read_fixed_record(io, keyboard, a30); });
+  EXPECT_EQ(render_failure(r), "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (A30)\n"
+                               "lately reading sequential formatted external IO\n");
+  const auto again = failure([&] { (void)read_fixed_record(io, keyboard, a30); });
+  EXPECT_EQ(again.context, "read start");
+}
+
+TEST_F(RecordIo, OpeningRuleAndTruncationOnClose) {
+  const std::string csv = path("out.csv");
+  std::ofstream(csv) << "old line 1\nold line 2\nold line 3\n";
+  open_record_file(io_, spectrum_file, csv + "   ");
+  write_free_record(io_, spectrum_file, {free_item::text("new")});
+  close_record_file(io_, spectrum_file);
+  EXPECT_EQ(slurp(csv), " new\n");
+
+  const std::string missing = path("missing.txt");
+  open_record_file(io_, waveform_file, missing); // created, empty, read as empty
+  EXPECT_EQ(read_free_record(io_, waveform_file, {}, true), read_outcome::end_of_input);
+  close_record_file(io_, waveform_file);
+  EXPECT_TRUE(fs::exists(missing));
+  EXPECT_EQ(fs::file_size(missing), 0u);
+}
+
+TEST_F(RecordIo, OpenAndWriteFailures) {
+  auto blank = failure([&] { open_record_file(io_, waveform_file, "    "); });
+  EXPECT_EQ(render_failure(blank), "open: null file name\napparent state: unit 11 named \n"
+                                   "lately reading sequential formatted external IO\n");
+  const std::string nowhere = path("no/such/dir.csv");
+  auto missing = failure([&] { open_record_file(io_, spectrum_file, nowhere); });
+  EXPECT_EQ(render_failure(missing), "open: No such file or directory\napparent state: unit 10 named " +
+                                         nowhere + "\nlately reading sequential formatted external IO\n");
+  if (geteuid() != 0) { // root may write anything: a read-only file opens read-write
+    const std::string ro = path("ro.csv");
+    std::ofstream(ro) << "keep\n";
+    chmod(ro.c_str(), 0444);
+    open_record_file(io_, spectrum_file, ro);
+    auto refused = failure([&] { write_free_record(io_, spectrum_file, {free_item::text("x")}); });
+    EXPECT_EQ(refused.context, "list output start");
+    EXPECT_EQ(refused.cause, "can't write file");
+    close_all_quietly(io_);
+    EXPECT_EQ(slurp(ro), "keep\n");
+  }
+  open_record_file(io_, spectrum_file, "/dev/full");
+  auto full = failure([&] {
+    write_free_record(io_, spectrum_file, {free_item::text("x")});
+    close_record_file(io_, spectrum_file);
+  });
+  EXPECT_EQ(render_failure(full), "write: No space left on device\napparent state: unit 10 named /dev/full\n"
+                                  "last format: list io\nlately writing sequential formatted external IO\n");
+}
+
+TEST_F(RecordIo, DirectoryAsWaveformFileIsAReadFailure) {
+  open_record_file(io_, waveform_file, dir_.string());
+  auto r = failure([&] { (void)read_free_record(io_, waveform_file, {}, true); });
+  EXPECT_EQ(render_failure(r), "read: Is a directory\napparent state: unit 11 named " + dir_.string() +
+                                   "\nlast format: list io\nlately reading sequential formatted external IO\n");
+}
+
+} // namespace
+} // namespace wavespec::records

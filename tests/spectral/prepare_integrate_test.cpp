@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "spectral/integrate.h"
+#include "spectral/prepare.h"
+
+namespace wavespec::spectral {
+namespace {
+
+TEST(FrequencyGrid, WorkedExamples) {
+  const frequency_grid g = make_grid(1024, 0.01f);
+  EXPECT_EQ(g.dur, 10.24f);
+  EXPECT_EQ(g.df, 0.09765625f);
+  EXPECT_EQ(g.dom, 0.61359227f);
+  EXPECT_EQ(g.nom, 513);
+  EXPECT_EQ(g.eom, 314.77283f);
+  EXPECT_EQ(g.highest, 50.097652f);
+  const frequency_grid small = make_grid(4, 0.01f);
+  EXPECT_EQ(small.nom, 3);
+  EXPECT_EQ(small.df, 25.0f);
+  EXPECT_EQ(small.highest, 75.0f);
+}
+
+TEST(SpectrumPreparation, ZeroFillTransformAndScale) {
+  std::vector<complex32> fx(1030, {5, 5});
+  std::vector<float> x(1000, 0.0f);
+  x[0] = 1.0f;
+  prepare_spectrum(1000, 0.01f, 1024, x, fx);
+  for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(fx[i], (complex32{0.01f, 0})) << i;
+  for (std::size_t i = 1024; i < 1030; ++i) EXPECT_EQ(fx[i], (complex32{5, 5}));
+
+  std::vector<float> c(1024, 2.0f);
+  prepare_spectrum(1024, 0.5f, 1024, c, fx);
+  EXPECT_EQ(fx[0], (complex32{1024.0f, 0}));
+}
+
+TEST(Integration, WorkedExampleAtIndexTwo) {
+  const float dom = 0.61359227f;
+  const struct {
+    std::int32_t nit;
+    complex32 want;
+  } rows[] = {{1, {0, -1.6297468f}}, {2, {-2.6560745f, 0}}, {3, {0, 0.61359227f}}, {0, {1, 0}}, {7, {1, 0}}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.nit);
+    std::vector<complex32> fx = {{4, 3}, {1, 0}, {1, 0}, {8, 8}};
+    apply_operation(operation_for(r.nit), 3, dom, fx);
+    EXPECT_EQ(fx[1], r.want);
+    EXPECT_EQ(fx[0], r.nit == 3 ? (complex32{0, 0}) : (complex32{4, 3})); // 0 Hz
+    EXPECT_EQ(fx[3], (complex32{8, 8}));                               // above nom
+  }
+}
+
+TEST(Integration, SmithDivisionKeepsNaNAndInfinityRules) {
+  const complex32 r = divide({std::numeric_limits<float>::infinity(), 1.0f}, 0.0, 2.0);
+  EXPECT_TRUE(std::isnan(r.re)); // inf * 0 in the first part
+  EXPECT_EQ(divide({3, 4}, 1, 2), (complex32{2.2f, -0.4f}));
+  EXPECT_EQ(divide({3, 4}, 2, 1), (complex32{2.0f, 1.0f}));
+}
+
+} // namespace
+} // namespace wavespec::spectral
