@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE   ?= cmake
 DEMO    := out/demo
 
-.PHONY: all prerequisites configure build demo test clean
+.PHONY: all prerequisites configure build demo test sanitize clang-test fuzz ci clean
 
 all: build
 
@@ -29,5 +29,33 @@ demo: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: prerequisites
+	@$(CMAKE) -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DWAVESPEC_SANITIZE=ON >/dev/null
+	@$(CMAKE) --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# The suite built by clang with the release flags: exactness must not depend
+# on the compiler.
+clang-test: prerequisites
+	@tools/prerequisites.sh ci
+	@CXX=clang++ $(CMAKE) -S . -B build-clang -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@$(CMAKE) --build build-clang -j $(JOBS)
+	@cd build-clang && ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer over the record reader, from the committed seed corpus.
+FUZZ_SECONDS ?= 60
+fuzz: prerequisites
+	@tools/prerequisites.sh ci
+	@CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVESPEC_FUZZ=ON -DWAVESPEC_TESTS=OFF >/dev/null
+	@$(CMAKE) --build build-fuzz -j $(JOBS) --target record_reader_fuzz
+	@rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus && cp fuzz/corpus/* build-fuzz/corpus/
+	@build-fuzz/record_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
+	  build-fuzz/corpus 2>&1 | tail -n 12
+
+# Everything CI runs.
+ci: test sanitize clang-test fuzz
+
 clean:
-	@rm -rf $(BUILD) out
+	@rm -rf $(BUILD) build-sanitize build-clang build-fuzz out

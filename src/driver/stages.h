@@ -13,6 +13,9 @@ using records::record_streams;
 void run_input_stage(record_streams &io, analysis_state &st);
 // Reads the waveform file named by st.infile into time, xr1, xr2, xr3 and nt.
 void read_waveform_file(record_streams &io, analysis_state &st);
+// The same from the waveform stream already open: the header, then the data
+// records until the end of the file.
+void read_waveform_records(record_streams &io, analysis_state &st);
 // Stage 2: spectra and frequency grid.
 void run_prepare_stage(record_streams &io, analysis_state &st);
 // Stage 3: the integration or differentiation menu.

@@ -8,6 +8,11 @@ using namespace records;
 
 void read_waveform_file(record_streams &io, analysis_state &st) {
   open_record_file(io, waveform_file, st.infile);
+  read_waveform_records(io, st);
+  close_record_file(io, waveform_file);
+}
+
+void read_waveform_records(record_streams &io, analysis_state &st) {
   (void)read_free_record(io, waveform_file, {}, true); // the header, whatever it holds
   // Records beyond the capacity are read into `spare` and only counted, so
   // that a file with too many samples is still recognised as such.
@@ -21,7 +26,6 @@ void read_waveform_file(record_streams &io, analysis_state &st) {
     if (read_free_record(io, waveform_file, items, true) == read_outcome::end_of_input) break;
     ++i;
   }
-  close_record_file(io, waveform_file);
   const std::int64_t count = i - 1;
   st.nt = count > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
                                                             : static_cast<std::int32_t>(count);

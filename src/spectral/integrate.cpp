@@ -10,7 +10,7 @@ spectral_operation operation_for(std::int32_t nit) {
 }
 
 complex32 divide(complex32 v, double c, double d) {
-  const double a = v.re, b = v.im;
+  const auto a = static_cast<double>(v.re), b = static_cast<double>(v.im);
   if (std::fabs(d) > std::fabs(c)) {
     const double r = c / d;
     const double den = d + c * r;
@@ -25,7 +25,7 @@ complex32 divide(complex32 v, double c, double d) {
 namespace {
 
 complex32 multiply(complex32 v, double c, double d) {
-  const double a = v.re, b = v.im;
+  const auto a = static_cast<double>(v.re), b = static_cast<double>(v.im);
   return {static_cast<float>(a * c - b * d), static_cast<float>(a * d + b * c)};
 }
 
@@ -37,7 +37,7 @@ void apply_operation(spectral_operation op, std::int32_t nom, float dom, std::sp
   for (std::int32_t i = first; i <= nom; ++i) {
     // omega afresh from the index, rounded to float; never accumulated
     const auto omega = static_cast<float>(static_cast<double>(i - 1) * static_cast<double>(dom));
-    const double w = omega;
+    const auto w = static_cast<double>(omega);
     complex32 &v = fx[static_cast<std::size_t>(i - 1)];
     switch (op) {
     case spectral_operation::integrate:

@@ -13,9 +13,9 @@ void prepare_spectrum(std::int32_t nt, float dt, std::int32_t nf, std::span<cons
   wvfast(nf, fx, static_cast<int>(fx.size()), -1);
   // The full complex product with (dt, 0): an infinite or NaN part makes the
   // other part NaN.
-  const double d = dt;
+  const auto d = static_cast<double>(dt);
   for (std::size_t i = 0; i < n; ++i) {
-    const double re = fx[i].re, im = fx[i].im;
+    const auto re = static_cast<double>(fx[i].re), im = static_cast<double>(fx[i].im);
     fx[i] = {static_cast<float>(re * d - im * 0.0), static_cast<float>(re * 0.0 + im * d)};
   }
 }

@@ -57,11 +57,11 @@ void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window 
   std::vector<float> g2(static_cast<std::size_t>(lt) + 1, 0.0f);
   for (int k = 1; k <= nf; ++k)
     g1[static_cast<std::size_t>(k + ll - 1)] = g[static_cast<std::size_t>(k - 1)];
-  const double w1 = win.w[0];
+  const double w1 = d(win.w[0]);
   for (int k = lmax; k <= le; ++k)
     g2[static_cast<std::size_t>(k)] = static_cast<float>(w1 * d(g1[static_cast<std::size_t>(k)]));
   for (int l = 2; l <= lmax; ++l) {
-    const double wl = win.w[static_cast<std::size_t>(l - 1)];
+    const double wl = d(win.w[static_cast<std::size_t>(l - 1)]);
     const float *below = g1.data() + (lmax - l + 1); // g1(k - l + 1) at k = lmax
     const float *above = g1.data() + (lmax + l - 1); // g1(k + l - 1) at k = lmax
     float *s = g2.data() + lmax;

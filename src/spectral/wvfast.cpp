@@ -50,7 +50,7 @@ void stage(int n, one_based a, int kmax, int ind) {
   const int istep = 2 * kmax;
   for (int k = 1; k <= kmax; ++k) {
     const complex32 w = twiddle(k, kmax, ind);
-    const double wr = w.re, wi = w.im;
+    const auto wr = static_cast<double>(w.re), wi = static_cast<double>(w.im);
     for (int i = k; i <= n; i += istep) {
       const int j = i + kmax;
       // Each part of temp in double from the float operands, rounded once.

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -108,6 +109,39 @@ TEST(FailureReport, SpectrumFileAndConsole) {
     EXPECT_EQ(got.err, report("list output start: can't write file", "10 named ro.csv", "list io", true));
     EXPECT_EQ(box.read("ro.csv"), "keep\n");
   }
+}
+
+// A signal at any prompt ends the waiting read at once.
+TEST(Interrupts, SignalAtEveryPrompt) {
+  const struct {
+    const char *answers;
+    const char *prompt;
+  } rows[] = {{"", "Enter input file of waveform data\n"},
+              {"w.txt\n", "(Enter=3)\n"},
+              {"w.txt\n0\n", "No smoothing.\n\n Enter Band Width(Hz):\n"},
+              {"w.txt\n0\n0.1\n", "Enter 0 for stop\n"},
+              {"w.txt\n0\n0\n", "Enter output file name (csv format)\n"}};
+  for (const auto &r : rows) {
+    for (int sig : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE(std::string(r.prompt) + std::to_string(sig));
+      sandbox box;
+      box.write("w.txt", waveform(16, 0.01));
+      const run_result got = box.signal_at_prompt(r.answers, r.prompt, sig);
+      EXPECT_EQ(got.status, 1);
+      EXPECT_EQ(got.err, sig == SIGINT ? "Interrupt\n" : "Killed\n");
+      EXPECT_TRUE(got.out.ends_with(r.prompt));
+    }
+  }
+}
+
+TEST(Interrupts, IgnoredInterruptStaysIgnored) {
+  sandbox box;
+  box.write("w.txt", waveform(16, 0.01));
+  const run_result got =
+      box.signal_at_prompt("", "Enter input file of waveform data\n", SIGINT, true, "w.txt\n0\n0\nout.csv\n");
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.err, "");
+  EXPECT_TRUE(box.exists("out.csv"));
 }
 
 } // namespace

@@ -30,6 +30,13 @@ public:
   [[nodiscard]] run_result run(const std::string &answers, const std::string &stdout_path = "",
                                bool close_stdout = false) const;
 
+  // Starts wavespec with a pipe on its standard input and output, waits until
+  // its output ends with `prompt`, sends `signal` and returns how it ended.
+  // With `ignore_interrupts` it starts with SIGINT ignored; `then` is written
+  // to its input after the signal, and the input is closed.
+  [[nodiscard]] run_result signal_at_prompt(const std::string &answers, const std::string &prompt, int signal,
+                                            bool ignore_interrupts = false, const std::string &then = "") const;
+
 private:
   std::filesystem::path dir_;
 };

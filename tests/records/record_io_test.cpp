@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include "records/failure.h"
+#include "records/interrupt.h"
 #include "records/record_io.h"
 
 namespace wavespec::records {
@@ -144,6 +146,39 @@ TEST_F(RecordIo, DirectoryAsWaveformFileIsAReadFailure) {
   auto r = failure([&] { (void)read_free_record(io_, waveform_file, {}, true); });
   EXPECT_EQ(render_failure(r), "read: Is a directory\napparent state: unit 11 named " + dir_.string() +
                                    "\nlast format: list io\nlately reading sequential formatted external IO\n");
+}
+
+// Writes 1000 rows, is interrupted, closes as the program's entry does.
+// Returns 7 when the file holds exactly the 1000 complete rows.
+int interrupt_while_writing(const std::string &csv) {
+  std::string console_text;
+  record_streams io("", &console_text);
+  install_interrupt_handlers();
+  open_record_file(io, spectrum_file, csv);
+  const fixed_layout row("(F8.4,6(',',E14.6))");
+  const float values[7] = {1, 2, 3, 4, 5, 6, 7};
+  for (int i = 0; i < 1000; ++i) write_fixed_record(io, spectrum_file, row, values);
+  std::raise(SIGINT);
+  bool stopped = false;
+  try {
+    write_fixed_record(io, spectrum_file, row, values);
+  } catch (const interrupted &) {
+    stopped = true;
+  }
+  close_all_quietly(io);
+  const std::string content = slurp(csv);
+  return stopped && content.size() == 1000u * 99u && content.find('x') == std::string::npos ? 7 : 1;
+}
+
+// An interrupt while the spectrum file is written: the file keeps exactly the
+// complete rows and nothing of its former content after them.
+TEST(RecordIoDeathTest, InterruptKeepsTheCompleteRows) {
+  char tmpl[] = "/tmp/wavespec-int-XXXXXX";
+  const fs::path dir = mkdtemp(tmpl);
+  const std::string csv = (dir / "out.csv").string();
+  std::ofstream(csv) << std::string(500000, 'x');
+  EXPECT_EXIT(std::_Exit(interrupt_while_writing(csv)), ::testing::ExitedWithCode(7), "");
+  fs::remove_all(dir);
 }
 
 } // namespace
