@@ -111,6 +111,38 @@ TEST(FailureReport, SpectrumFileAndConsole) {
   }
 }
 
+// Hostile input never crashes the program: it analyses or reports.
+TEST(HostileInput, EndsWithAStatusNeverACrash) {
+  const std::string rows4 = "0 1 2 3\n0.01 1 2 3\n0.02 1 2 3\n0.03 1 2 3\n";
+  const struct {
+    std::string content;
+    std::string answers;
+    int status;
+  } rows[] = {
+      {std::string(3 << 20, 'h') + "\n" + rows4, "0\n0\nout.csv\n", 0},
+      {"h\n" + std::string(1 << 20, ' ') + rows4, "0\n0\nout.csv\n", 0},
+      {"h\n" + rows4 + std::string("0.04 1 2 \0 3\n", 13), "0\n0\nout.csv\n", 2},
+      {"h\n" + rows4 + "2147483647*0.5\n", "0\n0\nout.csv\n", 0},
+      {"h\n" + rows4 + "0.04 1" + std::string(5000, '7') + "e-5000 2 3\n", "0\n0\nout.csv\n", 0},
+      {"h\n" + rows4 + "0.04 1e99999999 -1e-99999999 1e-99999999\n", "0\n0\nout.csv\n", 0},
+      {"h\n0 3e38 3e38 -3e38\n0.01 3e38 3e38 3e38\n0.02 3e38 -3e38 3e38\n", "2\n0\nout.csv\n", 0},
+      {"h\n" + rows4, "0\n1e38\n1\n1\n1\nout.csv\n", 0},
+      {"h\n" + rows4, "0\n1e-38\n1\n1\n1\nout.csv\n", 0},
+      {"h\n" + rows4, "0\n0\n" + std::string(100000, 'n') + "\n", 2},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.answers + std::to_string(r.content.size()));
+    sandbox box;
+    box.write("w.txt", r.content);
+    const run_result got = box.run("w.txt\n" + r.answers);
+    EXPECT_EQ(got.status, r.status) << got.err;
+  }
+  sandbox box; // the transform overflows: infinities and NaN in the file
+  box.write("w.txt", rows[6].content);
+  ASSERT_EQ(box.run("w.txt\n0\n0\nout.csv\n").status, 0);
+  EXPECT_NE(box.read("out.csv").find("Infinity"), std::string::npos);
+}
+
 // A signal at any prompt ends the waiting read at once.
 TEST(Interrupts, SignalAtEveryPrompt) {
   const struct {
