@@ -6,9 +6,10 @@ namespace wavespec::driver {
 using namespace records;
 
 void run_prepare_stage(record_streams &io, analysis_state &st) {
-  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr1, st.fx1);
-  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr2, st.fx2);
-  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr3, st.fx3);
+  const spectral::twiddle_table table(st.nf, -1); // one set of factors for all three
+  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr1, st.fx1, table);
+  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr2, st.fx2, table);
+  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr3, st.fx3, table);
   const spectral::frequency_grid g = spectral::make_grid(st.nf, st.dt);
   st.dur = g.dur;
   st.df = g.df;

@@ -37,9 +37,19 @@ public:
   // Puts back the character just read (putting back `end` does nothing).
   void unget(int c) {
     if (c == end) return;
+    if (!has_pending_ && pos_ > 0 && static_cast<unsigned char>(data_[pos_ - 1]) == c) {
+      --pos_; // still in the block: step back
+      return;
+    }
     pending_ = c;
     has_pending_ = true;
   }
+  // The characters of the current block not yet taken (empty while a
+  // character is put back), and taking `n` of them at once.
+  [[nodiscard]] std::string_view buffered() const {
+    return has_pending_ ? std::string_view{} : std::string_view(data_ + pos_, len_ - pos_);
+  }
+  void skip(std::size_t n) { pos_ += n; }
   [[nodiscard]] bool end_flag() const { return end_flag_ && !has_pending_; }
 
 private:

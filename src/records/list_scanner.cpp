@@ -6,11 +6,43 @@
 #include <string>
 
 #include "records/list_scanner_detail.h"
+#include "records/powers_of_ten.h"
 
 namespace wavespec::records {
 namespace detail {
 
+namespace {
+
+// Exact fast path: a mantissa of at most 15 significant digits is an exact
+// double w, and 10^k for |k| <= 22 is an exact double, so w * 10^k and
+// w / 10^k are single, correctly rounded operations: the nearest double.
+bool small_decimal_to_double(const number_token &t, double &out) {
+  const auto &powers = exact_powers_of_ten;
+  std::uint64_t w = 0;
+  int significant = 0;
+  int after_point = 0;
+  bool seen_point = false;
+  for (const char c : t.mantissa) {
+    if (c == '.') {
+      seen_point = true;
+      continue;
+    }
+    if (seen_point) ++after_point;
+    if (significant == 0 && c == '0') continue;
+    if (++significant > 15) return false;
+    w = w * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  const std::int64_t k = t.exponent - after_point;
+  if (k < -22 || k > 22) return w == 0 ? (out = 0.0, true) : false;
+  const auto wd = static_cast<double>(w);
+  out = k >= 0 ? wd * powers[k] : wd / powers[-k];
+  return true;
+}
+
+} // namespace
+
 float token_to_real(const number_token &t) {
+  if (double fast = 0.0; small_decimal_to_double(t, fast)) return static_cast<float>(t.negative ? -fast : fast);
   std::string s;
   s.reserve(t.mantissa.size() + 16);
   if (t.negative) s.push_back('-');
@@ -53,6 +85,7 @@ std::int32_t token_to_integer(const number_token &t) {
 
 namespace {
 
+using detail::exact_powers_of_ten;
 using detail::number_token;
 
 constexpr const char *incomprehensible = "incomprehensible list input";
@@ -60,6 +93,55 @@ constexpr std::int64_t exponent_limit = 99999999;
 
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_blank(int c) { return c == ' ' || c == '\t'; }
+
+// Fast path for the common real item: a plain number ("-12.5", "3e-4", at
+// most 15 significant digits) that lies whole in the buffered block and is
+// followed there by a blank, tab, line end, comma or slash. Such a number
+// converts exactly in double (see small_decimal_to_double). Returns the
+// number of characters it takes, or 0 to leave the number to the scanner.
+std::size_t scan_plain_real(std::string_view s, float &value) {
+  const auto &powers = exact_powers_of_ten;
+  std::size_t p = 0;
+  const std::size_t n = s.size();
+  const bool negative = p < n && s[p] == '-';
+  if (p < n && (s[p] == '-' || s[p] == '+')) ++p;
+  std::uint64_t w = 0;
+  int significant = 0, digits = 0, after_point = 0;
+  auto digit_run = [&](bool fraction) {
+    for (; p < n && is_digit(s[p]); ++p, ++digits) {
+      if (fraction) ++after_point;
+      if (significant == 0 && s[p] == '0') continue;
+      ++significant;
+      w = w * 10 + static_cast<std::uint64_t>(s[p] - '0');
+    }
+  };
+  digit_run(false);
+  if (p < n && s[p] == '.') {
+    ++p;
+    digit_run(true);
+  }
+  if (digits == 0 || significant > 15) return 0;
+  int exponent = 0;
+  if (p < n && (s[p] == 'e' || s[p] == 'E')) {
+    ++p;
+    const bool minus = p < n && s[p] == '-';
+    if (p < n && (s[p] == '-' || s[p] == '+')) ++p;
+    if (p >= n || !is_digit(s[p])) return 0;
+    for (int count = 0; p < n && is_digit(s[p]); ++p)
+      if (++count > 4) return 0;
+      else exponent = exponent * 10 + (s[p] - '0');
+    if (minus) exponent = -exponent;
+  }
+  if (p >= n) return 0;
+  const char next = s[p];
+  if (!(is_blank(next) || next == '\n' || next == '\r' || next == ',' || next == '/')) return 0;
+  const int k = exponent - after_point;
+  if (w != 0 && (k < -22 || k > 22)) return 0;
+  const auto wd = static_cast<double>(w);
+  const double v = w == 0 ? 0.0 : k >= 0 ? wd * powers[k] : wd / powers[-k];
+  value = static_cast<float>(negative ? -v : v);
+  return p;
+}
 
 // One value: "r*" with a number or nulls, a number, or a null.
 struct scanned_value {
@@ -177,6 +259,16 @@ void store(const read_target &item, const number_token &t) {
     item.real() = detail::token_to_real(t);
 }
 
+// After a value: passes over blanks and tabs and takes a comma as the
+// separator. Returns whether nothing but blanks and tabs followed the value.
+bool after_value(input_source &in) {
+  int d = in.get();
+  while (is_blank(d)) d = in.get();
+  if (d == ',') return false;
+  in.unget(d);
+  return true;
+}
+
 // Passes over blanks, tabs and line ends; returns the first other character.
 int skip_separators(input_source &in) {
   int c = in.get();
@@ -218,18 +310,20 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
       break;
     }
     in.unget(c);
+    if (!items[i].is_integer()) {
+      if (const std::size_t used = scan_plain_real(in.buffered(), items[i].real()); used > 0) {
+        in.skip(used);
+        copies = 0;
+        clean = after_value(in);
+        continue;
+      }
+    }
     scanned_value v = value_scanner(in, items[i].is_integer()).scan();
     if (!v.null) store(items[i], v.number);
     copies = v.repeat - 1;
     copies_null = v.null;
     repeated = std::move(v.number);
-    clean = true;
-    int d = in.get();
-    while (is_blank(d)) d = in.get();
-    if (d == ',')
-      clean = false;
-    else
-      in.unget(d);
+    clean = after_value(in);
   }
   for (;;) { // pass over the rest of the line and its terminator
     const int c = in.get();

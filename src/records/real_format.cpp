@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "records/powers_of_ten.h"
 #include "records/real_format_detail.h"
 
 namespace wavespec::records {
@@ -39,6 +40,60 @@ significant_digits parse_scientific(const char *p, const char *end, int count) {
   return d;
 }
 
+// v * 10^p with exact powers of ten only: at most three roundings, so the
+// relative error stays below 4 * 2^-53.
+double scale_by_power_of_ten(double v, int p) {
+  const auto &exact = exact_powers_of_ten;
+  while (p > 22) {
+    v *= 1e22;
+    p -= 22;
+  }
+  while (p < -22) {
+    v /= 1e22;
+    p += 22;
+  }
+  return p >= 0 ? v * exact[p] : v / exact[-p];
+}
+
+constexpr double undecided_margin = 1e-5; // far above the scaling error
+
+// Fast path of round_significant: the value scaled to `precision` digits in
+// double. Its error is far below the margin, so unless the scaled value lies
+// within the margin of a halfway point or of a decade boundary, rounding it
+// gives the digits of the exact value. Returns false when undecided.
+bool round_significant_fast(float x, int precision, significant_digits &d) {
+  const double v = std::fabs(static_cast<double>(x));
+  int e2 = 0;
+  (void)std::frexp(v, &e2);
+  int exponent = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));
+  const double low = scale_by_power_of_ten(1.0, precision - 1);
+  const double high = low * 10.0;
+  double scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
+  if (scaled >= high - undecided_margin) {
+    ++exponent;
+    scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
+  } else if (scaled < low + undecided_margin) {
+    --exponent;
+    scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
+  }
+  if (scaled < low + undecided_margin || scaled >= high - undecided_margin) return false;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) < undecided_margin) return false;
+  auto n = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+  if (static_cast<double>(n) >= high) { // 999999.6 -> 1000000: the exponent moves up
+    n /= 10;
+    ++exponent;
+  }
+  for (int i = precision - 1; i >= 0; --i) {
+    d.digits[i] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+  d.count = precision;
+  d.exponent = exponent;
+  return true;
+}
+
 } // namespace
 
 bool is_decimal_tie(float x, int k) {
@@ -67,6 +122,11 @@ bool is_decimal_tie(float x, int k) {
 
 significant_digits round_significant(float x, int precision) {
   assert(std::isfinite(x) && x != 0.0f && precision >= 1 && precision <= 9);
+  if (significant_digits fast{}; precision >= 6 && round_significant_fast(x, precision, fast)) return fast;
+  return round_significant_exact(x, precision);
+}
+
+significant_digits round_significant_exact(float x, int precision) {
   const double v = std::fabs(static_cast<double>(x));
   char buf[48];
   auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, precision - 1);
@@ -88,6 +148,23 @@ significant_digits round_significant(float x, int precision) {
 int round_fixed4(float x, char *buf, int cap) {
   const double v = std::fabs(static_cast<double>(x));
   if (!(v < 1e7)) return 0;
+  if (v < 1e5) { // fast path: v * 10^4 is one rounding away from exact
+    const double scaled = v * 1e4;
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) >= undecided_margin) {
+      const auto n = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+      char tmp[24];
+      auto r = std::to_chars(tmp, tmp + sizeof tmp, n / 10000);
+      *r.ptr++ = '.';
+      const auto f = static_cast<unsigned>(n % 10000);
+      for (unsigned div = 1000; div > 0; div /= 10) *r.ptr++ = static_cast<char>('0' + f / div % 10);
+      const int len = static_cast<int>(r.ptr - tmp);
+      if (len > cap) return 0;
+      std::memcpy(buf, tmp, static_cast<std::size_t>(len));
+      return len;
+    }
+  }
   char tmp[48];
   const bool tie = is_decimal_tie(x, -4);
   auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, tie ? 5 : 4);

@@ -15,6 +15,8 @@ struct significant_digits {
 
 // x finite and non-zero. Exact halfway cases round away from zero.
 [[nodiscard]] significant_digits round_significant(float x, int precision);
+// The same without the fast path: from the exact expansion only.
+[[nodiscard]] significant_digits round_significant_exact(float x, int precision);
 
 // |x| in plain notation with exactly 4 digits after the point, rounded half away
 // from zero; writes at most `cap` characters and returns their number, or 0

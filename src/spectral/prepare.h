@@ -5,6 +5,7 @@
 #include <span>
 
 #include "spectral/complex32.h"
+#include "spectral/wvfast.h"
 
 namespace wavespec::spectral {
 
@@ -25,6 +26,9 @@ struct frequency_grid {
 // nf is touched. 0 <= nt <= nf, nf a power of two.
 void prepare_spectrum(std::int32_t nt, float dt, std::int32_t nf, std::span<const float> x,
                       std::span<complex32> fx);
+// The same with the transform's factors from `table` (length nf, sign -1).
+void prepare_spectrum(std::int32_t nt, float dt, std::int32_t nf, std::span<const float> x,
+                      std::span<complex32> fx, const twiddle_table &table);
 
 [[nodiscard]] frequency_grid make_grid(std::int32_t nf, float dt);
 

@@ -46,35 +46,60 @@ complex32 twiddle(int k, int kmax, int ind) {
   return {wr, wi};
 }
 
-void stage(int n, one_based a, int kmax, int ind) {
-  const int istep = 2 * kmax;
-  for (int k = 1; k <= kmax; ++k) {
-    const complex32 w = twiddle(k, kmax, ind);
-    const auto wr = static_cast<double>(w.re), wi = static_cast<double>(w.im);
-    for (int i = k; i <= n; i += istep) {
-      const int j = i + kmax;
-      // Each part of temp in double from the float operands, rounded once.
-      const auto tr = static_cast<float>(static_cast<double>(a[j].re) * wr -
-                                         static_cast<double>(a[j].im) * wi);
-      const auto ti = static_cast<float>(static_cast<double>(a[j].re) * wi +
-                                         static_cast<double>(a[j].im) * wr);
-      a[j].re = a[i].re - tr;
-      a[j].im = a[i].im - ti;
-      a[i].re = a[i].re + tr;
-      a[i].im = a[i].im + ti;
-    }
-  }
+// One butterfly: a(i), a(i + kmax) <- a(i) + w a(i + kmax), a(i) - w a(i + kmax).
+// Each part of temp in double from the float operands, rounded once.
+inline void butterfly(one_based a, int i, int kmax, complex32 w) {
+  const int j = i + kmax;
+  const auto wr = static_cast<double>(w.re), wi = static_cast<double>(w.im);
+  const auto tr = static_cast<float>(static_cast<double>(a[j].re) * wr - static_cast<double>(a[j].im) * wi);
+  const auto ti = static_cast<float>(static_cast<double>(a[j].re) * wi + static_cast<double>(a[j].im) * wr);
+  a[j].re = a[i].re - tr;
+  a[j].im = a[i].im - ti;
+  a[i].re = a[i].re + tr;
+  a[i].im = a[i].im + ti;
+}
+
+// The butterflies of one stage that share the factor w.
+void butterflies(int n, one_based a, int k, int kmax, complex32 w) {
+  for (int i = k; i <= n; i += 2 * kmax) butterfly(a, i, kmax, w);
+}
+
+void check_length(int n, std::size_t capacity) {
+  if ((n & (n - 1)) != 0 || static_cast<std::size_t>(n) > capacity)
+    throw std::invalid_argument("wvfast: length must be a power of two within the array");
 }
 
 } // namespace
 
 void wvfast(int n, std::span<complex32> a, int /*mom*/, int ind) {
   if (n <= 1) return;
-  if ((n & (n - 1)) != 0 || static_cast<std::size_t>(n) > a.size())
-    throw std::invalid_argument("wvfast: length must be a power of two within the array");
+  check_length(n, a.size());
   const one_based series{a.data()};
   reorder(n, series);
-  for (int kmax = 1; kmax < n; kmax *= 2) stage(n, series, kmax, ind);
+  for (int kmax = 1; kmax < n; kmax *= 2)
+    for (int k = 1; k <= kmax; ++k) butterflies(n, series, k, kmax, twiddle(k, kmax, ind));
+}
+
+twiddle_table::twiddle_table(int n, int ind) : n_(n), ind_(ind) {
+  const int half = n / 2;
+  w_.resize(static_cast<std::size_t>(half > 0 ? half : 0));
+  for (int k = 1; k <= half; ++k) w_[static_cast<std::size_t>(k - 1)] = twiddle(k, half, ind);
+}
+
+void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {
+  if (n <= 1) return;
+  check_length(n, a.size());
+  if (table.size() != n) throw std::invalid_argument("wvfast: twiddle table of another length");
+  const one_based series{a.data()};
+  reorder(n, series);
+  // The butterflies of a stage touch disjoint pairs, so they may run in any
+  // order: here block by block through memory instead of factor by factor.
+  for (int kmax = 1; kmax < n; kmax *= 2) {
+    const auto stride = static_cast<std::size_t>(n / 2 / kmax);
+    for (int base = 0; base < n; base += 2 * kmax)
+      for (int k = 1; k <= kmax; ++k)
+        butterfly(series, base + k, kmax, table[static_cast<std::size_t>(k - 1) * stride]);
+  }
 }
 
 } // namespace wavespec::spectral

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "spectral/complex32.h"
 
@@ -14,6 +15,28 @@ namespace wavespec::spectral {
 // (n <= 1 leaves `a` unchanged); other n throw std::invalid_argument. `mom`,
 // the capacity of `a`, only documents the extent and is not used.
 void wvfast(int n, std::span<complex32> a, int mom, int ind);
+
+// The twiddle factors of the last stage of a length-n transform. A stage that
+// combines sub-transforms of half length kmax uses the factor of index k - 1
+// there, which is entry (k - 1) * (n / 2 / kmax) here: the angle
+// (k - 1) * ind * pai / kmax is the same double either way (the products are
+// exact and kmax is a power of two), so the factors are bit for bit those
+// that wvfast computes afresh.
+class twiddle_table {
+public:
+  twiddle_table(int n, int ind);
+  [[nodiscard]] int size() const { return n_; }
+  [[nodiscard]] int sign() const { return ind_; }
+  [[nodiscard]] const complex32 &operator[](std::size_t i) const { return w_[i]; }
+
+private:
+  int n_;
+  int ind_;
+  std::vector<complex32> w_;
+};
+
+// wvfast with the factors taken from `table` (built for the same n and ind).
+void wvfast(int n, std::span<complex32> a, const twiddle_table &table);
 
 // The program's pi: the float value of the decimal 3.141593 (0x40490FDC),
 // one unit in the last place above the float nearest pi.

@@ -60,6 +60,19 @@ series random_series(std::size_t n, std::mt19937 &rng) {
   return a;
 }
 
+TEST(Wvfast, TwiddleTableGivesTheSameBits) {
+  std::mt19937 rng(12345);
+  for (int n = 2; n <= 65536; n *= 2) {
+    for (int ind : {-1, 1}) {
+      const series a = random_series(static_cast<std::size_t>(n), rng);
+      series fresh = a, tabled = a;
+      wvfast(n, fresh, n, ind);
+      wvfast(n, tabled, twiddle_table(n, ind));
+      ASSERT_EQ(fresh, tabled) << "n = " << n << " ind = " << ind;
+    }
+  }
+}
+
 TEST(Wvfast, AgreesWithSlowDftUsingTheProgramsPi) {
   std::mt19937 rng(4242);
   for (std::size_t n = 4; n <= 2048; n *= 2) {
