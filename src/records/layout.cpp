@@ -81,6 +81,13 @@ private:
 } // namespace
 
 fixed_layout::fixed_layout(std::string_view source)
-    : source_(source), elements_(layout_parser(source).parse()) {}
+    : source_(source), elements_(layout_parser(source).parse()) {
+  for (const layout_element &e : elements_) {
+    using k = layout_element::kind;
+    if (e.k == k::line_end) max_length_ += 1;
+    else if (e.k == k::literal) max_length_ += e.text.size();
+    else max_length_ += static_cast<std::size_t>(e.width);
+  }
+}
 
 } // namespace wavespec::records

@@ -29,9 +29,12 @@ public:
   explicit fixed_layout(std::string_view source);
   [[nodiscard]] const std::string &source() const { return source_; }
   [[nodiscard]] const std::vector<layout_element> &elements() const { return elements_; }
+  // The most characters one record of this layout can take, line ends included.
+  [[nodiscard]] std::size_t max_length() const { return max_length_; }
 
 private:
   std::string source_;
+  std::size_t max_length_ = 0;
   std::vector<layout_element> elements_;
 };
 

@@ -1,6 +1,7 @@
 #include "records/list_scanner.h"
 
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -86,6 +87,7 @@ std::int32_t token_to_integer(const number_token &t) {
 namespace {
 
 using detail::exact_powers_of_ten;
+using detail::max_exact_power_of_ten;
 using detail::number_token;
 
 constexpr const char *incomprehensible = "incomprehensible list input";
@@ -95,52 +97,76 @@ bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_blank(int c) { return c == ' ' || c == '\t'; }
 
 // Fast path for the common real item: a plain number ("-12.5", "3e-4", at
-// most 15 significant digits) that lies whole in the buffered block and is
-// followed there by a blank, tab, line end, comma or slash. Such a number
-// converts exactly in double (see small_decimal_to_double). Returns the
-// number of characters it takes, or 0 to leave the number to the scanner.
-std::size_t scan_plain_real(std::string_view s, float &value) {
+// most 15 significant digits and an exponent of at most 4 digits) that lies
+// whole in the buffered block. Such a number converts exactly in double (see
+// small_decimal_to_double). Returns the position after the number, or
+// nullptr to leave the number to the scanner; the caller checks what follows.
+const char *scan_plain_real(const char *p, const char *end, float &value) {
   const auto &powers = exact_powers_of_ten;
-  std::size_t p = 0;
-  const std::size_t n = s.size();
-  const bool negative = p < n && s[p] == '-';
-  if (p < n && (s[p] == '-' || s[p] == '+')) ++p;
+  const bool negative = p != end && *p == '-';
+  if (p != end && (*p == '-' || *p == '+')) ++p;
   std::uint64_t w = 0;
   int significant = 0, digits = 0, after_point = 0;
   auto digit_run = [&](bool fraction) {
-    for (; p < n && is_digit(s[p]); ++p, ++digits) {
-      if (fraction) ++after_point;
-      if (significant == 0 && s[p] == '0') continue;
+    for (; p != end && is_digit(*p); ++p, ++digits) {
+      after_point += fraction ? 1 : 0;
+      if (significant == 0 && *p == '0') continue;
       ++significant;
-      w = w * 10 + static_cast<std::uint64_t>(s[p] - '0');
+      w = w * 10 + static_cast<std::uint64_t>(*p - '0');
     }
   };
   digit_run(false);
-  if (p < n && s[p] == '.') {
+  if (p != end && *p == '.') {
     ++p;
     digit_run(true);
   }
-  if (digits == 0 || significant > 15) return 0;
+  if (digits == 0 || significant > 15) return nullptr;
   int exponent = 0;
-  if (p < n && (s[p] == 'e' || s[p] == 'E')) {
+  if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;
-    const bool minus = p < n && s[p] == '-';
-    if (p < n && (s[p] == '-' || s[p] == '+')) ++p;
-    if (p >= n || !is_digit(s[p])) return 0;
-    for (int count = 0; p < n && is_digit(s[p]); ++p)
-      if (++count > 4) return 0;
-      else exponent = exponent * 10 + (s[p] - '0');
+    const bool minus = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    const char *first = p;
+    for (; p != end && is_digit(*p); ++p) exponent = exponent * 10 + (*p - '0');
+    if (p == first || p - first > 4) return nullptr;
     if (minus) exponent = -exponent;
   }
-  if (p >= n) return 0;
-  const char next = s[p];
-  if (!(is_blank(next) || next == '\n' || next == '\r' || next == ',' || next == '/')) return 0;
   const int k = exponent - after_point;
-  if (w != 0 && (k < -22 || k > 22)) return 0;
+  if (w != 0 && (k < -max_exact_power_of_ten || k > max_exact_power_of_ten)) return nullptr;
   const auto wd = static_cast<double>(w);
   const double v = w == 0 ? 0.0 : k >= 0 ? wd * powers[k] : wd / powers[-k];
   value = static_cast<float>(negative ? -v : v);
   return p;
+}
+
+// A whole record of plain numbers on one line that lies in the buffered
+// block, such as "0.005,-0.57,0.64,0.02" or "1 2 3 4 5": the reals are
+// stored and the line is taken up to and including its terminator. Anything
+// else (nulls, a slash, repeat counts, a record over several lines, other
+// number forms) returns 0, nothing stored, for the general reader.
+std::size_t read_plain_record(std::string_view block, std::span<const read_target> items) {
+  const char *p = block.data();
+  const char *const end = p + block.size();
+  float values[8];
+  if (items.empty() || items.size() > 8) return 0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].is_integer()) return 0;
+    while (p != end && is_blank(*p)) ++p;
+    p = scan_plain_real(p, end, values[i]);
+    if (p == nullptr || p == end) return 0;
+    const bool last = i + 1 == items.size();
+    // What ends the number must not continue it in another form.
+    if (!(is_blank(*p) || *p == ',' || (last && (*p == '\n' || *p == '\r' || *p == '/')))) return 0;
+    if (last) break;
+    while (p != end && is_blank(*p)) ++p;
+    if (p != end && *p == ',') ++p;
+    while (p != end && is_blank(*p)) ++p;
+    if (p == end || *p == ',' || *p == '/' || *p == '\n' || *p == '\r') return 0;
+  }
+  const void *eol = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+  if (eol == nullptr) return 0;
+  for (std::size_t i = 0; i < items.size(); ++i) items[i].real() = values[i];
+  return static_cast<std::size_t>(static_cast<const char *>(eol) + 1 - block.data());
 }
 
 // One value: "r*" with a number or nulls, a number, or a null.
@@ -283,6 +309,10 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
     if (end_allowed) return read_outcome::end_of_input;
     throw list_error{"read start", "end of file"};
   }
+  if (const std::size_t used = read_plain_record(in.buffered(), items); used > 0) {
+    in.skip(used);
+    return read_outcome::complete;
+  }
   // `clean` holds while nothing but blanks and tabs followed the last value:
   // it decides the outcome when the stream ends on an unterminated line.
   bool clean = false;
@@ -310,14 +340,6 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
       break;
     }
     in.unget(c);
-    if (!items[i].is_integer()) {
-      if (const std::size_t used = scan_plain_real(in.buffered(), items[i].real()); used > 0) {
-        in.skip(used);
-        copies = 0;
-        clean = after_value(in);
-        continue;
-      }
-    }
     scanned_value v = value_scanner(in, items[i].is_integer()).scan();
     if (!v.null) store(items[i], v.number);
     copies = v.repeat - 1;

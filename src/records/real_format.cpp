@@ -40,10 +40,10 @@ significant_digits parse_scientific(const char *p, const char *end, int count) {
   return d;
 }
 
-// v * 10^p with exact powers of ten only: at most three roundings, so the
-// relative error stays below 4 * 2^-53.
+// v * 10^p with exact powers of ten only: at most three roundings.
 double scale_by_power_of_ten(double v, int p) {
-  const auto &exact = exact_powers_of_ten;
+  if (p >= 0 && p <= 22) return v * exact_powers_of_ten[p];
+  if (p < 0 && p >= -22) return v / exact_powers_of_ten[-p];
   while (p > 22) {
     v *= 1e22;
     p -= 22;
@@ -52,22 +52,28 @@ double scale_by_power_of_ten(double v, int p) {
     v /= 1e22;
     p += 22;
   }
-  return p >= 0 ? v * exact[p] : v / exact[-p];
+  return p >= 0 ? v * exact_powers_of_ten[p] : v / exact_powers_of_ten[-p];
 }
 
 constexpr double undecided_margin = 1e-5; // far above the scaling error
 
+} // namespace
+
 // Fast path of round_significant: the value scaled to `precision` digits in
-// double. Its error is far below the margin, so unless the scaled value lies
-// within the margin of a halfway point or of a decade boundary, rounding it
-// gives the digits of the exact value. Returns false when undecided.
-bool round_significant_fast(float x, int precision, significant_digits &d) {
+// double with exact powers of ten (at most three roundings, a relative error
+// below 4 * 2^-53, so an absolute error below 1e-6 for 9 digits). Unless the
+// scaled value lies within the margin of a halfway point or of a decade
+// boundary, rounding it gives the digits of the exact value. Returns false
+// when undecided.
+bool round_significant_fast(float x, int precision, char *digits, int &decimal_exponent) {
   const double v = std::fabs(static_cast<double>(x));
-  int e2 = 0;
-  (void)std::frexp(v, &e2);
-  int exponent = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));
-  const double low = scale_by_power_of_ten(1.0, precision - 1);
-  const double high = low * 10.0;
+  const auto bits = std::bit_cast<std::uint32_t>(x);
+  const int biased = static_cast<int>((bits >> 23) & 0xffu);
+  if (biased == 0) return false; // subnormal: rare, left to the exact path
+  // floor((biased - 127) * log10(2)), exact for this range
+  int exponent = ((biased - 127) * 78913) >> 18;
+  const double low = exact_powers_of_ten[precision - 1];
+  const double high = exact_powers_of_ten[precision];
   double scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
   if (scaled >= high - undecided_margin) {
     ++exponent;
@@ -77,24 +83,21 @@ bool round_significant_fast(float x, int precision, significant_digits &d) {
     scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
   }
   if (scaled < low + undecided_margin || scaled >= high - undecided_margin) return false;
-  const double whole = std::floor(scaled);
-  const double fraction = scaled - whole;
+  auto n = static_cast<std::uint64_t>(scaled); // truncation: the floor of a positive value
+  const double fraction = scaled - static_cast<double>(n);
   if (std::fabs(fraction - 0.5) < undecided_margin) return false;
-  auto n = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+  n += fraction > 0.5 ? 1u : 0u;
   if (static_cast<double>(n) >= high) { // 999999.6 -> 1000000: the exponent moves up
     n /= 10;
     ++exponent;
   }
   for (int i = precision - 1; i >= 0; --i) {
-    d.digits[i] = static_cast<char>('0' + n % 10);
+    digits[i] = static_cast<char>('0' + n % 10);
     n /= 10;
   }
-  d.count = precision;
-  d.exponent = exponent;
+  decimal_exponent = exponent;
   return true;
 }
-
-} // namespace
 
 bool is_decimal_tie(float x, int k) {
   // |x| = m * 2^e with m odd. 2|x| / 10^k = m * 2^(e+1-k) * 5^(-k) is an odd
@@ -122,7 +125,9 @@ bool is_decimal_tie(float x, int k) {
 
 significant_digits round_significant(float x, int precision) {
   assert(std::isfinite(x) && x != 0.0f && precision >= 1 && precision <= 9);
-  if (significant_digits fast{}; precision >= 6 && round_significant_fast(x, precision, fast)) return fast;
+  significant_digits d{};
+  d.count = precision;
+  if (precision >= 6 && round_significant_fast(x, precision, d.digits, d.exponent)) return d;
   return round_significant_exact(x, precision);
 }
 
@@ -150,10 +155,10 @@ int round_fixed4(float x, char *buf, int cap) {
   if (!(v < 1e7)) return 0;
   if (v < 1e5) { // fast path: v * 10^4 is one rounding away from exact
     const double scaled = v * 1e4;
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
+    const auto whole = static_cast<std::uint64_t>(scaled);
+    const double fraction = scaled - static_cast<double>(whole);
     if (std::fabs(fraction - 0.5) >= undecided_margin) {
-      const auto n = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+      const auto n = whole + (fraction > 0.5 ? 1u : 0u);
       char tmp[24];
       auto r = std::to_chars(tmp, tmp + sizeof tmp, n / 10000);
       *r.ptr++ = '.';
@@ -216,12 +221,6 @@ void append_free_digits(std::string &out, float x) {
   out.append(exp, len);
 }
 
-void append_right(std::string &out, std::size_t width, const char *text) {
-  const std::size_t n = std::strlen(text);
-  out.append(width - n, ' ');
-  out.append(text, n);
-}
-
 } // namespace
 
 void append_free_real(std::string &out, float x) {
@@ -245,9 +244,16 @@ std::size_t free_real_length(float x) {
   return s.size();
 }
 
-void append_f8_4(std::string &out, float x) {
-  if (std::isnan(x)) return append_right(out, 8, "NaN");
-  if (std::isinf(x)) return append_right(out, 8, x < 0 ? "-Inf" : "Infinity");
+char *put_right(char *p, std::size_t width, const char *text) {
+  const std::size_t n = std::strlen(text);
+  std::memset(p, ' ', width - n);
+  std::memcpy(p + width - n, text, n);
+  return p + width;
+}
+
+char *put_f8_4(char *p, float x) {
+  if (std::isnan(x)) return put_right(p, 8, "NaN");
+  if (std::isinf(x)) return put_right(p, 8, x < 0 ? "-Inf" : "Infinity");
   char text[16];
   const int n = detail::round_fixed4(x, text, 8);
   bool minus = x < 0.0f;
@@ -258,31 +264,51 @@ void append_f8_4(std::string &out, float x) {
   }
   const int width = n + (minus ? 1 : 0);
   if (n == 0 || width > 8) {
-    out.append(8, '*');
-    return;
+    std::memset(p, '*', 8);
+    return p + 8;
   }
-  out.append(static_cast<std::size_t>(8 - width), ' ');
-  if (minus) out.push_back('-');
-  out.append(text, static_cast<std::size_t>(n));
+  std::memset(p, ' ', static_cast<std::size_t>(8 - width));
+  p += 8 - width;
+  if (minus) *p++ = '-';
+  std::memcpy(p, text, static_cast<std::size_t>(n));
+  return p + n;
+}
+
+char *put_e14_6(char *p, float x) {
+  if (std::isnan(x)) return put_right(p, 14, "NaN");
+  if (std::isinf(x)) return put_right(p, 14, x < 0 ? "-Infinity" : "Infinity");
+  *p++ = ' ';
+  *p++ = x < 0.0f ? '-' : ' ';
+  if (x == 0.0f) {
+    std::memcpy(p, "0.000000E+00", 12);
+    return p + 12;
+  }
+  *p++ = '0';
+  *p++ = '.';
+  int exponent = 0;
+  if (!detail::round_significant_fast(x, 6, p, exponent)) {
+    const detail::significant_digits d = detail::round_significant_exact(x, 6);
+    std::memcpy(p, d.digits, 6);
+    exponent = d.exponent;
+  }
+  p += 6;
+  const int e = exponent + 1; // 0.dddddd x 10^e
+  const int a = e < 0 ? -e : e;
+  *p++ = 'E';
+  *p++ = e < 0 ? '-' : '+';
+  *p++ = static_cast<char>('0' + a / 10);
+  *p++ = static_cast<char>('0' + a % 10);
+  return p;
+}
+
+void append_f8_4(std::string &out, float x) {
+  char field[8];
+  out.append(field, static_cast<std::size_t>(put_f8_4(field, x) - field));
 }
 
 void append_e14_6(std::string &out, float x) {
-  if (std::isnan(x)) return append_right(out, 14, "NaN");
-  if (std::isinf(x)) return append_right(out, 14, x < 0 ? "-Infinity" : "Infinity");
-  out.append(x < 0.0f ? " -" : "  ");
-  if (x == 0.0f) {
-    out.append("0.000000E+00");
-    return;
-  }
-  const detail::significant_digits d = detail::round_significant(x, 6);
-  const int e = d.exponent + 1; // 0.dddddd x 10^e
-  const int a = e < 0 ? -e : e;
-  out.append("0.");
-  out.append(d.digits, 6);
-  out.push_back('E');
-  out.push_back(e < 0 ? '-' : '+');
-  out.push_back(static_cast<char>('0' + a / 10));
-  out.push_back(static_cast<char>('0' + a % 10));
+  char field[14];
+  out.append(field, static_cast<std::size_t>(put_e14_6(field, x) - field));
 }
 
 } // namespace wavespec::records

@@ -20,6 +20,10 @@ void append_f8_4(std::string &out, float x);
 //   1.2345678f -> "  0.123457E+01"   0.0f -> "  0.000000E+00"
 void append_e14_6(std::string &out, float x);
 
+// The same two fields written at `p`; each returns the end (p + 8, p + 14).
+char *put_f8_4(char *p, float x);
+char *put_e14_6(char *p, float x);
+
 // Length of the free-format rendering of a real (its measure when wrapping).
 [[nodiscard]] std::size_t free_real_length(float x);
 

@@ -55,7 +55,7 @@ void begin_write(stream_state &u, const std::string &format) {
   if (!u.open) throw std::logic_error("record written to a closed stream");
   if (u.access == file_access::read_only)
     report_io_failure(u, "list output start", "can't write file", &format, true);
-  u.buffer_format = format;
+  if (u.buffer_format != format) u.buffer_format = format;
 }
 
 // Ends a record: the console is delivered before every keyboard read, a file
@@ -220,7 +220,14 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
                         std::span<const float> items) {
   stream_state &u = s.at(stream);
   begin_write(u, layout.source());
-  std::string &b = u.buffer;
+  // The record is laid out in a local line (the fields have fixed widths) and
+  // handed to the buffer in one piece.
+  std::string long_line;
+  char short_line[512];
+  const bool fits = layout.max_length() < sizeof short_line;
+  if (!fits) long_line.resize(layout.max_length() + 1);
+  char *const start = fits ? short_line : long_line.data();
+  char *p = start;
   std::size_t pending = 0;
   std::size_t next = 0;
   for (const layout_element &e : layout.elements()) {
@@ -230,23 +237,26 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
       continue;
     }
     if (e.k == k::line_end) {
-      b.push_back('\n');
+      *p++ = '\n';
       pending = 0;
       continue;
     }
-    b.append(pending, ' ');
+    std::memset(p, ' ', pending);
+    p += pending;
     pending = 0;
     if (e.k == k::literal) {
-      b.append(e.text);
+      std::memcpy(p, e.text.data(), e.text.size());
+      p += e.text.size();
     } else if (e.k == k::fixed && e.width == 8 && e.digits == 4 && next < items.size()) {
-      append_f8_4(b, items[next++]);
+      p = put_f8_4(p, items[next++]);
     } else if (e.k == k::exponent && e.width == 14 && e.digits == 6 && next < items.size()) {
-      append_e14_6(b, items[next++]);
+      p = put_e14_6(p, items[next++]);
     } else {
       throw std::logic_error("layout not supported on output: " + layout.source());
     }
   }
-  b.push_back('\n');
+  *p++ = '\n';
+  u.buffer.append(start, static_cast<std::size_t>(p - start));
   end_write(u);
 }
 
