@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE   ?= cmake
 DEMO    := out/demo
 
-.PHONY: all prerequisites configure build demo test sanitize clang-test fuzz ci clean
+.PHONY: all prerequisites configure build demo test bench sanitize clang-test fuzz ci clean
 
 all: build
 
@@ -28,6 +28,14 @@ demo: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Stage micro-benchmarks, then whole runs against the numpy/scipy peer.
+bench: prerequisites
+	@tools/prerequisites.sh bench
+	@$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DWAVESPEC_BENCH=ON -DWAVESPEC_TESTS=OFF >/dev/null
+	@$(CMAKE) --build build-bench -j $(JOBS)
+	@build-bench/bench/stage_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	@/usr/bin/python3 bench/whole_run.py build-bench/src/driver/wavespec
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: prerequisites
@@ -58,4 +66,4 @@ fuzz: prerequisites
 ci: test sanitize clang-test fuzz
 
 clean:
-	@rm -rf $(BUILD) build-sanitize build-clang build-fuzz out
+	@rm -rf $(BUILD) build-sanitize build-clang build-fuzz build-bench out

@@ -28,11 +28,14 @@ public:
   [[nodiscard]] int size() const { return n_; }
   [[nodiscard]] int sign() const { return ind_; }
   [[nodiscard]] const complex32 &operator[](std::size_t i) const { return w_[i]; }
+  // The factors of the stage with half length kmax, k = 1 .. kmax, side by side.
+  [[nodiscard]] const complex32 *stage(int kmax) const { return by_stage_.data() + (kmax - 1); }
 
 private:
   int n_;
   int ind_;
   std::vector<complex32> w_;
+  std::vector<complex32> by_stage_; // stage kmax at kmax - 1 .. 2 kmax - 2
 };
 
 // wvfast with the factors taken from `table` (built for the same n and ind).

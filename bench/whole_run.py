@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""Whole-run benchmark: wavespec on generated records of 4096, 16384 and 65536
+samples (double integration, a bandwidth with lmax 101), median wall time and
+peak resident memory over repeated runs, and the numpy/scipy peer pipeline on
+the same records. Usage: whole_run.py WAVESPEC [RUNS]"""
+import os
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DT = 0.005
+SIZES = (4096, 16384, 65536)
+
+
+def make_record(path, n):
+    rng = random.Random(n)
+    with open(path, "w") as f:
+        f.write("time(s) X(gal) Y(gal) Z(gal)\n")
+        for i in range(n):
+            f.write("%.3f,%.7g,%.7g,%.7g\n" % (i * DT, rng.gauss(0, 30), rng.gauss(0, 30), rng.gauss(0, 10)))
+
+
+def timed(cmd, stdin_path, cwd):
+    start = time.perf_counter()
+    with open(stdin_path) as stdin:
+        status = subprocess.call(cmd, stdin=stdin, stdout=subprocess.DEVNULL, cwd=cwd)
+    if status != 0:
+        sys.exit("%s failed with status %d" % (cmd[0], status))
+    return time.perf_counter() - start
+
+
+def peak_kb(cmd, stdin_path, cwd):
+    """Peak resident memory from /usr/bin/time, which forks nothing but the program."""
+    with open(stdin_path) as stdin:
+        done = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdin=stdin, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, cwd=cwd, text=True, check=True)
+    return int(done.stderr.strip().splitlines()[-1])
+
+
+def median_run(cmd, stdin_path, cwd, runs):
+    times = [timed(cmd, stdin_path, cwd) for _ in range(runs)]
+    return statistics.median(times) * 1000, peak_kb(cmd, stdin_path, cwd)
+
+
+def main():
+    wavespec = os.path.abspath(sys.argv[1])
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 21
+    peer_runs = max(3, runs // 4)
+    with tempfile.TemporaryDirectory() as work:
+        print("%-8s %12s %10s %14s %12s %8s" % ("samples", "wavespec ms", "peak KB", "growth", "peer ms", "ratio"))
+        previous = None
+        for n in SIZES:
+            record = os.path.join(work, "rec%d.txt" % n)
+            make_record(record, n)
+            nf = max(4, 1 << (n - 1).bit_length())
+            band = 93.6 / (nf * DT)  # just above the widest limit: lmax 101
+            answers = os.path.join(work, "ans%d.txt" % n)
+            with open(answers, "w") as f:
+                f.write("rec%d.txt\n2\n%.6f\nout%d.csv\n" % (n, band, n))
+            ms, kb = median_run([wavespec], answers, work, runs)
+            peer_cmd = ["/usr/bin/python3", os.path.join(HERE, "peer_pipeline.py"), record, str(band),
+                        os.path.join(work, "peer%d.csv" % n)]
+            peer_ms, _ = median_run(peer_cmd, os.devnull, work, peer_runs)
+            growth = "x%.2f" % (ms / previous) if previous else "-"
+            print("%-8d %12.1f %10d %14s %12.1f %8.1f" % (n, ms, kb, growth, peer_ms, peer_ms / ms))
+            previous = ms
+
+
+if __name__ == "__main__":
+    main()
