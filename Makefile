@@ -25,6 +25,8 @@ demo: build
 	@cd $(DEMO) && ../../$(BUILD)/src/driver/wavespec < ../../data/demo-answers.txt
 	@echo "== spectrum written to $(DEMO)/sf1295-spectrum.csv ($$(wc -l < $(DEMO)/sf1295-spectrum.csv) lines); first lines:"
 	@head -4 $(DEMO)/sf1295-spectrum.csv
+	@tools/wavespec-plot $(DEMO)/sf1295-spectrum.csv $(DEMO)/sf1295-spectrum.png
+	@echo "== plot drawn: $(DEMO)/sf1295-spectrum.png"
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

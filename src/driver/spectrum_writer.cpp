@@ -1,4 +1,5 @@
 #include "driver/stages.h"
+#include "wavespec/spectrum.hpp"
 
 namespace wavespec::driver {
 
@@ -20,9 +21,9 @@ void run_output_stage(record_streams &io, analysis_state &st) {
     const auto at = static_cast<std::size_t>(i - 1);
     st.fq = static_cast<float>(static_cast<double>(i - 1) * static_cast<double>(st.df));
     const float values[] = {st.fq,
-                            spectral::complex_abs(st.fx1[at]), st.sf1[at],
-                            spectral::complex_abs(st.fx2[at]), st.sf2[at],
-                            spectral::complex_abs(st.fx3[at]), st.sf3[at]};
+                            wavespec::amplitude(st.fx1[at]), st.sf1[at],
+                            wavespec::amplitude(st.fx2[at]), st.sf2[at],
+                            wavespec::amplitude(st.fx3[at]), st.sf3[at]};
     write_fixed_record(io, spectrum_file, row, values);
   }
   close_record_file(io, spectrum_file);

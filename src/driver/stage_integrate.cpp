@@ -1,5 +1,5 @@
 #include "driver/stages.h"
-#include "spectral/integrate.h"
+#include "wavespec/spectrum.hpp"
 
 namespace wavespec::driver {
 
@@ -19,10 +19,13 @@ void run_integrate_stage(record_streams &io, analysis_state &st) {
     write_free_record(io, console, {});
     write_free_record(io, console, {free_item::text("Note: Fourier Amp. at 0(Hz) is neglected!!!")});
   }
-  const spectral::spectral_operation op = spectral::operation_for(st.nit);
-  spectral::apply_operation(op, st.nom, st.dom, st.fx1);
-  spectral::apply_operation(op, st.nom, st.dom, st.fx2);
-  spectral::apply_operation(op, st.nom, st.dom, st.fx3);
+  const wavespec::operation op = wavespec::operation_for(st.nit);
+  wavespec::frequency_grid grid{};
+  grid.nom = st.nom;
+  grid.dom = st.dom;
+  wavespec::integrate(op, grid, st.fx1);
+  wavespec::integrate(op, grid, st.fx2);
+  wavespec::integrate(op, grid, st.fx3);
 }
 
 } // namespace wavespec::driver

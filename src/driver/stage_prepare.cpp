@@ -1,16 +1,17 @@
 #include "driver/stages.h"
-#include "spectral/prepare.h"
+#include "wavespec/spectrum.hpp"
 
 namespace wavespec::driver {
 
 using namespace records;
 
 void run_prepare_stage(record_streams &io, analysis_state &st) {
-  const spectral::twiddle_table table(st.nf, -1); // one set of factors for all three
-  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr1, st.fx1, table);
-  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr2, st.fx2, table);
-  spectral::prepare_spectrum(st.nt, st.dt, st.nf, st.xr3, st.fx3, table);
-  const spectral::frequency_grid g = spectral::make_grid(st.nf, st.dt);
+  const auto nf = static_cast<std::size_t>(st.nf), nt = static_cast<std::size_t>(st.nt);
+  const wavespec::twiddle_table table(st.nf, -1); // one set of factors for all three
+  (void)wavespec::prepare(std::span(st.xr1).first(nt), st.dt, std::span(st.fx1).first(nf), table);
+  (void)wavespec::prepare(std::span(st.xr2).first(nt), st.dt, std::span(st.fx2).first(nf), table);
+  const wavespec::frequency_grid g =
+      wavespec::prepare(std::span(st.xr3).first(nt), st.dt, std::span(st.fx3).first(nf), table);
   st.dur = g.dur;
   st.df = g.df;
   st.dom = g.dom;

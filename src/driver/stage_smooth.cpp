@@ -1,5 +1,5 @@
 #include "driver/stages.h"
-#include "spectral/swin.h"
+#include "wavespec/spectrum.hpp"
 
 namespace wavespec::driver {
 
@@ -14,10 +14,10 @@ void swin(record_streams &io, std::int32_t nf, std::span<float> f, std::span<flo
           std::int32_t /*nd*/, std::int32_t ind, float df, float band) {
   static const fixed_layout narrow("('Bandwidth is too narrow!')");
   static const fixed_layout wide("('Bandwidth is too wide!')");
-  const spectral::parzen_window window = spectral::make_window(band, df);
-  if (window.verdict == spectral::window_verdict::too_narrow ||
-      window.verdict == spectral::window_verdict::too_wide) {
-    write_fixed_record(io, console, window.verdict == spectral::window_verdict::too_narrow ? narrow : wide);
+  const wavespec::parzen_window window = wavespec::window(band, df);
+  if (window.verdict == wavespec::window_verdict::too_narrow ||
+      window.verdict == wavespec::window_verdict::too_wide) {
+    write_fixed_record(io, console, window.verdict == wavespec::window_verdict::too_narrow ? narrow : wide);
     write_free_record(io, console, {free_item::text("Enter 0 for stop")});
     std::int32_t nstop = 0; // an answer with no value means stop
     const read_target answer[] = {nstop};
@@ -25,11 +25,14 @@ void swin(record_streams &io, std::int32_t nf, std::span<float> f, std::span<flo
     if (nstop == 0) stop_run(io);
     return;
   }
-  spectral::smooth(nf, f, g, ind, df, window);
+  if (ind == 100)
+    wavespec::smooth(f.first(static_cast<std::size_t>(nf)), g.first(static_cast<std::size_t>(nf)), df, window);
+  else
+    spectral::smooth(nf, f, g, ind, df, window);
 }
 
-void amplitudes(std::span<const spectral::complex32> fx, std::span<float> sf, std::int32_t nf) {
-  for (std::size_t i = 0; i < static_cast<std::size_t>(nf); ++i) sf[i] = spectral::complex_abs(fx[i]);
+void amplitudes(std::span<const wavespec::complex32> fx, std::span<float> sf, std::int32_t nf) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(nf); ++i) sf[i] = wavespec::amplitude(fx[i]);
 }
 
 } // namespace
@@ -41,8 +44,8 @@ void run_smooth_stage(record_streams &io, analysis_state &st) {
   write_free_record(io, console, {});
   write_free_record(io, console, {text("Delta Freq(Hz)="), free_item::real(st.df)});
   write_free_record(io, console, {text("Enter Band Width(Hz):")});
-  st.band1 = spectral::narrowest_band(st.df);
-  st.band2 = spectral::widest_band(st.df);
+  st.band1 = wavespec::narrowest_band(st.df);
+  st.band2 = wavespec::widest_band(st.df);
   write_free_record(io, console, {text("   BAND must be larger than"), free_item::real(st.band1)});
   write_free_record(io, console, {text("   BAND must be smaller than"), free_item::real(st.band2)});
   write_free_record(io, console, {text("   if Band=0, No smoothing.")});

@@ -1,0 +1,35 @@
+#!/usr/bin/python3
+"""Runs every ```sh block of the README in a fresh folder with the bundled
+record, and checks that the session shown in the README is the program's own.
+Usage: readme_test.py README BIN_DIR TOOLS_DIR DATA_DIR"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def main(readme, bin_dir, tools_dir, data_dir):
+    text = open(readme).read()
+    blocks = re.findall(r"```sh\n(.*?)```", text, re.S)
+    assert blocks, "no sh blocks in the README"
+    session = re.search(r"## A session.*?```text\n(.*?)```", text, re.S).group(1)
+    env = dict(os.environ, PATH=bin_dir + os.pathsep + tools_dir + os.pathsep + os.environ["PATH"])
+    with tempfile.TemporaryDirectory() as work:
+        shutil.copy(os.path.join(data_dir, "sf1295.txt"), work)
+        for block in blocks:
+            subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=work, env=env, check=True)
+        log = open(os.path.join(work, "session.log")).read()
+        assert log == session, "the README's session differs from the program's:\n" + log
+        rows = open(os.path.join(work, "sf1295-spectrum.csv")).read().splitlines()
+        assert len(rows) == 1 + 4097, len(rows)
+        csv_block = re.search(r"the spectrum file begins\n\n```text\n(.*?)```", text, re.S).group(1)
+        assert csv_block.splitlines() == rows[:3], "the README's first CSV lines differ"
+        assert os.path.getsize(os.path.join(work, "sf1295.png")) > 10000
+        assert os.path.exists(os.path.join(work, "sf1295-velocity.csv"))
+    print("1 passed, 0 failed")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])
