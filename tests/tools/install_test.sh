@@ -6,7 +6,7 @@ build=$1 source=$2
 prefix=$(mktemp -d) work=$(mktemp -d)
 trap 'rm -rf "$prefix" "$work"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/wavespec bin/wavespec-plot share/man/man1/wavespec.1 include/wavespec/spectrum.hpp; do
+for f in bin/wavespec bin/wavespec-merge bin/wavespec-plot share/man/man1/wavespec.1 include/wavespec/spectrum.hpp; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 cmake -S "$source/examples" -B "$work" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null

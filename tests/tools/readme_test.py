@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Runs every ```sh block of the README in a fresh folder with the bundled
 record, and checks that the session shown in the README is the program's own.
-Usage: readme_test.py README BIN_DIR TOOLS_DIR DATA_DIR"""
+Usage: readme_test.py README BIN_DIR MERGE_DIR TOOLS_DIR DATA_DIR MERGE_DATA_DIR"""
 import os
 import re
 import shutil
@@ -10,14 +10,16 @@ import sys
 import tempfile
 
 
-def main(readme, bin_dir, tools_dir, data_dir):
+def main(readme, bin_dir, merge_dir, tools_dir, data_dir, merge_data):
     text = open(readme).read()
     blocks = re.findall(r"```sh\n(.*?)```", text, re.S)
     assert blocks, "no sh blocks in the README"
     session = re.search(r"## A session.*?```text\n(.*?)```", text, re.S).group(1)
-    env = dict(os.environ, PATH=bin_dir + os.pathsep + tools_dir + os.pathsep + os.environ["PATH"])
+    env = dict(os.environ, PATH=os.pathsep.join([bin_dir, merge_dir, tools_dir, os.environ["PATH"]]))
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(os.path.join(data_dir, "sf1295.txt"), work)
+        for name in ("0111a.smc", "0111b.smc", "0111c.smc"):
+            shutil.copy(os.path.join(merge_data, name), work)
         for block in blocks:
             subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=work, env=env, check=True)
         log = open(os.path.join(work, "session.log")).read()
@@ -28,6 +30,8 @@ def main(readme, bin_dir, tools_dir, data_dir):
         assert csv_block.splitlines() == rows[:3], "the README's first CSV lines differ"
         assert os.path.getsize(os.path.join(work, "sf1295.png")) > 10000
         assert os.path.exists(os.path.join(work, "sf1295-velocity.csv"))
+        merged = open(os.path.join(work, "sf1295-merged.txt")).read().split("\n", 1)[1]
+        assert merged == open(os.path.join(data_dir, "sf1295.txt")).read().split("\n", 1)[1]
     print("1 passed, 0 failed")
 
 

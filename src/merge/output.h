@@ -1,0 +1,30 @@
+// Writing one waveform file from three components.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "merge/formats.h"
+
+namespace wavespec::merge {
+
+struct merge_options {
+  bool demean = false; // remove each component's mean
+  bool trim = false;   // cut the components to the shortest
+};
+
+// Checks that the three components agree (interval, length unless trimmed,
+// units) and returns the number of samples to write; throws merge_error with
+// what differs and by how much.
+[[nodiscard]] std::size_t check_components(const std::vector<series> &xyz, const merge_options &o);
+
+// The time of sample i (from 0) as an exact decimal with the decimals of dt:
+// i = 1, dt = 0.005 gives "0.005"; read as a float, the first two times give
+// back float(dt) exactly.
+[[nodiscard]] std::string time_text(std::size_t i, double dt);
+
+// Writes the header line and the rows "t,x,y,z" (values with 7 significant
+// digits) to a temporary file beside `out`, then renames it into place.
+void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t n, const merge_options &o);
+
+} // namespace wavespec::merge

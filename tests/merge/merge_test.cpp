@@ -1,0 +1,159 @@
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+#include "merge/formats.h"
+#include "merge/output.h"
+
+namespace wavespec::merge {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string data = WAVESPEC_TEST_DATA "/merge/";
+
+std::vector<series> read(const std::string &name, quantity q = quantity::acceleration, double dt = 0) {
+  const auto lines = read_lines(data + name);
+  const auto f = detect_format(lines);
+  return read_components(f ? *f : file_format::generic, data + name, lines, q, dt);
+}
+
+TEST(MergeFormats, EachFormatFromItsOwnHeader) {
+  const struct {
+    const char *file;
+    file_format format;
+    std::size_t components, count;
+    double dt, first, last;
+    const char *component, *units;
+  } rows[] = {
+      {"0111a.smc", file_format::smc, 1, 6001, 0.005, 1.5057, -0.0, "360", "gal"},
+      {"0111c.smc", file_format::smc, 1, 6004, 0.005, -5.8486, -0.0, "270", "gal"},
+      {"mli_HNN_first20.V1c", file_format::cosmos, 1, 20, 0.01, -0.004575336, -0.0, "360", "gal"},
+      {"mli_HNZ_first20.V1c", file_format::cosmos, 1, 20, 0.01, 0.01302731, -0.0, "Up", "gal"},
+      {"wtmc.V2A", file_format::geonet, 3, 8192, 0.02, 0.02, -0.0, "N28W", "gal"},
+      {"test_NS.knet", file_format::knet, 1, 10, 0.01, 1000 * 3920.0 / 6182761, 10000 * 3920.0 / 6182761, "N-S", "gal"},
+      {"test_000.at2", file_format::at2, 1, 7, 0.005, 0.001, 0.007, "000", "g"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.file);
+    const auto lines = read_lines(data + r.file);
+    ASSERT_EQ(detect_format(lines), r.format);
+    const auto got = read_components(r.format, r.file, lines, quantity::acceleration, 0);
+    ASSERT_EQ(got.size(), r.components);
+    EXPECT_EQ(got[0].values.size(), r.count);
+    EXPECT_DOUBLE_EQ(got[0].dt, r.dt);
+    EXPECT_NEAR(got[0].values.front(), r.first, 1e-9);
+    if (r.last != -0.0) {
+      EXPECT_NEAR(got[0].values.back(), r.last, 1e-9);
+    }
+    EXPECT_EQ(got[0].component, r.component);
+    EXPECT_EQ(got[0].units, r.units);
+  }
+  const auto vel = read("wtmc.V2A", quantity::velocity);
+  EXPECT_EQ(vel[2].units, "cm/s");
+  EXPECT_THROW((void)read("0111a.smc", quantity::velocity), merge_error);
+}
+
+TEST(MergeFormats, MalformedHeadersAreReported) {
+  const fs::path dir = fs::temp_directory_path() / "wavespec-merge-bad";
+  fs::create_directories(dir);
+  std::ofstream(dir / "short.smc") << "2 CORRECTED ACCELEROGRAM\n*\n";
+  std::ofstream(dir / "knet.txt") << "Origin Time       2011/03/11 14:46:00\nLat. 1\n";
+  std::ofstream(dir / "at2.txt") << "PEER NGA\nx\nUNITS OF G\nno count here\n";
+  for (const char *name : {"short.smc", "knet.txt", "at2.txt"}) {
+    const std::string path = (dir / name).string();
+    const auto lines = read_lines(path);
+    ASSERT_TRUE(detect_format(lines)) << name;
+    try {
+      (void)read_components(*detect_format(lines), path, lines, quantity::acceleration, 0);
+      ADD_FAILURE() << name << " was read";
+    } catch (const merge_error &e) {
+      EXPECT_NE(std::string(e.what()).find("malformed header"), std::string::npos) << e.what();
+    }
+  }
+  fs::remove_all(dir);
+}
+
+TEST(MergeOutput, TimesGiveBackTheIntervalInSinglePrecision) {
+  const struct {
+    double dt;
+    const char *t1, *t7;
+  } rows[] = {{0.005, "0.005", "0.035"}, {0.02, "0.02", "0.14"}, {0.01, "0.01", "0.07"}, {1.0, "1", "7"}};
+  for (const auto &r : rows) {
+    EXPECT_EQ(time_text(1, r.dt), r.t1);
+    EXPECT_EQ(time_text(7, r.dt), r.t7);
+    EXPECT_EQ(std::strtof(time_text(1, r.dt).c_str(), nullptr) - std::strtof(time_text(0, r.dt).c_str(), nullptr),
+              static_cast<float>(r.dt));
+  }
+}
+
+TEST(MergeOutput, MismatchesSayWhatAndByHowMuch) {
+  std::vector<series> xyz = {read("0111a.smc")[0], read("0111c.smc")[0], read("0111b.smc")[0]};
+  try {
+    (void)check_components(xyz, {});
+    ADD_FAILURE();
+  } catch (const merge_error &e) {
+    EXPECT_STREQ(e.what(), "sample counts differ: X 6001, Y 6004 (3 more), Z 6002 (1 more); --trim cuts them to the shortest (6001)");
+  }
+  EXPECT_EQ(check_components(xyz, {false, true}), 6001u);
+  xyz[1].dt = 0.01;
+  EXPECT_THROW((void)check_components(xyz, {false, true}), merge_error);
+}
+
+// The command, end to end.
+struct result {
+  int status;
+  std::string err;
+};
+
+result merge_cmd(const std::string &args) {
+  const std::string err = (fs::temp_directory_path() / "wavespec-merge.err").string();
+  const int s = std::system((std::string(WAVESPEC_MERGE_BIN) + " " + args + " 2>" + err).c_str());
+  std::ifstream f(err);
+  return {WEXITSTATUS(s), {std::istreambuf_iterator<char>(f), {}}};
+}
+
+std::string body(const fs::path &p) { // the data lines, without the header
+  std::ifstream f(p);
+  std::string s{std::istreambuf_iterator<char>(f), {}};
+  return s.substr(s.find('\n') + 1);
+}
+
+TEST(MergeCommand, RealRecordsAndErrors) {
+  const fs::path dir = fs::temp_directory_path() / "wavespec-merge-run";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string out = (dir / "sf.txt").string();
+  const std::string smc = data + "0111a.smc " + data + "0111c.smc " + data + "0111b.smc";
+  const result mismatch = merge_cmd(smc + " -o " + out);
+  EXPECT_EQ(mismatch.status, 2);
+  EXPECT_NE(mismatch.err.find("(3 more)"), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(dir)); // no output, no temporary file
+  ASSERT_EQ(merge_cmd("--trim " + smc + " -o " + out).status, 0);
+  EXPECT_EQ(body(out), body(WAVESPEC_TEST_DATA "/../../data/sf1295.txt"));
+  ASSERT_EQ(merge_cmd(data + "wtmc.V2A -o " + (dir / "v2.txt").string()).status, 0);
+  EXPECT_EQ(body(dir / "v2.txt"), body(data + "wtmc_v2a.txt"));
+
+  std::ofstream(dir / "unknown.txt") << "something\nelse\n";
+  const std::string u = (dir / "unknown.txt").string();
+  EXPECT_EQ(merge_cmd(u + " " + u + " " + u + " -o " + (dir / "x.txt").string()).status, 2);
+  EXPECT_EQ(merge_cmd(data + "nosuchfile " + u + " " + u + " -o " + (dir / "x.txt").string()).status, 2);
+  EXPECT_FALSE(fs::exists(dir / "x.txt"));
+
+  { // more than 65536 samples: written, with a warning
+    std::ofstream g(dir / "long.txt");
+    for (int i = 0; i < 70000; ++i) g << (i % 7) << "\n";
+  }
+  const std::string g = (dir / "long.txt").string();
+  const result many = merge_cmd("--format generic --dt 0.01 " + g + " " + g + " " + g + " -o " + (dir / "long_out.txt").string());
+  EXPECT_EQ(many.status, 0);
+  EXPECT_NE(many.err.find("at most 65536"), std::string::npos);
+  fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace wavespec::merge
