@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE   ?= cmake
 DEMO    := out/demo
 
-.PHONY: all prerequisites configure build demo test bench sanitize clang-test fuzz ci clean
+.PHONY: all prerequisites configure build demo test bench sanitize clang-test fuzz ci format-check clean
 
 all: build
 
@@ -69,3 +69,8 @@ ci: test sanitize clang-test fuzz
 
 clean:
 	@rm -rf $(BUILD) build-sanitize build-clang build-fuzz build-bench out
+
+# The code stays formatted: reformat and fail on any difference.
+format-check:
+	@clang-format --dry-run --Werror src/*/*.cpp src/*/*.h include/*/*.hpp tests/*/*.cpp tests/*/*.h \
+	  fuzz/*.cpp bench/*.cpp examples/*.cpp

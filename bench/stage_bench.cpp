@@ -47,7 +47,8 @@ void BM_ThreeTransforms(benchmark::State &state) {
   auto st = std::make_unique<driver::analysis_state>();
   std::mt19937 rng(7);
   std::normal_distribution<float> g(0.0f, 30.0f);
-  for (int i = 0; i < 65536; ++i) st->xr1[i] = g(rng), st->xr2[i] = g(rng), st->xr3[i] = g(rng);
+  for (int i = 0; i < 65536; ++i)
+    st->xr1[i] = g(rng), st->xr2[i] = g(rng), st->xr3[i] = g(rng);
   for (auto _ : state) {
     const spectral::twiddle_table table(65536, -1);
     spectral::prepare_spectrum(65536, 0.005f, 65536, st->xr1, st->fx1, table);
@@ -61,7 +62,8 @@ void BM_ThreeSmoothings(benchmark::State &state) {
   auto st = std::make_unique<driver::analysis_state>();
   std::mt19937 rng(8);
   std::uniform_real_distribution<float> u(0.0f, 10.0f);
-  for (int i = 0; i < 32769; ++i) st->sf1[i] = u(rng), st->sf2[i] = u(rng), st->sf3[i] = u(rng);
+  for (int i = 0; i < 32769; ++i)
+    st->sf1[i] = u(rng), st->sf2[i] = u(rng), st->sf3[i] = u(rng);
   const float df = 1.0f / (65536 * 0.005f);
   const spectral::parzen_window w = spectral::make_window(df * 93.6f, df); // lmax 101
   for (auto _ : state) {

@@ -18,7 +18,8 @@ namespace {
 using namespace wavespec;
 
 void check_round_trip(float x) {
-  if (!std::isfinite(x)) return;
+  if (!std::isfinite(x))
+    return;
   std::string text;
   records::append_free_real(text, x);
   records::input_source in;
@@ -26,7 +27,8 @@ void check_round_trip(float x) {
   float back = 0.0f;
   const records::read_target item[] = {back};
   (void)records::read_list(in, item, false);
-  if (!(back == x || (x == 0.0f && back == 0.0f))) __builtin_trap();
+  if (!(back == x || (x == 0.0f && back == 0.0f)))
+    __builtin_trap();
 }
 
 void fuzz_records(std::string_view text, std::uint8_t shape) {
@@ -39,9 +41,12 @@ void fuzz_records(std::string_view text, std::uint8_t shape) {
   for (int n = 0; n < 64; ++n) {
     try {
       const bool end_allowed = (shape & 2) != 0;
-      const auto r = records::read_list(in, (shape & 1) ? std::span(mixed) : std::span(four), end_allowed);
-      for (float x : reals) check_round_trip(x);
-      if (r == records::read_outcome::end_of_input) break;
+      const auto r =
+          records::read_list(in, (shape & 1) ? std::span(mixed) : std::span(four), end_allowed);
+      for (float x : reals)
+        check_round_trip(x);
+      if (r == records::read_outcome::end_of_input)
+        break;
     } catch (const records::list_error &) {
       break;
     }
@@ -55,14 +60,16 @@ void fuzz_waveform(std::string_view text) {
   try {
     driver::read_waveform_records(io, *state);
   } catch (const records::record_failure &f) {
-    if (f.report().unit != records::waveform_file) __builtin_trap();
+    if (f.report().unit != records::waveform_file)
+      __builtin_trap();
   }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  if (size == 0) return 0;
+  if (size == 0)
+    return 0;
   const std::string_view text(reinterpret_cast<const char *>(data) + 1, size - 1);
   if (data[0] & 4)
     fuzz_waveform(text);

@@ -42,7 +42,8 @@ inline void transform(std::span<complex32> a, int sign = -1) {
 inline frequency_grid prepare(std::span<const float> samples, float dt, std::span<complex32> fx) {
   const auto nf = static_cast<std::int32_t>(fx.size());
   if (nf < 4 || (nf & (nf - 1)) != 0 || samples.size() > fx.size())
-    throw std::invalid_argument("wavespec::prepare: fx must hold a power of two >= 4, >= the samples");
+    throw std::invalid_argument(
+        "wavespec::prepare: fx must hold a power of two >= 4, >= the samples");
   spectral::prepare_spectrum(static_cast<std::int32_t>(samples.size()), dt, nf, samples, fx);
   return spectral::make_grid(nf, dt);
 }
@@ -66,18 +67,28 @@ inline void integrate(operation op, const frequency_grid &grid, std::span<comple
 }
 
 // The operation of the dialogue's answer: 1, 2, 3; any other value is none.
-inline operation operation_for(std::int32_t nit) { return spectral::operation_for(nit); }
+inline operation operation_for(std::int32_t nit) {
+  return spectral::operation_for(nit);
+}
 
 // The bandwidth limits shown to the user: df * 3.70861 and df * 92.71525.
-inline float narrowest_band(float df) { return spectral::narrowest_band(df); }
-inline float widest_band(float df) { return spectral::widest_band(df); }
+inline float narrowest_band(float df) {
+  return spectral::narrowest_band(df);
+}
+inline float widest_band(float df) {
+  return spectral::widest_band(df);
+}
 
 // |z| as the program forms it.
-inline float amplitude(complex32 z) { return spectral::complex_abs(z); }
+inline float amplitude(complex32 z) {
+  return spectral::complex_abs(z);
+}
 
 // The Parzen window of bandwidth `band` (Hz) for the frequency step df, or
 // the reason it is refused (verdict too_narrow or too_wide); band 0 means none.
-inline parzen_window window(float band, float df) { return spectral::make_window(band, df); }
+inline parzen_window window(float band, float df) {
+  return spectral::make_window(band, df);
+}
 
 // Smooths the amplitude spectrum in place; `power` (same size) receives the
 // smoothed power spectrum. The window must not be refused.
@@ -85,8 +96,10 @@ inline void smooth(std::span<float> amplitude_spectrum, std::span<float> power, 
                    const parzen_window &w) {
   if (w.verdict == window_verdict::too_narrow || w.verdict == window_verdict::too_wide)
     throw std::invalid_argument("wavespec::smooth: the bandwidth was refused");
-  if (power.size() < amplitude_spectrum.size()) throw std::invalid_argument("wavespec::smooth: power too short");
-  spectral::smooth(static_cast<std::int32_t>(amplitude_spectrum.size()), amplitude_spectrum, power, 100, df, w);
+  if (power.size() < amplitude_spectrum.size())
+    throw std::invalid_argument("wavespec::smooth: power too short");
+  spectral::smooth(static_cast<std::int32_t>(amplitude_spectrum.size()), amplitude_spectrum, power,
+                   100, df, w);
 }
 
 } // namespace wavespec

@@ -26,8 +26,10 @@ void write_error(const std::string &text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(2, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
     done += static_cast<std::size_t>(n);
   }
 }

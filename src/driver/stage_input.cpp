@@ -31,8 +31,9 @@ void run_input_stage(record_streams &io, analysis_state &st) {
   read_waveform_file(io, st);
   st.dt = st.time[1] - st.time[0];
   write_free_record(io, console, {});
-  write_free_record(io, console,
-                    {free_item::text("NT and DT="), free_item::integer(st.nt), free_item::real(st.dt)});
+  write_free_record(
+      io, console,
+      {free_item::text("NT and DT="), free_item::integer(st.nt), free_item::real(st.dt)});
   if (!choose_transform_length(st.nt, st.nf, st.if1)) {
     write_free_record(io, console, {free_item::text(" NT>2**16 !!!!!")});
     stop_run(io);
@@ -40,7 +41,8 @@ void run_input_stage(record_streams &io, analysis_state &st) {
   // A spectrum from fewer than two samples or without a usable interval
   // would be computed from nothing: the run ends without one.
   if (st.nt < 2) {
-    write_free_record(io, console, {free_item::text(" NT<2 !!!!! (at least two samples are needed)")});
+    write_free_record(io, console,
+                      {free_item::text(" NT<2 !!!!! (at least two samples are needed)")});
     stop_run(io, 2);
   }
   if (!(std::isfinite(st.dt) && st.dt > 0.0f)) {
@@ -48,8 +50,9 @@ void run_input_stage(record_streams &io, analysis_state &st) {
     stop_run(io, 2);
   }
   write_free_record(io, console, {});
-  write_free_record(io, console,
-                    {free_item::text(" IF1,NF="), free_item::integer(st.if1), free_item::integer(st.nf)});
+  write_free_record(
+      io, console,
+      {free_item::text(" IF1,NF="), free_item::integer(st.if1), free_item::integer(st.nf)});
 }
 
 } // namespace wavespec::driver

@@ -19,9 +19,10 @@ void run_prepare_stage(record_streams &io, analysis_state &st) {
   st.eom = g.eom;
   write_free_record(io, console, {});
   write_free_record(io, console,
-                    {free_item::text(" DUR,DOM,NOM,EOM="), free_item::real(st.dur), free_item::real(st.dom),
-                     free_item::integer(st.nom), free_item::real(st.eom)});
-  write_free_record(io, console, {free_item::text(" Highest Frequency (hz)="), free_item::real(g.highest)});
+                    {free_item::text(" DUR,DOM,NOM,EOM="), free_item::real(st.dur),
+                     free_item::real(st.dom), free_item::integer(st.nom), free_item::real(st.eom)});
+  write_free_record(io, console,
+                    {free_item::text(" Highest Frequency (hz)="), free_item::real(g.highest)});
 }
 
 } // namespace wavespec::driver

@@ -17,22 +17,26 @@ void swin(record_streams &io, std::int32_t nf, std::span<float> f, std::span<flo
   const wavespec::parzen_window window = wavespec::window(band, df);
   if (window.verdict == wavespec::window_verdict::too_narrow ||
       window.verdict == wavespec::window_verdict::too_wide) {
-    write_fixed_record(io, console, window.verdict == wavespec::window_verdict::too_narrow ? narrow : wide);
+    write_fixed_record(io, console,
+                       window.verdict == wavespec::window_verdict::too_narrow ? narrow : wide);
     write_free_record(io, console, {free_item::text("Enter 0 for stop")});
     std::int32_t nstop = 0; // an answer with no value means stop
     const read_target answer[] = {nstop};
     (void)read_free_record(io, keyboard, answer);
-    if (nstop == 0) stop_run(io);
+    if (nstop == 0)
+      stop_run(io);
     return;
   }
   if (ind == 100)
-    wavespec::smooth(f.first(static_cast<std::size_t>(nf)), g.first(static_cast<std::size_t>(nf)), df, window);
+    wavespec::smooth(f.first(static_cast<std::size_t>(nf)), g.first(static_cast<std::size_t>(nf)),
+                     df, window);
   else
     spectral::smooth(nf, f, g, ind, df, window);
 }
 
 void amplitudes(std::span<const wavespec::complex32> fx, std::span<float> sf, std::int32_t nf) {
-  for (std::size_t i = 0; i < static_cast<std::size_t>(nf); ++i) sf[i] = wavespec::amplitude(fx[i]);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(nf); ++i)
+    sf[i] = wavespec::amplitude(fx[i]);
 }
 
 } // namespace

@@ -12,8 +12,10 @@ namespace {
 using namespace wavespec::merge;
 
 constexpr const char *usage =
-    "usage: wavespec-merge [--format F] [--quantity acc|vel|dis] [--demean] [--trim] [--dt DT] X Y Z -o OUT\n"
-    "       wavespec-merge [options] FILE -o OUT    (GeoNet V1A/V2A: three components in one file)\n"
+    "usage: wavespec-merge [--format F] [--quantity acc|vel|dis] [--demean] [--trim] [--dt DT] X Y "
+    "Z -o OUT\n"
+    "       wavespec-merge [options] FILE -o OUT    (GeoNet V1A/V2A: three components in one "
+    "file)\n"
     "formats: cosmos, smc, geonet, at2, knet, generic (one value per line, needs --dt)\n";
 
 struct arguments {
@@ -30,13 +32,18 @@ arguments parse(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw merge_error(arg + " needs a value");
+      if (i + 1 >= argc)
+        throw merge_error(arg + " needs a value");
       return argv[++i];
     };
-    if (arg == "-o") a.out = value();
-    else if (arg == "--format") a.format = value();
-    else if (arg == "--demean") a.options.demean = true;
-    else if (arg == "--trim") a.options.trim = true;
+    if (arg == "-o")
+      a.out = value();
+    else if (arg == "--format")
+      a.format = value();
+    else if (arg == "--demean")
+      a.options.demean = true;
+    else if (arg == "--trim")
+      a.options.trim = true;
     else if (arg == "--dt") {
       const std::string v = value();
       try {
@@ -46,15 +53,23 @@ arguments parse(int argc, char **argv) {
       }
     } else if (arg == "--quantity") {
       const std::string v = value();
-      if (v == "acc") a.q = quantity::acceleration;
-      else if (v == "vel") a.q = quantity::velocity;
-      else if (v == "dis") a.q = quantity::displacement;
-      else throw merge_error("--quantity: acc, vel or dis, not " + v);
-    } else if (arg.size() > 1 && arg[0] == '-') throw merge_error("unknown option " + arg);
-    else a.inputs.push_back(arg);
+      if (v == "acc")
+        a.q = quantity::acceleration;
+      else if (v == "vel")
+        a.q = quantity::velocity;
+      else if (v == "dis")
+        a.q = quantity::displacement;
+      else
+        throw merge_error("--quantity: acc, vel or dis, not " + v);
+    } else if (arg.size() > 1 && arg[0] == '-')
+      throw merge_error("unknown option " + arg);
+    else
+      a.inputs.push_back(arg);
   }
-  if (a.out.empty()) throw merge_error("no output file (-o OUT)");
-  if (a.inputs.size() != 1 && a.inputs.size() != 3) throw merge_error("give three component files, or one GeoNet file");
+  if (a.out.empty())
+    throw merge_error("no output file (-o OUT)");
+  if (a.inputs.size() != 1 && a.inputs.size() != 3)
+    throw merge_error("give three component files, or one GeoNet file");
   return a;
 }
 
@@ -69,16 +84,20 @@ int run(int argc, char **argv) {
     } else if (const auto detected = detect_format(lines)) {
       f = *detected;
     } else {
-      throw merge_error(path + ": unknown format; name it with --format (cosmos, smc, geonet, at2, knet, generic)");
+      throw merge_error(
+          path +
+          ": unknown format; name it with --format (cosmos, smc, geonet, at2, knet, generic)");
     }
-    for (series &s : read_components(f, path, lines, a.q, a.dt)) xyz.push_back(std::move(s));
+    for (series &s : read_components(f, path, lines, a.q, a.dt))
+      xyz.push_back(std::move(s));
   }
   if (xyz.size() != 3)
     throw merge_error("these files give " + std::to_string(xyz.size()) + " components, not 3");
   const std::size_t n = check_components(xyz, a.options);
   if (n > 65536)
     std::fprintf(stderr,
-                 "wavespec-merge: warning: %zu samples; wavespec analyses at most 65536 and will refuse this "
+                 "wavespec-merge: warning: %zu samples; wavespec analyses at most 65536 and will "
+                 "refuse this "
                  "record: keep the first 65536 with  head -n 65537 %s > short.txt\n",
                  n, a.out.c_str());
   write_waveform(a.out, std::move(xyz), n, a.options);

@@ -25,6 +25,7 @@ struct merge_options {
 
 // Writes the header line and the rows "t,x,y,z" (values with 7 significant
 // digits) to a temporary file beside `out`, then renames it into place.
-void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t n, const merge_options &o);
+void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t n,
+                    const merge_options &o);
 
 } // namespace wavespec::merge

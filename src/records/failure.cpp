@@ -7,7 +7,8 @@ std::string render_failure(const failure_report &r) {
   s += "apparent state: unit " + std::to_string(r.unit) + " ";
   s += r.name ? "named " + *r.name : std::string("(unnamed)");
   s += "\n";
-  if (r.format) s += "last format: " + *r.format + "\n";
+  if (r.format)
+    s += "last format: " + *r.format + "\n";
   s += r.writing ? "lately writing" : "lately reading";
   s += " sequential formatted external IO\n";
   return s;

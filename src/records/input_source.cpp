@@ -14,7 +14,8 @@ void input_source::attach(int fd, bool empty) {
   *this = input_source{};
   fd_ = fd;
   end_flag_ = empty;
-  if (!empty) block_ = std::make_unique<char[]>(block_size);
+  if (!empty)
+    block_ = std::make_unique<char[]>(block_size);
   data_ = block_.get();
 }
 
@@ -50,8 +51,10 @@ bool input_source::refill() {
 }
 
 int input_source::after_carriage_return() {
-  if (pos_ == len_ && !refill()) return '\r';
-  if (data_[pos_] != '\n') return '\r';
+  if (pos_ == len_ && !refill())
+    return '\r';
+  if (data_[pos_] != '\n')
+    return '\r';
   ++pos_;
   return '\n';
 }

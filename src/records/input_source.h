@@ -30,13 +30,15 @@ public:
       has_pending_ = false;
       return pending_;
     }
-    if (pos_ == len_ && !refill()) return end;
+    if (pos_ == len_ && !refill())
+      return end;
     const auto c = static_cast<unsigned char>(data_[pos_++]);
     return c == '\r' ? after_carriage_return() : c;
   }
   // Puts back the character just read (putting back `end` does nothing).
   void unget(int c) {
-    if (c == end) return;
+    if (c == end)
+      return;
     if (!has_pending_ && pos_ > 0 && static_cast<unsigned char>(data_[pos_ - 1]) == c) {
       --pos_; // still in the block: step back
       return;

@@ -9,12 +9,15 @@ namespace {
 
 volatile std::sig_atomic_t noted_signal = 0;
 
-extern "C" void note_signal(int sig) { noted_signal = sig; }
+extern "C" void note_signal(int sig) {
+  noted_signal = sig;
+}
 
 void install_one(int sig) {
-  struct sigaction old{};
-  if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) return;
-  struct sigaction sa{};
+  struct sigaction old {};
+  if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+    return;
+  struct sigaction sa {};
   sa.sa_handler = note_signal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0; // no SA_RESTART: a blocked read returns EINTR
@@ -29,10 +32,13 @@ void install_interrupt_handlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-int pending_interrupt() noexcept { return noted_signal; }
+int pending_interrupt() noexcept {
+  return noted_signal;
+}
 
 void check_interrupt() {
-  if (noted_signal != 0) throw interrupted{noted_signal};
+  if (noted_signal != 0)
+    throw interrupted{noted_signal};
 }
 
 void wait_readable(int fd) {
@@ -44,13 +50,15 @@ void wait_readable(int fd) {
   sigaddset(&block, SIGTERM);
   sigprocmask(SIG_BLOCK, &block, &old);
   for (;;) {
-    if (noted_signal != 0) break;
+    if (noted_signal != 0)
+      break;
     pollfd p{fd, POLLIN, 0};
     sigset_t during = old;
     sigdelset(&during, SIGINT);
     sigdelset(&during, SIGTERM);
     const int r = ppoll(&p, 1, nullptr, &during);
-    if (r >= 0 || errno != EINTR) break;
+    if (r >= 0 || errno != EINTR)
+      break;
   }
   sigprocmask(SIG_SETMASK, &old, nullptr);
   check_interrupt();

@@ -13,7 +13,8 @@ public:
 
   std::vector<layout_element> parse() {
     auto out = group();
-    if (p_ != s_.size()) fail();
+    if (p_ != s_.size())
+      fail();
     return out;
   }
 
@@ -21,13 +22,16 @@ private:
   [[noreturn]] void fail() const { throw std::invalid_argument("bad layout: " + std::string(s_)); }
   [[nodiscard]] char peek() const { return p_ < s_.size() ? s_[p_] : '\0'; }
   void expect(char c) {
-    if (peek() != c) fail();
+    if (peek() != c)
+      fail();
     ++p_;
   }
   int number() {
-    if (!std::isdigit(static_cast<unsigned char>(peek()))) fail();
+    if (!std::isdigit(static_cast<unsigned char>(peek())))
+      fail();
     int n = 0;
-    while (std::isdigit(static_cast<unsigned char>(peek()))) n = n * 10 + (s_[p_++] - '0');
+    while (std::isdigit(static_cast<unsigned char>(peek())))
+      n = n * 10 + (s_[p_++] - '0');
     return n;
   }
 
@@ -36,7 +40,8 @@ private:
     std::vector<layout_element> out;
     for (;;) {
       element(out);
-      if (peek() == ')') break;
+      if (peek() == ')')
+        break;
       expect(',');
     }
     expect(')');
@@ -50,15 +55,18 @@ private:
       out.push_back({layout_element::kind::line_end, 0, 0, {}});
     } else if (c == '\'') {
       const auto close = s_.find('\'', p_ + 1);
-      if (close == std::string_view::npos) fail();
-      out.push_back({layout_element::kind::literal, 0, 0, std::string(s_.substr(p_ + 1, close - p_ - 1))});
+      if (close == std::string_view::npos)
+        fail();
+      out.push_back(
+          {layout_element::kind::literal, 0, 0, std::string(s_.substr(p_ + 1, close - p_ - 1))});
       p_ = close + 1;
     } else if (c == 'F' || c == 'E') {
       ++p_;
       const int w = number();
       expect('.');
       const int d = number();
-      out.push_back({c == 'F' ? layout_element::kind::fixed : layout_element::kind::exponent, w, d, {}});
+      out.push_back(
+          {c == 'F' ? layout_element::kind::fixed : layout_element::kind::exponent, w, d, {}});
     } else if (c == 'A') {
       ++p_;
       out.push_back({layout_element::kind::text_field, number(), 0, {}});
@@ -69,7 +77,8 @@ private:
         out.push_back({layout_element::kind::blanks, n, 0, {}});
       } else {
         const auto inner = group();
-        for (int i = 0; i < n; ++i) out.insert(out.end(), inner.begin(), inner.end());
+        for (int i = 0; i < n; ++i)
+          out.insert(out.end(), inner.begin(), inner.end());
       }
     }
   }
@@ -84,9 +93,12 @@ fixed_layout::fixed_layout(std::string_view source)
     : source_(source), elements_(layout_parser(source).parse()) {
   for (const layout_element &e : elements_) {
     using k = layout_element::kind;
-    if (e.k == k::line_end) max_length_ += 1;
-    else if (e.k == k::literal) max_length_ += e.text.size();
-    else max_length_ += static_cast<std::size_t>(e.width);
+    if (e.k == k::line_end)
+      max_length_ += 1;
+    else if (e.k == k::literal)
+      max_length_ += e.text.size();
+    else
+      max_length_ += static_cast<std::size_t>(e.width);
   }
 }
 

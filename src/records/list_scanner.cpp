@@ -1,8 +1,8 @@
 #include "records/list_scanner.h"
 
 #include <charconv>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -28,13 +28,17 @@ bool small_decimal_to_double(const number_token &t, double &out) {
       seen_point = true;
       continue;
     }
-    if (seen_point) ++after_point;
-    if (significant == 0 && c == '0') continue;
-    if (++significant > 15) return false;
+    if (seen_point)
+      ++after_point;
+    if (significant == 0 && c == '0')
+      continue;
+    if (++significant > 15)
+      return false;
     w = w * 10 + static_cast<std::uint64_t>(c - '0');
   }
   const std::int64_t k = t.exponent - after_point;
-  if (k < -22 || k > 22) return w == 0 ? (out = 0.0, true) : false;
+  if (k < -22 || k > 22)
+    return w == 0 ? (out = 0.0, true) : false;
   const auto wd = static_cast<double>(w);
   out = k >= 0 ? wd * powers[k] : wd / powers[-k];
   return true;
@@ -43,10 +47,12 @@ bool small_decimal_to_double(const number_token &t, double &out) {
 } // namespace
 
 float token_to_real(const number_token &t) {
-  if (double fast = 0.0; small_decimal_to_double(t, fast)) return static_cast<float>(t.negative ? -fast : fast);
+  if (double fast = 0.0; small_decimal_to_double(t, fast))
+    return static_cast<float>(t.negative ? -fast : fast);
   std::string s;
   s.reserve(t.mantissa.size() + 16);
-  if (t.negative) s.push_back('-');
+  if (t.negative)
+    s.push_back('-');
   s += t.mantissa;
   s.push_back('e');
   s += std::to_string(t.exponent);
@@ -60,23 +66,31 @@ float token_to_real(const number_token &t) {
     const auto lead = static_cast<std::int64_t>(point) - static_cast<std::int64_t>(first) -
                       (first < point ? 1 : 0);
     d = lead + t.exponent >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
-    if (t.negative) d = -d;
+    if (t.negative)
+      d = -d;
   }
   return static_cast<float>(d);
 }
 
 std::int32_t token_to_integer(const number_token &t) {
-  if (t.has_point || t.letter_exponent) throw list_error{"invalid integer", "read unexpected character"};
+  if (t.has_point || t.letter_exponent)
+    throw list_error{"invalid integer", "read unexpected character"};
   const auto first = t.mantissa.find_first_not_of('0');
-  if (first == std::string::npos) return 0;
+  if (first == std::string::npos)
+    return 0;
   const auto n = static_cast<std::int64_t>(t.mantissa.size() - first);
   const std::int64_t whole = n + t.exponent; // digits before the point
-  if (whole <= 0) return 0;
-  if (whole > 10) throw list_error{"invalid integer", "integer out of range"};
+  if (whole <= 0)
+    return 0;
+  if (whole > 10)
+    throw list_error{"invalid integer", "integer out of range"};
   std::int64_t v = 0;
   for (std::int64_t i = 0; i < whole; ++i)
-    v = v * 10 + (i < n ? t.mantissa[static_cast<std::size_t>(first) + static_cast<std::size_t>(i)] - '0' : 0);
-  if (t.negative) v = -v;
+    v = v * 10 +
+        (i < n ? t.mantissa[static_cast<std::size_t>(first) + static_cast<std::size_t>(i)] - '0'
+               : 0);
+  if (t.negative)
+    v = -v;
   if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
     throw list_error{"invalid integer", "integer out of range"};
   return static_cast<std::int32_t>(v);
@@ -93,8 +107,12 @@ using detail::number_token;
 constexpr const char *incomprehensible = "incomprehensible list input";
 constexpr std::int64_t exponent_limit = 99999999;
 
-bool is_digit(int c) { return c >= '0' && c <= '9'; }
-bool is_blank(int c) { return c == ' ' || c == '\t'; }
+bool is_digit(int c) {
+  return c >= '0' && c <= '9';
+}
+bool is_blank(int c) {
+  return c == ' ' || c == '\t';
+}
 
 // Fast path for the common real item: a plain number ("-12.5", "3e-4", at
 // most 15 significant digits and an exponent of at most 4 digits) that lies
@@ -104,13 +122,15 @@ bool is_blank(int c) { return c == ' ' || c == '\t'; }
 const char *scan_plain_real(const char *p, const char *end, float &value) {
   const auto &powers = exact_powers_of_ten;
   const bool negative = p != end && *p == '-';
-  if (p != end && (*p == '-' || *p == '+')) ++p;
+  if (p != end && (*p == '-' || *p == '+'))
+    ++p;
   std::uint64_t w = 0;
   int significant = 0, digits = 0, after_point = 0;
   auto digit_run = [&](bool fraction) {
     for (; p != end && is_digit(*p); ++p, ++digits) {
       after_point += fraction ? 1 : 0;
-      if (significant == 0 && *p == '0') continue;
+      if (significant == 0 && *p == '0')
+        continue;
       ++significant;
       w = w * 10 + static_cast<std::uint64_t>(*p - '0');
     }
@@ -120,19 +140,25 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
     ++p;
     digit_run(true);
   }
-  if (digits == 0 || significant > 15) return nullptr;
+  if (digits == 0 || significant > 15)
+    return nullptr;
   int exponent = 0;
   if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;
     const bool minus = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+')) ++p;
+    if (p != end && (*p == '-' || *p == '+'))
+      ++p;
     const char *first = p;
-    for (; p != end && is_digit(*p); ++p) exponent = exponent * 10 + (*p - '0');
-    if (p == first || p - first > 4) return nullptr;
-    if (minus) exponent = -exponent;
+    for (; p != end && is_digit(*p); ++p)
+      exponent = exponent * 10 + (*p - '0');
+    if (p == first || p - first > 4)
+      return nullptr;
+    if (minus)
+      exponent = -exponent;
   }
   const int k = exponent - after_point;
-  if (w != 0 && (k < -max_exact_power_of_ten || k > max_exact_power_of_ten)) return nullptr;
+  if (w != 0 && (k < -max_exact_power_of_ten || k > max_exact_power_of_ten))
+    return nullptr;
   const auto wd = static_cast<double>(w);
   const double v = w == 0 ? 0.0 : k >= 0 ? wd * powers[k] : wd / powers[-k];
   value = static_cast<float>(negative ? -v : v);
@@ -148,24 +174,36 @@ std::size_t read_plain_record(std::string_view block, std::span<const read_targe
   const char *p = block.data();
   const char *const end = p + block.size();
   float values[8];
-  if (items.empty() || items.size() > 8) return 0;
+  if (items.empty() || items.size() > 8)
+    return 0;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].is_integer()) return 0;
-    while (p != end && is_blank(*p)) ++p;
+    if (items[i].is_integer())
+      return 0;
+    while (p != end && is_blank(*p))
+      ++p;
     p = scan_plain_real(p, end, values[i]);
-    if (p == nullptr || p == end) return 0;
+    if (p == nullptr || p == end)
+      return 0;
     const bool last = i + 1 == items.size();
     // What ends the number must not continue it in another form.
-    if (!(is_blank(*p) || *p == ',' || (last && (*p == '\n' || *p == '\r' || *p == '/')))) return 0;
-    if (last) break;
-    while (p != end && is_blank(*p)) ++p;
-    if (p != end && *p == ',') ++p;
-    while (p != end && is_blank(*p)) ++p;
-    if (p == end || *p == ',' || *p == '/' || *p == '\n' || *p == '\r') return 0;
+    if (!(is_blank(*p) || *p == ',' || (last && (*p == '\n' || *p == '\r' || *p == '/'))))
+      return 0;
+    if (last)
+      break;
+    while (p != end && is_blank(*p))
+      ++p;
+    if (p != end && *p == ',')
+      ++p;
+    while (p != end && is_blank(*p))
+      ++p;
+    if (p == end || *p == ',' || *p == '/' || *p == '\n' || *p == '\r')
+      return 0;
   }
   const void *eol = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-  if (eol == nullptr) return 0;
-  for (std::size_t i = 0; i < items.size(); ++i) items[i].real() = values[i];
+  if (eol == nullptr)
+    return 0;
+  for (std::size_t i = 0; i < items.size(); ++i)
+    items[i].real() = values[i];
   return static_cast<std::size_t>(static_cast<const char *>(eol) + 1 - block.data());
 }
 
@@ -181,7 +219,8 @@ struct scanned_value {
 //   count    : digit -> count ; '*' -> repeat (r >= 1, no '-') ; else -> mantissa
 //   repeat   : blank/tab/line end/','/'/'/end -> r nulls ; else -> start of a number
 //   mantissa : digit, one '.' ; no digit at all -> null before ','/'/', else "invalid number"
-//   exponent : E/e/D/d [sign] digit+ | sign digit+ ; letter or sign without digit -> "exponent field"
+//   exponent : E/e/D/d [sign] digit+ | sign digit+ ; letter or sign without digit -> "exponent
+//   field"
 // The character that ends a number is put back for whatever comes next.
 class value_scanner {
 public:
@@ -221,7 +260,8 @@ private:
   }
 
   std::int64_t repeat_count(const number_token &t) const {
-    if (t.negative || t.mantissa.empty()) throw list_error{"bad repetition count", incomprehensible};
+    if (t.negative || t.mantissa.empty())
+      throw list_error{"bad repetition count", incomprehensible};
     const auto first = t.mantissa.find_first_not_of('0');
     if (first == std::string::npos || t.mantissa.size() - first > 10)
       throw list_error{"bad repetition count", incomprehensible};
@@ -234,7 +274,8 @@ private:
   // Continues after the sign and the leading digits; false for a null value.
   bool rest_of_number(int c, number_token &t) {
     if (c == '.') {
-      if (integer_) throw list_error{"invalid integer", "read unexpected character"};
+      if (integer_)
+        throw list_error{"invalid integer", "read unexpected character"};
       t.has_point = true;
       t.mantissa.push_back('.');
       c = in_.get();
@@ -245,12 +286,14 @@ private:
     }
     if (t.mantissa.size() == (t.has_point ? 1u : 0u)) { // no digit at all
       in_.unget(c);
-      if (c == ',' || c == '/') return false;
+      if (c == ',' || c == '/')
+        return false;
       throw list_error{"invalid number", incomprehensible};
     }
     bool exponent = false;
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
-      if (integer_) throw list_error{"invalid integer", "read unexpected character"};
+      if (integer_)
+        throw list_error{"invalid integer", "read unexpected character"};
       t.letter_exponent = exponent = true;
       c = in_.get();
     }
@@ -261,13 +304,16 @@ private:
       c = in_.get();
     }
     if (exponent) {
-      if (!is_digit(c)) throw list_error{"exponent field", incomprehensible};
+      if (!is_digit(c))
+        throw list_error{"exponent field", incomprehensible};
       std::int64_t e = 0;
       while (is_digit(c)) {
-        if (e <= exponent_limit) e = e * 10 + (c - '0');
+        if (e <= exponent_limit)
+          e = e * 10 + (c - '0');
         c = in_.get();
       }
-      if (e > exponent_limit) throw list_error{"exponent field", incomprehensible};
+      if (e > exponent_limit)
+        throw list_error{"exponent field", incomprehensible};
       t.exponent = exponent_negative ? -e : e;
     }
     in_.unget(c);
@@ -289,8 +335,10 @@ void store(const read_target &item, const number_token &t) {
 // separator. Returns whether nothing but blanks and tabs followed the value.
 bool after_value(input_source &in) {
   int d = in.get();
-  while (is_blank(d)) d = in.get();
-  if (d == ',') return false;
+  while (is_blank(d))
+    d = in.get();
+  if (d == ',')
+    return false;
   in.unget(d);
   return true;
 }
@@ -298,7 +346,8 @@ bool after_value(input_source &in) {
 // Passes over blanks, tabs and line ends; returns the first other character.
 int skip_separators(input_source &in) {
   int c = in.get();
-  while (is_blank(c) || c == '\n') c = in.get();
+  while (is_blank(c) || c == '\n')
+    c = in.get();
   return c;
 }
 
@@ -306,7 +355,8 @@ int skip_separators(input_source &in) {
 
 read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed) {
   if (in.end_flag()) {
-    if (end_allowed) return read_outcome::end_of_input;
+    if (end_allowed)
+      return read_outcome::end_of_input;
     throw list_error{"read start", "end of file"};
   }
   if (const std::size_t used = read_plain_record(in.buffered(), items); used > 0) {
@@ -323,12 +373,14 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
   for (; i < items.size(); ++i) {
     if (copies > 0) {
       --copies;
-      if (!copies_null) store(items[i], repeated);
+      if (!copies_null)
+        store(items[i], repeated);
       continue;
     }
     const int c = skip_separators(in);
     if (c == input_source::end) {
-      if (end_allowed) return read_outcome::end_of_input;
+      if (end_allowed)
+        return read_outcome::end_of_input;
       throw list_error{"list in", "end of file"};
     }
     if (c == ',') { // a null value
@@ -341,7 +393,8 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
     }
     in.unget(c);
     scanned_value v = value_scanner(in, items[i].is_integer()).scan();
-    if (!v.null) store(items[i], v.number);
+    if (!v.null)
+      store(items[i], v.number);
     copies = v.repeat - 1;
     copies_null = v.null;
     repeated = std::move(v.number);
@@ -349,7 +402,8 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
   }
   for (;;) { // pass over the rest of the line and its terminator
     const int c = in.get();
-    if (c == '\n') return read_outcome::complete;
+    if (c == '\n')
+      return read_outcome::complete;
     if (c == input_source::end)
       return clean || !end_allowed ? read_outcome::complete : read_outcome::end_of_input;
     clean = false;

@@ -18,7 +18,7 @@ struct list_error {
 // One item of a read: a 32-bit real or a 32-bit integer, filled in place.
 class read_target {
 public:
-  read_target(float &r) : real_(&r) {}         // NOLINT: implicit by design
+  read_target(float &r) : real_(&r) {}           // NOLINT: implicit by design
   read_target(std::int32_t &i) : integer_(&i) {} // NOLINT: implicit by design
   [[nodiscard]] bool is_integer() const { return integer_ != nullptr; }
   [[nodiscard]] float &real() const { return *real_; }

@@ -9,10 +9,10 @@ namespace wavespec::records::detail {
 // A number as written: sign, mantissa and decimal exponent.
 struct number_token {
   bool negative = false;
-  std::string mantissa;       // digits with at most one '.', at least one digit
-  bool has_point = false;     // the mantissa holds a '.'
+  std::string mantissa;         // digits with at most one '.', at least one digit
+  bool has_point = false;       // the mantissa holds a '.'
   bool letter_exponent = false; // the exponent was written with E, e, D or d
-  std::int64_t exponent = 0;  // |exponent| <= 99999999
+  std::int64_t exponent = 0;    // |exponent| <= 99999999
 };
 
 // The nearest double to the token, then the nearest 32-bit real; values

@@ -17,7 +17,8 @@ namespace {
 // Returns true when the carry ran off the front (all nines became zeros).
 bool increment_digits(char *digits, int n) {
   for (int i = n - 1; i >= 0; --i) {
-    if (digits[i] == '.') continue;
+    if (digits[i] == '.')
+      continue;
     if (digits[i] != '9') {
       ++digits[i];
       return false;
@@ -33,7 +34,8 @@ significant_digits parse_scientific(const char *p, const char *end, int count) {
   d.count = count;
   int n = 0;
   for (; p != end && *p != 'e'; ++p)
-    if (*p != '.') d.digits[n++] = *p;
+    if (*p != '.')
+      d.digits[n++] = *p;
   assert(n == count && p != end);
   ++p; // 'e'
   [[maybe_unused]] auto r = std::from_chars(p + (*p == '+' ? 1 : 0), end, d.exponent);
@@ -42,8 +44,10 @@ significant_digits parse_scientific(const char *p, const char *end, int count) {
 
 // v * 10^p with exact powers of ten only: at most three roundings.
 double scale_by_power_of_ten(double v, int p) {
-  if (p >= 0 && p <= 22) return v * exact_powers_of_ten[p];
-  if (p < 0 && p >= -22) return v / exact_powers_of_ten[-p];
+  if (p >= 0 && p <= 22)
+    return v * exact_powers_of_ten[p];
+  if (p < 0 && p >= -22)
+    return v / exact_powers_of_ten[-p];
   while (p > 22) {
     v *= 1e22;
     p -= 22;
@@ -69,7 +73,8 @@ bool round_significant_fast(float x, int precision, char *digits, int &decimal_e
   const double v = std::fabs(static_cast<double>(x));
   const auto bits = std::bit_cast<std::uint32_t>(x);
   const int biased = static_cast<int>((bits >> 23) & 0xffu);
-  if (biased == 0) return false; // subnormal: rare, left to the exact path
+  if (biased == 0)
+    return false; // subnormal: rare, left to the exact path
   // floor((biased - 127) * log10(2)), exact for this range
   int exponent = ((biased - 127) * 78913) >> 18;
   const double low = exact_powers_of_ten[precision - 1];
@@ -82,10 +87,12 @@ bool round_significant_fast(float x, int precision, char *digits, int &decimal_e
     --exponent;
     scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
   }
-  if (scaled < low + undecided_margin || scaled >= high - undecided_margin) return false;
+  if (scaled < low + undecided_margin || scaled >= high - undecided_margin)
+    return false;
   auto n = static_cast<std::uint64_t>(scaled); // truncation: the floor of a positive value
   const double fraction = scaled - static_cast<double>(n);
-  if (std::fabs(fraction - 0.5) < undecided_margin) return false;
+  if (std::fabs(fraction - 0.5) < undecided_margin)
+    return false;
   n += fraction > 0.5 ? 1u : 0u;
   if (static_cast<double>(n) >= high) { // 999999.6 -> 1000000: the exponent moves up
     n /= 10;
@@ -111,15 +118,20 @@ bool is_decimal_tie(float x, int k) {
     m |= 0x800000u;
     e = biased - 150;
   }
-  if (m == 0) return false;
+  if (m == 0)
+    return false;
   const int zeros = std::countr_zero(m);
   m >>= zeros;
   e += zeros;
-  if (e + 1 != k) return false;
-  if (k <= 0) return true;
-  if (k > 10) return false;
+  if (e + 1 != k)
+    return false;
+  if (k <= 0)
+    return true;
+  if (k > 10)
+    return false;
   std::uint32_t p5 = 1;
-  for (int i = 0; i < k; ++i) p5 *= 5;
+  for (int i = 0; i < k; ++i)
+    p5 *= 5;
   return m % p5 == 0;
 }
 
@@ -127,7 +139,8 @@ significant_digits round_significant(float x, int precision) {
   assert(std::isfinite(x) && x != 0.0f && precision >= 1 && precision <= 9);
   significant_digits d{};
   d.count = precision;
-  if (precision >= 6 && round_significant_fast(x, precision, d.digits, d.exponent)) return d;
+  if (precision >= 6 && round_significant_fast(x, precision, d.digits, d.exponent))
+    return d;
   return round_significant_exact(x, precision);
 }
 
@@ -139,7 +152,8 @@ significant_digits round_significant_exact(float x, int precision) {
   // std::to_chars rounds exact ties to even. A tie that went down shows up as
   // a tie at the unit of the result; such a value has exactly one more digit,
   // a 5, so it is rewritten from that digit string and rounded up.
-  if (!is_decimal_tie(x, d.exponent - precision + 1)) return d;
+  if (!is_decimal_tie(x, d.exponent - precision + 1))
+    return d;
   r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, precision);
   d = parse_scientific(buf, r.ptr, precision + 1);
   d.count = precision;
@@ -152,7 +166,8 @@ significant_digits round_significant_exact(float x, int precision) {
 
 int round_fixed4(float x, char *buf, int cap) {
   const double v = std::fabs(static_cast<double>(x));
-  if (!(v < 1e7)) return 0;
+  if (!(v < 1e7))
+    return 0;
   if (v < 1e5) { // fast path: v * 10^4 is one rounding away from exact
     const double scaled = v * 1e4;
     const auto whole = static_cast<std::uint64_t>(scaled);
@@ -163,9 +178,11 @@ int round_fixed4(float x, char *buf, int cap) {
       auto r = std::to_chars(tmp, tmp + sizeof tmp, n / 10000);
       *r.ptr++ = '.';
       const auto f = static_cast<unsigned>(n % 10000);
-      for (unsigned div = 1000; div > 0; div /= 10) *r.ptr++ = static_cast<char>('0' + f / div % 10);
+      for (unsigned div = 1000; div > 0; div /= 10)
+        *r.ptr++ = static_cast<char>('0' + f / div % 10);
       const int len = static_cast<int>(r.ptr - tmp);
-      if (len > cap) return 0;
+      if (len > cap)
+        return 0;
       std::memcpy(buf, tmp, static_cast<std::size_t>(len));
       return len;
     }
@@ -182,7 +199,8 @@ int round_fixed4(float x, char *buf, int cap) {
       ++n;
     }
   }
-  if (n > cap) return 0;
+  if (n > cap)
+    return 0;
   std::memcpy(buf, tmp, static_cast<std::size_t>(n));
   return n;
 }
@@ -195,13 +213,15 @@ namespace {
 void append_free_digits(std::string &out, float x) {
   const detail::significant_digits d = detail::round_significant(x, 9);
   int last = d.count; // one past the last digit that is not a trailing zero
-  while (last > 1 && d.digits[last - 1] == '0') --last;
+  while (last > 1 && d.digits[last - 1] == '0')
+    --last;
   const int e = d.exponent;
   if (e >= -4 && e <= 8) {
     if (e >= 0) {
       out.append(d.digits, static_cast<std::size_t>(e + 1));
       out.push_back('.');
-      if (last > e + 1) out.append(d.digits + e + 1, static_cast<std::size_t>(last - e - 1));
+      if (last > e + 1)
+        out.append(d.digits + e + 1, static_cast<std::size_t>(last - e - 1));
     } else {
       out.append("0.");
       out.append(static_cast<std::size_t>(-e - 1), '0');
@@ -217,7 +237,8 @@ void append_free_digits(std::string &out, float x) {
   char exp[8];
   auto r = std::to_chars(exp, exp + sizeof exp, e < 0 ? -e : e);
   const auto len = static_cast<std::size_t>(r.ptr - exp);
-  if (len < 3) out.append(3 - len, '0');
+  if (len < 3)
+    out.append(3 - len, '0');
   out.append(exp, len);
 }
 
@@ -252,31 +273,37 @@ char *put_right(char *p, std::size_t width, const char *text) {
 }
 
 char *put_f8_4(char *p, float x) {
-  if (std::isnan(x)) return put_right(p, 8, "NaN");
-  if (std::isinf(x)) return put_right(p, 8, x < 0 ? "-Inf" : "Infinity");
+  if (std::isnan(x))
+    return put_right(p, 8, "NaN");
+  if (std::isinf(x))
+    return put_right(p, 8, x < 0 ? "-Inf" : "Infinity");
   char text[16];
   const int n = detail::round_fixed4(x, text, 8);
   bool minus = x < 0.0f;
   if (minus) { // a value that rounds to zero loses its sign
     minus = false;
     for (int i = 0; i < n; ++i)
-      if (text[i] >= '1' && text[i] <= '9') minus = true;
+      if (text[i] >= '1' && text[i] <= '9')
+        minus = true;
   }
   const int width = n + (minus ? 1 : 0);
   if (n == 0 || width > 8) {
     std::memset(p, '*', 8);
     return p + 8;
   }
-  std::memset(p, ' ', static_cast<std::size_t>(8 - width));
-  p += 8 - width;
-  if (minus) *p++ = '-';
+  for (int i = width; i < 8; ++i)
+    *p++ = ' ';
+  if (minus)
+    *p++ = '-';
   std::memcpy(p, text, static_cast<std::size_t>(n));
   return p + n;
 }
 
 char *put_e14_6(char *p, float x) {
-  if (std::isnan(x)) return put_right(p, 14, "NaN");
-  if (std::isinf(x)) return put_right(p, 14, x < 0 ? "-Infinity" : "Infinity");
+  if (std::isnan(x))
+    return put_right(p, 14, "NaN");
+  if (std::isinf(x))
+    return put_right(p, 14, x < 0 ? "-Infinity" : "Infinity");
   *p++ = ' ';
   *p++ = x < 0.0f ? '-' : ' ';
   if (x == 0.0f) {

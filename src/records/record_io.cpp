@@ -21,7 +21,8 @@ constexpr std::size_t delivery_size = 1 << 16;
 // Hands the pending records to the stream. A signal that interrupts the
 // write ends the run, unless the run is already ending (`quiet`).
 void deliver(stream_state &u, bool quiet = false) {
-  if (u.buffer.empty()) return;
+  if (u.buffer.empty())
+    return;
   if (u.sink != nullptr) {
     u.sink->append(u.buffer);
     u.buffer.clear();
@@ -39,7 +40,8 @@ void deliver(stream_state &u, bool quiet = false) {
     u.buffer.erase(0, done);
     done = 0;
     if (err == EINTR) {
-      if (!quiet) check_interrupt();
+      if (!quiet)
+        check_interrupt();
       continue;
     }
     const std::string format = u.buffer_format;
@@ -52,23 +54,27 @@ void deliver(stream_state &u, bool quiet = false) {
 // Starts a record on an output stream.
 void begin_write(stream_state &u, const std::string &format) {
   check_interrupt();
-  if (!u.open) throw std::logic_error("record written to a closed stream");
+  if (!u.open)
+    throw std::logic_error("record written to a closed stream");
   if (u.access == file_access::read_only)
     report_io_failure(u, "list output start", "can't write file", &format, true);
-  if (u.buffer_format != format) u.buffer_format = format;
+  if (u.buffer_format != format)
+    u.buffer_format = format;
 }
 
 // Ends a record: the console is delivered before every keyboard read, a file
 // in large blocks.
 void end_write(stream_state &u) {
   u.last_was_write = true;
-  if (u.buffer.size() >= delivery_size) deliver(u);
+  if (u.buffer.size() >= delivery_size)
+    deliver(u);
 }
 
 void render_item(std::string &piece, const free_item &item, bool record_empty) {
   switch (item.what()) {
   case free_item::kind::text:
-    if (record_empty) piece.push_back(' ');
+    if (record_empty)
+      piece.push_back(' ');
     piece.append(item.text_value());
     break;
   case free_item::kind::integer:
@@ -97,7 +103,8 @@ std::size_t measure(const free_item &item, const std::string &piece) {
 
 std::string trim_trailing_blanks(std::string_view name) {
   const auto last = name.find_last_not_of(' ');
-  return std::string(last == std::string_view::npos ? std::string_view{} : name.substr(0, last + 1));
+  return std::string(last == std::string_view::npos ? std::string_view{}
+                                                    : name.substr(0, last + 1));
 }
 
 int open_by_rule(const std::string &name, file_access &access) {
@@ -118,15 +125,19 @@ int open_by_rule(const std::string &name, file_access &access) {
 
 // Cuts a written file at the current position; false when the cut failed.
 bool cut_at_position(stream_state &u) {
-  if (!u.last_was_write || u.fd < 0) return true;
-  struct stat st{};
-  if (::fstat(u.fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
-  if (static_cast<std::uint64_t>(st.st_size) <= u.position) return true;
+  if (!u.last_was_write || u.fd < 0)
+    return true;
+  struct stat st {};
+  if (::fstat(u.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return true;
+  if (static_cast<std::uint64_t>(st.st_size) <= u.position)
+    return true;
   return ::ftruncate(u.fd, static_cast<off_t>(u.position)) == 0;
 }
 
 void disconnect(stream_state &u) {
-  if (u.fd >= 0) ::close(u.fd);
+  if (u.fd >= 0)
+    ::close(u.fd);
   const int number = u.number;
   u = stream_state{};
   u.number = number;
@@ -156,8 +167,10 @@ record_streams::record_streams(std::string_view keyboard_text, std::string *cons
 }
 
 record_streams::~record_streams() {
-  if (spectrum_.fd >= 0) ::close(spectrum_.fd);
-  if (waveform_.fd >= 0) ::close(waveform_.fd);
+  if (spectrum_.fd >= 0)
+    ::close(spectrum_.fd);
+  if (waveform_.fd >= 0)
+    ::close(waveform_.fd);
 }
 
 stream_state &record_streams::at(int stream) {
@@ -189,8 +202,10 @@ void report_io_failure(const stream_state &u, std::string context, std::string c
   r.context = std::move(context);
   r.cause = std::move(cause);
   r.unit = u.number;
-  if (u.is_file) r.name = u.name;
-  if (format != nullptr) r.format = *format;
+  if (u.is_file)
+    r.name = u.name;
+  if (format != nullptr)
+    r.format = *format;
   r.writing = writing;
   throw record_failure(std::move(r));
 }
@@ -225,7 +240,8 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
   std::string long_line;
   char short_line[512];
   const bool fits = layout.max_length() < sizeof short_line;
-  if (!fits) long_line.resize(layout.max_length() + 1);
+  if (!fits)
+    long_line.resize(layout.max_length() + 1);
   char *const start = fits ? short_line : long_line.data();
   char *p = start;
   std::size_t pending = 0;
@@ -241,9 +257,8 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
       pending = 0;
       continue;
     }
-    std::memset(p, ' ', pending);
-    p += pending;
-    pending = 0;
+    for (; pending > 0; --pending)
+      *p++ = ' ';
     if (e.k == k::literal) {
       std::memcpy(p, e.text.data(), e.text.size());
       p += e.text.size();
@@ -263,7 +278,8 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
 read_outcome read_free_record(record_streams &s, int stream, std::span<const read_target> items,
                               bool end_allowed) {
   check_interrupt();
-  if (stream == keyboard) deliver(s.at(console));
+  if (stream == keyboard)
+    deliver(s.at(console));
   stream_state &u = s.at(stream);
   try {
     const read_outcome r = read_list(u.in, items, end_allowed);
@@ -280,11 +296,13 @@ std::string read_fixed_record(record_streams &s, int stream, const fixed_layout 
   check_interrupt();
   deliver(s.at(console));
   stream_state &u = s.at(stream);
-  if (u.in.end_flag()) report_io_failure(u, "read start", "end of file", &layout.source(), false);
+  if (u.in.end_flag())
+    report_io_failure(u, "read start", "end of file", &layout.source(), false);
   std::string text;
   try {
     for (int c = u.in.get(); c != '\n'; c = u.in.get()) {
-      if (c == input_source::end) report_io_failure(u, "fmt", "end of file", &layout.source(), false);
+      if (c == input_source::end)
+        report_io_failure(u, "fmt", "end of file", &layout.source(), false);
       text.push_back(static_cast<char>(c));
     }
   } catch (const source_read_error &e) {
@@ -296,9 +314,11 @@ std::string read_fixed_record(record_streams &s, int stream, const fixed_layout 
 void open_record_file(record_streams &s, int stream, std::string_view name) {
   check_interrupt();
   stream_state &u = s.at(stream);
-  if (u.open) close_record_file(s, stream);
+  if (u.open)
+    close_record_file(s, stream);
   u.name = trim_trailing_blanks(name);
-  if (u.name.empty()) report_io_failure(u, "open", "null file name", nullptr, false);
+  if (u.name.empty())
+    report_io_failure(u, "open", "null file name", nullptr, false);
   if (u.name.find('\0') != std::string::npos)
     report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false);
   u.fd = open_by_rule(u.name, u.access);
@@ -313,14 +333,17 @@ void open_record_file(record_streams &s, int stream, std::string_view name) {
   u.buffer.clear();
   // A file created just now is empty: it is never read through its
   // write-only handle.
-  if (stream == waveform_file) u.in.attach(u.fd, u.access == file_access::created);
+  if (stream == waveform_file)
+    u.in.attach(u.fd, u.access == file_access::created);
 }
 
 void close_record_file(record_streams &s, int stream) {
   stream_state &u = s.at(stream);
-  if (!u.open) return;
+  if (!u.open)
+    return;
   deliver(u);
-  if (!cut_at_position(u)) report_io_failure(u, "endfile", "truncation failed in endfile", nullptr, true);
+  if (!cut_at_position(u))
+    report_io_failure(u, "endfile", "truncation failed in endfile", nullptr, true);
   disconnect(u);
 }
 
@@ -334,7 +357,8 @@ void stop_run(record_streams &s, int status) {
 void close_all_quietly(record_streams &s) noexcept {
   for (int stream : {spectrum_file, waveform_file}) {
     stream_state &u = s.at(stream);
-    if (!u.open) continue;
+    if (!u.open)
+      continue;
     try {
       deliver(u, true);
     } catch (...) {

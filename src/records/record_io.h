@@ -87,7 +87,8 @@ read_outcome read_free_record(record_streams &s, int stream, std::span<const rea
 void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
                         std::span<const float> items = {});
 // The whole answer line without its terminator.
-[[nodiscard]] std::string read_fixed_record(record_streams &s, int stream, const fixed_layout &layout);
+[[nodiscard]] std::string read_fixed_record(record_streams &s, int stream,
+                                            const fixed_layout &layout);
 // Existing file for reading and writing, else for reading only, else a new
 // empty file; trailing blanks of the name are dropped.
 void open_record_file(record_streams &s, int stream, std::string_view name);

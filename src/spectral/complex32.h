@@ -19,7 +19,8 @@ struct complex32 {
   const double b = std::fabs(static_cast<double>(z.im));
   const double m = a >= b ? a : b;
   const double s = a >= b ? b : a;
-  if (s + m == m) return static_cast<float>(m);
+  if (s + m == m)
+    return static_cast<float>(m);
   const double q = s / m;
   return static_cast<float>(m * std::sqrt(1.0 + q * q));
 }

@@ -5,7 +5,8 @@
 namespace wavespec::spectral {
 
 spectral_operation operation_for(std::int32_t nit) {
-  if (nit >= 1 && nit <= 3) return static_cast<spectral_operation>(nit);
+  if (nit >= 1 && nit <= 3)
+    return static_cast<spectral_operation>(nit);
   return spectral_operation::none;
 }
 
@@ -32,7 +33,8 @@ complex32 multiply(complex32 v, double c, double d) {
 } // namespace
 
 void apply_operation(spectral_operation op, std::int32_t nom, float dom, std::span<complex32> fx) {
-  if (op == spectral_operation::none) return;
+  if (op == spectral_operation::none)
+    return;
   const std::int32_t first = op == spectral_operation::differentiate ? 1 : 2;
   for (std::int32_t i = first; i <= nom; ++i) {
     // omega afresh from the index, rounded to float; never accumulated

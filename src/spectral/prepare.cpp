@@ -8,8 +8,10 @@ namespace {
 
 void fill(std::int32_t nt, std::int32_t nf, std::span<const float> x, std::span<complex32> fx) {
   const auto filled = static_cast<std::size_t>(nt);
-  for (std::size_t i = 0; i < filled; ++i) fx[i] = {x[i], 0.0f};
-  for (std::size_t i = filled; i < static_cast<std::size_t>(nf); ++i) fx[i] = {0.0f, 0.0f};
+  for (std::size_t i = 0; i < filled; ++i)
+    fx[i] = {x[i], 0.0f};
+  for (std::size_t i = filled; i < static_cast<std::size_t>(nf); ++i)
+    fx[i] = {0.0f, 0.0f};
 }
 
 void scale(float dt, std::int32_t nf, std::span<complex32> fx) {

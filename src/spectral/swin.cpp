@@ -9,7 +9,9 @@ namespace {
 constexpr float u_times_band = 1.854305f;
 constexpr float half_pi = 1.570796f;
 
-double d(float x) { return static_cast<double>(x); }
+double d(float x) {
+  return static_cast<double>(x);
+}
 
 void build_weights(parzen_window &win) {
   win.w[0] = static_cast<float>(d(win.udf) * 0.75);
@@ -18,7 +20,8 @@ void build_weights(parzen_window &win) {
     const auto sine = static_cast<float>(std::sin(d(dif)));
     const auto ratio = static_cast<float>(d(sine) / d(dif));
     const auto square = static_cast<float>(d(ratio) * d(ratio));
-    win.w[static_cast<std::size_t>(l - 1)] = static_cast<float>(d(square) * d(square) * d(win.w[0]));
+    win.w[static_cast<std::size_t>(l - 1)] =
+        static_cast<float>(d(square) * d(square) * d(win.w[0]));
   }
 }
 
@@ -36,7 +39,8 @@ void amplitude_to_power(std::int32_t nf, std::span<const float> f, std::span<flo
 void power_to_amplitude(std::int32_t nf, std::span<float> f, std::span<const float> g, float t) {
   const auto n = static_cast<std::size_t>(nf);
   f[0] = static_cast<float>(std::sqrt(d(g[0]) * d(t)));
-  for (std::size_t k = 1; k + 1 < n; ++k) f[k] = static_cast<float>(std::sqrt(d(g[k]) * d(t) / 2.0));
+  for (std::size_t k = 1; k + 1 < n; ++k)
+    f[k] = static_cast<float>(std::sqrt(d(g[k]) * d(t) / 2.0));
   f[n - 1] = static_cast<float>(std::sqrt(d(g[n - 1]) * d(t)));
 }
 
@@ -53,7 +57,8 @@ void power_to_amplitude(std::int32_t nf, std::span<float> f, std::span<const flo
 __attribute__((target_clones("avx2", "default")))
 #endif
 void window_sums(float *s, const float *below, const float *above, int count, double wl) {
-  for (int m = 0; m < count; ++m) s[m] = static_cast<float>(d(s[m]) + wl * (d(below[m]) + d(above[m])));
+  for (int m = 0; m < count; ++m)
+    s[m] = static_cast<float>(d(s[m]) + wl * (d(below[m]) + d(above[m])));
 }
 
 void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window &win) {
@@ -88,12 +93,17 @@ void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window 
 
 } // namespace
 
-float narrowest_band(float df) { return static_cast<float>(d(df) * d(3.70861f)); }
-float widest_band(float df) { return static_cast<float>(d(df) * d(92.71525f)); }
+float narrowest_band(float df) {
+  return static_cast<float>(d(df) * d(3.70861f));
+}
+float widest_band(float df) {
+  return static_cast<float>(d(df) * d(92.71525f));
+}
 
 parzen_window make_window(float band, float df) {
   parzen_window win;
-  if (band == 0.0f) return win;
+  if (band == 0.0f)
+    return win;
   if (band < 0.0f) { // no usable window: refused like a too narrow band
     win.verdict = window_verdict::too_narrow;
     return win;
@@ -116,10 +126,13 @@ parzen_window make_window(float band, float df) {
 
 void smooth(std::int32_t nf, std::span<float> f, std::span<float> g, std::int32_t ind, float df,
             const parzen_window &window) {
-  if (nf <= 0) return;
+  if (nf <= 0)
+    return;
   const auto t = static_cast<float>(1.0 / d(df));
-  if (ind == 100) amplitude_to_power(nf, f, g, t);
-  if (window.verdict == window_verdict::accepted) convolve_and_fold(nf, g, window);
+  if (ind == 100)
+    amplitude_to_power(nf, f, g, t);
+  if (window.verdict == window_verdict::accepted)
+    convolve_and_fold(nf, g, window);
   power_to_amplitude(nf, f, g, t);
 }
 

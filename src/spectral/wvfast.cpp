@@ -23,12 +23,14 @@ struct one_based {
 void reorder(int n, one_based a) {
   int j = 1;
   for (int i = 1; i <= n; ++i) {
-    if (i < j) std::swap(a[i], a[j]);
+    if (i < j)
+      std::swap(a[i], a[j]);
     int m = n / 2;
     while (j > m) {
       j -= m;
       m /= 2;
-      if (m <= 1) break;
+      if (m <= 1)
+        break;
     }
     j += m;
   }
@@ -51,8 +53,10 @@ complex32 twiddle(int k, int kmax, int ind) {
 inline void butterfly(one_based a, int i, int kmax, complex32 w) {
   const int j = i + kmax;
   const auto wr = static_cast<double>(w.re), wi = static_cast<double>(w.im);
-  const auto tr = static_cast<float>(static_cast<double>(a[j].re) * wr - static_cast<double>(a[j].im) * wi);
-  const auto ti = static_cast<float>(static_cast<double>(a[j].re) * wi + static_cast<double>(a[j].im) * wr);
+  const auto tr =
+      static_cast<float>(static_cast<double>(a[j].re) * wr - static_cast<double>(a[j].im) * wi);
+  const auto ti =
+      static_cast<float>(static_cast<double>(a[j].re) * wi + static_cast<double>(a[j].im) * wr);
   a[j].re = a[i].re - tr;
   a[j].im = a[i].im - ti;
   a[i].re = a[i].re + tr;
@@ -61,7 +65,8 @@ inline void butterfly(one_based a, int i, int kmax, complex32 w) {
 
 // The butterflies of one stage that share the factor w.
 void butterflies(int n, one_based a, int k, int kmax, complex32 w) {
-  for (int i = k; i <= n; i += 2 * kmax) butterfly(a, i, kmax, w);
+  for (int i = k; i <= n; i += 2 * kmax)
+    butterfly(a, i, kmax, w);
 }
 
 // The butterflies of one block of a stage: a[k] with b[k] = a[k + kmax] and
@@ -91,18 +96,21 @@ void check_length(int n, std::size_t capacity) {
 } // namespace
 
 void wvfast(int n, std::span<complex32> a, int /*mom*/, int ind) {
-  if (n <= 1) return;
+  if (n <= 1)
+    return;
   check_length(n, a.size());
   const one_based series{a.data()};
   reorder(n, series);
   for (int kmax = 1; kmax < n; kmax *= 2)
-    for (int k = 1; k <= kmax; ++k) butterflies(n, series, k, kmax, twiddle(k, kmax, ind));
+    for (int k = 1; k <= kmax; ++k)
+      butterflies(n, series, k, kmax, twiddle(k, kmax, ind));
 }
 
 twiddle_table::twiddle_table(int n, int ind) : n_(n), ind_(ind) {
   const int half = n / 2;
   w_.resize(static_cast<std::size_t>(half > 0 ? half : 0));
-  for (int k = 1; k <= half; ++k) w_[static_cast<std::size_t>(k - 1)] = twiddle(k, half, ind);
+  for (int k = 1; k <= half; ++k)
+    w_[static_cast<std::size_t>(k - 1)] = twiddle(k, half, ind);
   by_stage_.resize(static_cast<std::size_t>(n > 1 ? n - 1 : 0));
   for (int kmax = 1; kmax < n; kmax *= 2)
     for (int k = 1; k <= kmax; ++k)
@@ -111,9 +119,11 @@ twiddle_table::twiddle_table(int n, int ind) : n_(n), ind_(ind) {
 }
 
 void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {
-  if (n <= 1) return;
+  if (n <= 1)
+    return;
   check_length(n, a.size());
-  if (table.size() != n) throw std::invalid_argument("wvfast: twiddle table of another length");
+  if (table.size() != n)
+    throw std::invalid_argument("wvfast: twiddle table of another length");
   const one_based series{a.data()};
   reorder(n, series);
   // The butterflies of a stage touch disjoint pairs, so they may run in any

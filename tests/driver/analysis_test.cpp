@@ -11,18 +11,18 @@ namespace {
 std::vector<std::string> lines(const std::string &text) {
   std::vector<std::string> out;
   std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
+  for (std::string l; std::getline(in, l);)
+    out.push_back(l);
   return out;
 }
 
-const std::string stages2to4 =
-    "\n  DUR,DOM,NOM,EOM=  10.2399998  0.613592267 513  314.772827\n"
-    "  Highest Frequency (hz)=  50.0976524\n"
-    "\n  Integration/Differentiation:\n"
-    "  NO Change         :                 (Enter=0)\n"
-    "  Integration       : Ex.) acc -> vel (Enter=1)\n"
-    "  Double Integration: Ex.) acc -> dis (Enter=2)\n"
-    "  Differentiation:  : Ex.) Vel -> acc (Enter=3)\n";
+const std::string stages2to4 = "\n  DUR,DOM,NOM,EOM=  10.2399998  0.613592267 513  314.772827\n"
+                               "  Highest Frequency (hz)=  50.0976524\n"
+                               "\n  Integration/Differentiation:\n"
+                               "  NO Change         :                 (Enter=0)\n"
+                               "  Integration       : Ex.) acc -> vel (Enter=1)\n"
+                               "  Double Integration: Ex.) acc -> dis (Enter=2)\n"
+                               "  Differentiation:  : Ex.) Vel -> acc (Enter=3)\n";
 
 const std::string smoothing_dialogue =
     "\n Smoothing Spectra by Parzen Windows\n\n Delta Freq(Hz)=  0.09765625\n"
@@ -30,8 +30,8 @@ const std::string smoothing_dialogue =
     "    BAND must be smaller than  9.05422306\n    if Band=0, No smoothing.\n\n"
     " Enter Band Width(Hz):\n";
 
-const std::string output_dialogue =
-    "\n Output of Original and Smoothed Fourier Spectrum:\n\n Enter output file name (csv format)\n";
+const std::string output_dialogue = "\n Output of Original and Smoothed Fourier Spectrum:\n\n "
+                                    "Enter output file name (csv format)\n";
 
 const std::string header =
     " freq(Hz),Original X,Smoothed X,Original Y,Smoothed Y,Original Z,Smoothed Z";
@@ -42,16 +42,18 @@ TEST(WholeRun, DialogueAndSpectrumFile) {
   const run_result got = box.run("w.txt\n2\n1.5\nout.csv\n");
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.err, "");
-  const std::string start = "\nEnter input file of waveform data\n\n NT and DT= 1000  0.00999999978\n\n  IF1,NF= 10 1024\n";
-  EXPECT_EQ(got.out, start + stages2to4 + "\n Note: Fourier Amp. at 0(Hz) is neglected!!!\n" + smoothing_dialogue +
-                         output_dialogue);
+  const std::string start = "\nEnter input file of waveform data\n\n NT and DT= 1000  "
+                            "0.00999999978\n\n  IF1,NF= 10 1024\n";
+  EXPECT_EQ(got.out, start + stages2to4 + "\n Note: Fourier Amp. at 0(Hz) is neglected!!!\n" +
+                         smoothing_dialogue + output_dialogue);
   const auto csv = lines(box.read("out.csv"));
   ASSERT_EQ(csv.size(), 1u + 513u);
   EXPECT_EQ(csv[0], header);
   EXPECT_EQ(csv[1].substr(0, 9), "  0.0000,");
   EXPECT_EQ(csv[2].substr(0, 9), "  0.0977,");
   EXPECT_EQ(csv[513].substr(0, 9), " 50.0000,");
-  for (std::size_t i = 1; i < csv.size(); ++i) ASSERT_EQ(csv[i].size(), 98u) << i;
+  for (std::size_t i = 1; i < csv.size(); ++i)
+    ASSERT_EQ(csv[i].size(), 98u) << i;
 }
 
 TEST(WholeRun, ZeroHertzRowFollowsTheIntegrationChoice) {
@@ -99,7 +101,8 @@ TEST(WholeRun, RefusedBandwidthPerComponent) {
   box.write("w.txt", waveform(1000, 0.01));
   ASSERT_EQ(box.run("w.txt\n0\n0.1\n1\n1\n1\nout.csv\n").status, 0);
   for (const std::string &row : lines(box.read("out.csv"))) {
-    if (row == header) continue;
+    if (row == header)
+      continue;
     ASSERT_EQ(row.substr(9, 14), row.substr(24, 14));
     ASSERT_EQ(row.substr(39, 14), row.substr(54, 14));
     ASSERT_EQ(row.substr(69, 14), row.substr(84, 14));

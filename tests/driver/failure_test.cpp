@@ -11,8 +11,9 @@ namespace {
 
 std::string report(const std::string &first, const std::string &unit, const std::string &format,
                    bool writing = false) {
-  return first + "\napparent state: unit " + unit + "\n" + (format.empty() ? "" : "last format: " + format + "\n") +
-         "lately " + (writing ? "writing" : "reading") + " sequential formatted external IO\n";
+  return first + "\napparent state: unit " + unit + "\n" +
+         (format.empty() ? "" : "last format: " + format + "\n") + "lately " +
+         (writing ? "writing" : "reading") + " sequential formatted external IO\n";
 }
 
 // Keyboard answers: malformed, ending at every prompt, and read after the end.
@@ -25,18 +26,29 @@ TEST(FailureReport, KeyboardAnswers) {
       {"w.txt", report("fmt: end of file", "5 (unnamed)", "(A30)")},
       {"w.txt\n", report("list in: end of file", "5 (unnamed)", "list io")},
       {"w.txt\n\n\n", report("list in: end of file", "5 (unnamed)", "list io")},
-      {"w.txt\n1.5\n", report("invalid integer: read unexpected character", "5 (unnamed)", "list io")},
-      {"w.txt\n3000000000\n", report("invalid integer: integer out of range", "5 (unnamed)", "list io")},
-      {"w.txt\nabc\n", report("invalid number: incomprehensible list input", "5 (unnamed)", "list io")},
-      {"w.txt\n0\n1e\n", report("exponent field: incomprehensible list input", "5 (unnamed)", "list io")},
-      {"w.txt\n0\n*2\n", report("bad repetition count: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n1.5\n",
+       report("invalid integer: read unexpected character", "5 (unnamed)", "list io")},
+      {"w.txt\n3000000000\n",
+       report("invalid integer: integer out of range", "5 (unnamed)", "list io")},
+      {"w.txt\nabc\n",
+       report("invalid number: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n1e\n",
+       report("exponent field: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n*2\n",
+       report("bad repetition count: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n", report("list in: end of file", "5 (unnamed)", "list io")},
       {"w.txt\n0\n0.1\n", report("list in: end of file", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n0.1\nabc\n",
+       report("invalid number: incomprehensible list input", "5 (unnamed)", "list io")},
+      {"w.txt\n0\n0.1\n1.5\n",
+       report("invalid integer: read unexpected character", "5 (unnamed)", "list io")},
       {"w.txt\n0\n0\n", report("fmt: end of file", "5 (unnamed)", "(A30)")},
       {"w.txt\n0\n0", report("read start: end of file", "5 (unnamed)", "(A30)")},
       {"w.txt\n0\n0\nout.csv", report("fmt: end of file", "5 (unnamed)", "(A30)")},
       {"   \n", report("open: null file name", "11 named ", "")},
       {"w.txt\n0\n0\n \n", report("open: null file name", "10 named ", "")},
-      {"w.txt\n0\n0\nno/dir/out.csv\n", report("open: No such file or directory", "10 named no/dir/out.csv", "")},
+      {"w.txt\n0\n0\nno/dir/out.csv\n",
+       report("open: No such file or directory", "10 named no/dir/out.csv", "")},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.answers);
@@ -80,7 +92,8 @@ TEST(FailureReport, SpectrumFileAndConsole) {
     sandbox box;
     box.write("w.txt", waveform(16, 0.01));
     const run_result got = box.run(answers + "/dev/full\n");
-    EXPECT_EQ(got.err, report("write: No space left on device", "10 named /dev/full", "(F8.4,6(',',E14.6))", true));
+    EXPECT_EQ(got.err, report("write: No space left on device", "10 named /dev/full",
+                              "(F8.4,6(',',E14.6))", true));
     EXPECT_EQ(got.status, 2);
   }
   {
@@ -106,7 +119,8 @@ TEST(FailureReport, SpectrumFileAndConsole) {
     box.write("ro.csv", "keep\n");
     chmod((box.dir() / "ro.csv").c_str(), 0444);
     const run_result got = box.run(answers + "ro.csv\n");
-    EXPECT_EQ(got.err, report("list output start: can't write file", "10 named ro.csv", "list io", true));
+    EXPECT_EQ(got.err,
+              report("list output start: can't write file", "10 named ro.csv", "list io", true));
     EXPECT_EQ(box.read("ro.csv"), "keep\n");
   }
 }
@@ -169,8 +183,8 @@ TEST(Interrupts, SignalAtEveryPrompt) {
 TEST(Interrupts, IgnoredInterruptStaysIgnored) {
   sandbox box;
   box.write("w.txt", waveform(16, 0.01));
-  const run_result got =
-      box.signal_at_prompt("", "Enter input file of waveform data\n", SIGINT, true, "w.txt\n0\n0\nout.csv\n");
+  const run_result got = box.signal_at_prompt("", "Enter input file of waveform data\n", SIGINT,
+                                              true, "w.txt\n0\n0\nout.csv\n");
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.err, "");
   EXPECT_TRUE(box.exists("out.csv"));

@@ -34,8 +34,9 @@ public:
   // its output ends with `prompt`, sends `signal` and returns how it ended.
   // With `ignore_interrupts` it starts with SIGINT ignored; `then` is written
   // to its input after the signal, and the input is closed.
-  [[nodiscard]] run_result signal_at_prompt(const std::string &answers, const std::string &prompt, int signal,
-                                            bool ignore_interrupts = false, const std::string &then = "") const;
+  [[nodiscard]] run_result signal_at_prompt(const std::string &answers, const std::string &prompt,
+                                            int signal, bool ignore_interrupts = false,
+                                            const std::string &then = "") const;
 
 private:
   std::filesystem::path dir_;

@@ -16,7 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 const std::string data = WAVESPEC_TEST_DATA "/merge/";
 
-std::vector<series> read(const std::string &name, quantity q = quantity::acceleration, double dt = 0) {
+std::vector<series> read(const std::string &name, quantity q = quantity::acceleration,
+                         double dt = 0) {
   const auto lines = read_lines(data + name);
   const auto f = detect_format(lines);
   return read_components(f ? *f : file_format::generic, data + name, lines, q, dt);
@@ -35,7 +36,8 @@ TEST(MergeFormats, EachFormatFromItsOwnHeader) {
       {"mli_HNN_first20.V1c", file_format::cosmos, 1, 20, 0.01, -0.004575336, -0.0, "360", "gal"},
       {"mli_HNZ_first20.V1c", file_format::cosmos, 1, 20, 0.01, 0.01302731, -0.0, "Up", "gal"},
       {"wtmc.V2A", file_format::geonet, 3, 8192, 0.02, 0.02, -0.0, "N28W", "gal"},
-      {"test_NS.knet", file_format::knet, 1, 10, 0.01, 1000 * 3920.0 / 6182761, 10000 * 3920.0 / 6182761, "N-S", "gal"},
+      {"test_NS.knet", file_format::knet, 1, 10, 0.01, 1000 * 3920.0 / 6182761,
+       10000 * 3920.0 / 6182761, "N-S", "gal"},
       {"test_000.at2", file_format::at2, 1, 7, 0.005, 0.001, 0.007, "000", "g"},
   };
   for (const auto &r : rows) {
@@ -82,11 +84,13 @@ TEST(MergeOutput, TimesGiveBackTheIntervalInSinglePrecision) {
   const struct {
     double dt;
     const char *t1, *t7;
-  } rows[] = {{0.005, "0.005", "0.035"}, {0.02, "0.02", "0.14"}, {0.01, "0.01", "0.07"}, {1.0, "1", "7"}};
+  } rows[] = {
+      {0.005, "0.005", "0.035"}, {0.02, "0.02", "0.14"}, {0.01, "0.01", "0.07"}, {1.0, "1", "7"}};
   for (const auto &r : rows) {
     EXPECT_EQ(time_text(1, r.dt), r.t1);
     EXPECT_EQ(time_text(7, r.dt), r.t7);
-    EXPECT_EQ(std::strtof(time_text(1, r.dt).c_str(), nullptr) - std::strtof(time_text(0, r.dt).c_str(), nullptr),
+    EXPECT_EQ(std::strtof(time_text(1, r.dt).c_str(), nullptr) -
+                  std::strtof(time_text(0, r.dt).c_str(), nullptr),
               static_cast<float>(r.dt));
   }
 }
@@ -97,7 +101,8 @@ TEST(MergeOutput, MismatchesSayWhatAndByHowMuch) {
     (void)check_components(xyz, {});
     ADD_FAILURE();
   } catch (const merge_error &e) {
-    EXPECT_STREQ(e.what(), "sample counts differ: X 6001, Y 6004 (3 more), Z 6002 (1 more); --trim cuts them to the shortest (6001)");
+    EXPECT_STREQ(e.what(), "sample counts differ: X 6001, Y 6004 (3 more), Z 6002 (1 more); --trim "
+                           "cuts them to the shortest (6001)");
   }
   EXPECT_EQ(check_components(xyz, {false, true}), 6001u);
   xyz[1].dt = 0.01;
@@ -141,15 +146,18 @@ TEST(MergeCommand, RealRecordsAndErrors) {
   std::ofstream(dir / "unknown.txt") << "something\nelse\n";
   const std::string u = (dir / "unknown.txt").string();
   EXPECT_EQ(merge_cmd(u + " " + u + " " + u + " -o " + (dir / "x.txt").string()).status, 2);
-  EXPECT_EQ(merge_cmd(data + "nosuchfile " + u + " " + u + " -o " + (dir / "x.txt").string()).status, 2);
+  EXPECT_EQ(
+      merge_cmd(data + "nosuchfile " + u + " " + u + " -o " + (dir / "x.txt").string()).status, 2);
   EXPECT_FALSE(fs::exists(dir / "x.txt"));
 
   { // more than 65536 samples: written, with a warning
     std::ofstream g(dir / "long.txt");
-    for (int i = 0; i < 70000; ++i) g << (i % 7) << "\n";
+    for (int i = 0; i < 70000; ++i)
+      g << (i % 7) << "\n";
   }
   const std::string g = (dir / "long.txt").string();
-  const result many = merge_cmd("--format generic --dt 0.01 " + g + " " + g + " " + g + " -o " + (dir / "long_out.txt").string());
+  const result many = merge_cmd("--format generic --dt 0.01 " + g + " " + g + " " + g + " -o " +
+                                (dir / "long_out.txt").string());
   EXPECT_EQ(many.status, 0);
   EXPECT_NE(many.err.find("at most 65536"), std::string::npos);
   fs::remove_all(dir);

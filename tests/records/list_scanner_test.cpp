@@ -116,9 +116,15 @@ TEST(FreeFormatRead, KeyboardIntegerAnswers) {
   const struct {
     const char *text;
     std::int32_t want;
-  } rows[] = {{"2 3\n", 2},     {"   7\n", 7},          {"\n\n1+2\n", 100},      {",\n", -1},
-              {"15-1\n", 1},    {"-2147483648\n", std::numeric_limits<std::int32_t>::min()},
-              {"0000000000000000000042\n", 42}, {"2*9\n", 9}, {"5/\n", 5}};
+  } rows[] = {{"2 3\n", 2},
+              {"   7\n", 7},
+              {"\n\n1+2\n", 100},
+              {",\n", -1},
+              {"15-1\n", 1},
+              {"-2147483648\n", std::numeric_limits<std::int32_t>::min()},
+              {"0000000000000000000042\n", 42},
+              {"2*9\n", 9},
+              {"5/\n", 5}};
   for (const auto &r : rows) {
     SCOPED_TRACE(r.text);
     input_source in;
@@ -157,7 +163,8 @@ TEST(FreeFormatRead, MalformedInputFails) {
     SCOPED_TRACE(r.text);
     EXPECT_EQ(failure_of(r.text, r.integer), r.failure);
   }
-  EXPECT_EQ(failure_of(std::string("\0 5\n", 4), false), "invalid number: incomprehensible list input");
+  EXPECT_EQ(failure_of(std::string("\0 5\n", 4), false),
+            "invalid number: incomprehensible list input");
 }
 
 TEST(NumberConversion, ExponentLimitsGiveInfinityOrZero) {
@@ -179,7 +186,8 @@ TEST(NumberConversion, DoubleThenFloatLikeStrtod) {
   for (int n = 0; n < 20000; ++n) {
     const auto bits = static_cast<std::uint32_t>(rng());
     const auto f = std::bit_cast<float>(bits & 0x7fffffffu);
-    if (!std::isfinite(f)) continue;
+    if (!std::isfinite(f))
+      continue;
     char text[64];
     std::snprintf(text, sizeof text, "%.*e", static_cast<int>(rng() % 17), static_cast<double>(f));
     const auto got = read_reals(std::string(text) + "\n", 1);

@@ -33,12 +33,22 @@ TEST(FreeReal, RenderingTable) {
     float x;
     const char *text;
   } rows[] = {
-      {0.0f, "  0."},           {-0.0f, "  0."},           {1.0f, "  1."},
-      {0.5f, "  0.5"},          {-2.5f, " -2.5"},          {0.01f, "  0.00999999978"},
-      {0.1f, "  0.100000001"},  {100.0f, "  100."},        {327.68f, "  327.679993"},
-      {123456789.0f, "  123456792."}, {0.0001f, "  9.99999975E-005"}, {1.0e-5f, "  9.99999975E-006"},
+      {0.0f, "  0."},
+      {-0.0f, "  0."},
+      {1.0f, "  1."},
+      {0.5f, "  0.5"},
+      {-2.5f, " -2.5"},
+      {0.01f, "  0.00999999978"},
+      {0.1f, "  0.100000001"},
+      {100.0f, "  100."},
+      {327.68f, "  327.679993"},
+      {123456789.0f, "  123456792."},
+      {0.0001f, "  9.99999975E-005"},
+      {1.0e-5f, "  9.99999975E-006"},
       {0.0001220703125f, "  0.000122070313"}, // 2^-13: an exact tie, rounded away
-      {1.0e9f, "  1.E+009"},    {1.0e10f, "  1.E+010"},     {1.0e-40f, "  9.9999461E-041"},
+      {1.0e9f, "  1.E+009"},
+      {1.0e10f, "  1.E+010"},
+      {1.0e-40f, "  9.9999461E-041"},
       {std::numeric_limits<float>::infinity(), "  Infinity"},
       {-std::numeric_limits<float>::infinity(), " -Infinity"},
       {std::numeric_limits<float>::quiet_NaN(), "  NaN"},
@@ -89,7 +99,7 @@ TEST(FixedFields, ExactTiesRoundAwayFromZero) {
   EXPECT_EQ(f8(-0.15625f), " -0.1563");
   EXPECT_EQ(e14(0.0009765625f), "  0.976563E-03"); // 2^-10 = 0.0009765625
   EXPECT_EQ(e14(1234565.0f), "  0.123457E+07");
-  EXPECT_EQ(e14(9999995.0f), "  0.100000E+08");                // carry moves the exponent
+  EXPECT_EQ(e14(9999995.0f), "  0.100000E+08"); // carry moves the exponent
 }
 
 // Reference: the exact decimal expansion (glibc prints it exactly), rounded
@@ -100,12 +110,14 @@ detail::significant_digits reference_digits(float x, int precision) {
   std::string digits;
   const char *p = buf;
   for (; *p != 'e'; ++p)
-    if (*p != '.') digits.push_back(*p);
+    if (*p != '.')
+      digits.push_back(*p);
   int exponent = std::atoi(p + 1);
   std::string kept = digits.substr(0, static_cast<std::size_t>(precision));
   if (digits[static_cast<std::size_t>(precision)] >= '5') {
     int i = precision - 1;
-    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') kept[static_cast<std::size_t>(i--)] = '0';
+    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9')
+      kept[static_cast<std::size_t>(i--)] = '0';
     if (i < 0) {
       kept = "1" + kept.substr(0, kept.size() - 1);
       ++exponent;
@@ -124,7 +136,8 @@ TEST(DigitGeneration, MatchesExactReferenceOnStridedSweep) {
   std::uint64_t checked = 0;
   for (std::uint64_t bits = 1; bits < (1ull << 32); bits += 10007) {
     const auto x = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
-    if (!std::isfinite(x) || x == 0.0f) continue;
+    if (!std::isfinite(x) || x == 0.0f)
+      continue;
     for (int precision : {6, 9}) {
       const auto got = detail::round_significant(x, precision);
       const auto want = reference_digits(x, precision);
@@ -158,16 +171,19 @@ TEST(FixedFields, FourDecimalsMatchExactReference) {
     if (s[point + 5] >= '5') { // exact expansion: >= 5 rounds away
       int i = static_cast<int>(kept.size()) - 1;
       for (; i >= 0; --i) {
-        if (kept[static_cast<std::size_t>(i)] == '.') continue;
+        if (kept[static_cast<std::size_t>(i)] == '.')
+          continue;
         if (kept[static_cast<std::size_t>(i)] != '9') {
           ++kept[static_cast<std::size_t>(i)];
           break;
         }
         kept[static_cast<std::size_t>(i)] = '0';
       }
-      if (i < 0) kept = "1" + kept;
+      if (i < 0)
+        kept = "1" + kept;
     }
-    const std::string want = kept.size() > 8 ? "********" : std::string(8 - kept.size(), ' ') + kept;
+    const std::string want =
+        kept.size() > 8 ? "********" : std::string(8 - kept.size(), ' ') + kept;
     ASSERT_EQ(f8(x), want) << buf;
   }
 }

@@ -54,18 +54,25 @@ protected:
 
 TEST_F(RecordIo, FreeRecordsItemsAndWrapping) {
   write_free_record(io_, console, {});
-  write_free_record(io_, console, {free_item::text("NT and DT="), free_item::integer(4000), free_item::real(0.01f)});
-  write_free_record(io_, console, {free_item::text(" IF1,NF="), free_item::integer(12), free_item::integer(-7)});
+  write_free_record(
+      io_, console,
+      {free_item::text("NT and DT="), free_item::integer(4000), free_item::real(0.01f)});
+  write_free_record(io_, console,
+                    {free_item::text(" IF1,NF="), free_item::integer(12), free_item::integer(-7)});
   // 70 columns, then a real of 12 characters: handed out before the real.
-  write_free_record(io_, console, {free_item::text(std::string(69, 'a')), free_item::real(0.100000001f)});
+  write_free_record(io_, console,
+                    {free_item::text(std::string(69, 'a')), free_item::real(0.100000001f)});
   // 74 characters alone never wrap; a text after a full line opens with a blank.
   write_free_record(io_, console, {free_item::text(std::string(74, 'b'))});
-  write_free_record(io_, console, {free_item::text(std::string(70, 'c')), free_item::text("0123456789")});
-  write_free_record(io_, console, {free_item::text(std::string(68, 'd')), free_item::integer(-12345678)});
+  write_free_record(io_, console,
+                    {free_item::text(std::string(70, 'c')), free_item::text("0123456789")});
+  write_free_record(io_, console,
+                    {free_item::text(std::string(68, 'd')), free_item::integer(-12345678)});
   stop_run_safely();
-  const std::string want = "\n NT and DT= 4000  0.00999999978\n  IF1,NF= 12 -7\n " + std::string(69, 'a') +
-                           "\n  0.100000001\n " + std::string(74, 'b') + "\n " + std::string(70, 'c') +
-                           "\n 0123456789\n " + std::string(68, 'd') + " -12345678\n";
+  const std::string want = "\n NT and DT= 4000  0.00999999978\n  IF1,NF= 12 -7\n " +
+                           std::string(69, 'a') + "\n  0.100000001\n " + std::string(74, 'b') +
+                           "\n " + std::string(70, 'c') + "\n 0123456789\n " +
+                           std::string(68, 'd') + " -12345678\n";
   EXPECT_EQ(console_, want);
 }
 
@@ -76,10 +83,11 @@ TEST_F(RecordIo, FixedRecordLayouts) {
   const float row[] = {0.5f, 1.2345678f, 0.0f, -1.5f, 0.000123f, 9.9999996f, 1.0e-10f};
   write_fixed_record(io_, console, fixed_layout("(F8.4,6(',',E14.6))"), row);
   stop_run_safely();
-  EXPECT_EQ(console_, "\nEnter input file of waveform data\n\n Enter output file name (csv format)\n"
-                      "Bandwidth is too narrow!\n"
-                      "  0.5000,  0.123457E+01,  0.000000E+00, -0.150000E+01,  0.123000E-03,"
-                      "  0.100000E+02,  0.100000E-09\n");
+  EXPECT_EQ(console_,
+            "\nEnter input file of waveform data\n\n Enter output file name (csv format)\n"
+            "Bandwidth is too narrow!\n"
+            "  0.5000,  0.123457E+01,  0.000000E+00, -0.150000E+01,  0.123000E-03,"
+            "  0.100000E+02,  0.100000E-09\n");
 }
 
 TEST_F(RecordIo, FileNameAnswers) {
@@ -91,8 +99,9 @@ TEST_F(RecordIo, FileNameAnswers) {
   EXPECT_EQ(read_fixed_record(io, keyboard, a30), "  two");
   EXPECT_EQ(read_fixed_record(io, keyboard, a30), std::string(40, 'x')); // never cut
   const auto r = failure([&] { (void)read_fixed_record(io, keyboard, a30); });
-  EXPECT_EQ(render_failure(r), "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (A30)\n"
-                               "lately reading sequential formatted external IO\n");
+  EXPECT_EQ(render_failure(r),
+            "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (A30)\n"
+            "lately reading sequential formatted external IO\n");
   const auto again = failure([&] { (void)read_fixed_record(io, keyboard, a30); });
   EXPECT_EQ(again.context, "read start");
 }
@@ -119,8 +128,9 @@ TEST_F(RecordIo, OpenAndWriteFailures) {
                                    "lately reading sequential formatted external IO\n");
   const std::string nowhere = path("no/such/dir.csv");
   auto missing = failure([&] { open_record_file(io_, spectrum_file, nowhere); });
-  EXPECT_EQ(render_failure(missing), "open: No such file or directory\napparent state: unit 10 named " +
-                                         nowhere + "\nlately reading sequential formatted external IO\n");
+  EXPECT_EQ(render_failure(missing),
+            "open: No such file or directory\napparent state: unit 10 named " + nowhere +
+                "\nlately reading sequential formatted external IO\n");
   if (geteuid() != 0) { // root may write anything: a read-only file opens read-write
     const std::string ro = path("ro.csv");
     std::ofstream(ro) << "keep\n";
@@ -137,15 +147,17 @@ TEST_F(RecordIo, OpenAndWriteFailures) {
     write_free_record(io_, spectrum_file, {free_item::text("x")});
     close_record_file(io_, spectrum_file);
   });
-  EXPECT_EQ(render_failure(full), "write: No space left on device\napparent state: unit 10 named /dev/full\n"
-                                  "last format: list io\nlately writing sequential formatted external IO\n");
+  EXPECT_EQ(render_failure(full),
+            "write: No space left on device\napparent state: unit 10 named /dev/full\n"
+            "last format: list io\nlately writing sequential formatted external IO\n");
 }
 
 TEST_F(RecordIo, DirectoryAsWaveformFileIsAReadFailure) {
   open_record_file(io_, waveform_file, dir_.string());
   auto r = failure([&] { (void)read_free_record(io_, waveform_file, {}, true); });
-  EXPECT_EQ(render_failure(r), "read: Is a directory\napparent state: unit 11 named " + dir_.string() +
-                                   "\nlast format: list io\nlately reading sequential formatted external IO\n");
+  EXPECT_EQ(render_failure(r),
+            "read: Is a directory\napparent state: unit 11 named " + dir_.string() +
+                "\nlast format: list io\nlately reading sequential formatted external IO\n");
 }
 
 // Writes 1000 rows, is interrupted, closes as the program's entry does.
@@ -157,7 +169,8 @@ int interrupt_while_writing(const std::string &csv) {
   open_record_file(io, spectrum_file, csv);
   const fixed_layout row("(F8.4,6(',',E14.6))");
   const float values[7] = {1, 2, 3, 4, 5, 6, 7};
-  for (int i = 0; i < 1000; ++i) write_fixed_record(io, spectrum_file, row, values);
+  for (int i = 0; i < 1000; ++i)
+    write_fixed_record(io, spectrum_file, row, values);
   std::raise(SIGINT);
   bool stopped = false;
   try {

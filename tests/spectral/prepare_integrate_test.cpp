@@ -26,8 +26,10 @@ TEST(SpectrumPreparation, ZeroFillTransformAndScale) {
   std::vector<float> x(1000, 0.0f);
   x[0] = 1.0f;
   prepare_spectrum(1000, 0.01f, 1024, x, fx);
-  for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(fx[i], (complex32{0.01f, 0})) << i;
-  for (std::size_t i = 1024; i < 1030; ++i) EXPECT_EQ(fx[i], (complex32{5, 5}));
+  for (std::size_t i = 0; i < 1024; ++i)
+    ASSERT_EQ(fx[i], (complex32{0.01f, 0})) << i;
+  for (std::size_t i = 1024; i < 1030; ++i)
+    EXPECT_EQ(fx[i], (complex32{5, 5}));
 
   std::vector<float> c(1024, 2.0f);
   prepare_spectrum(1024, 0.5f, 1024, c, fx);
@@ -39,14 +41,18 @@ TEST(Integration, WorkedExampleAtIndexTwo) {
   const struct {
     std::int32_t nit;
     complex32 want;
-  } rows[] = {{1, {0, -1.6297468f}}, {2, {-2.6560745f, 0}}, {3, {0, 0.61359227f}}, {0, {1, 0}}, {7, {1, 0}}};
+  } rows[] = {{1, {0, -1.6297468f}},
+              {2, {-2.6560745f, 0}},
+              {3, {0, 0.61359227f}},
+              {0, {1, 0}},
+              {7, {1, 0}}};
   for (const auto &r : rows) {
     SCOPED_TRACE(r.nit);
     std::vector<complex32> fx = {{4, 3}, {1, 0}, {1, 0}, {8, 8}};
     apply_operation(operation_for(r.nit), 3, dom, fx);
     EXPECT_EQ(fx[1], r.want);
     EXPECT_EQ(fx[0], r.nit == 3 ? (complex32{0, 0}) : (complex32{4, 3})); // 0 Hz
-    EXPECT_EQ(fx[3], (complex32{8, 8}));                               // above nom
+    EXPECT_EQ(fx[3], (complex32{8, 8}));                                  // above nom
   }
 }
 

@@ -25,10 +25,11 @@ TEST(Wvfast, WorkedExamplesBitForBit) {
   EXPECT_EQ(transform({{3, 1}, {5, -2}}, -1), (series{{8, -1}, {-2, 3}}));
   EXPECT_EQ(transform({{3, 1}}, -1), (series{{3, 1}}));
 
-  const series eight = transform({{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}}, -1);
-  const series want = {{36, 0},           {-3.9999983f, 9.6568537f},  {-3.9999993f, 4},
-                       {-3.9999988f, 1.6568546f}, {-4, 0},            {-4.0000005f, -1.6568537f},
-                       {-4.0000005f, -4}, {-4.0000024f, -9.6568546f}};
+  const series eight =
+      transform({{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}}, -1);
+  const series want = {
+      {36, 0}, {-3.9999983f, 9.6568537f},  {-3.9999993f, 4},  {-3.9999988f, 1.6568546f},
+      {-4, 0}, {-4.0000005f, -1.6568537f}, {-4.0000005f, -4}, {-4.0000024f, -9.6568546f}};
   for (std::size_t i = 0; i < 8; ++i) {
     EXPECT_NEAR(eight[i].re, want[i].re, 5e-7 * std::fabs(want[i].re) + 1e-7) << i;
     EXPECT_NEAR(eight[i].im, want[i].im, 5e-7 * std::fabs(want[i].im) + 1e-7) << i;
@@ -39,24 +40,28 @@ TEST(Wvfast, ImpulseAndConstantAreExact) {
   for (int n : {4, 64, 4096}) {
     series impulse(static_cast<std::size_t>(n));
     impulse[0] = {1, 0};
-    for (const complex32 &v : transform(impulse, -1)) ASSERT_EQ(v, (complex32{1, 0})) << n;
+    for (const complex32 &v : transform(impulse, -1))
+      ASSERT_EQ(v, (complex32{1, 0})) << n;
     const series constant = transform(series(static_cast<std::size_t>(n), {0.75f, 0}), -1);
     EXPECT_EQ(constant[0], (complex32{0.75f * static_cast<float>(n), 0}));
-    for (std::size_t i = 1; i < constant.size(); ++i) ASSERT_EQ(constant[i], (complex32{0, 0})) << n;
+    for (std::size_t i = 1; i < constant.size(); ++i)
+      ASSERT_EQ(constant[i], (complex32{0, 0})) << n;
   }
 }
 
 TEST(Wvfast, LeavesEverythingAboveNAlone) {
   series a(16, {9, 9});
   wvfast(8, a, 16, -1);
-  for (std::size_t i = 8; i < 16; ++i) EXPECT_EQ(a[i], (complex32{9, 9}));
+  for (std::size_t i = 8; i < 16; ++i)
+    EXPECT_EQ(a[i], (complex32{9, 9}));
   EXPECT_THROW(wvfast(12, a, 16, -1), std::invalid_argument);
 }
 
 series random_series(std::size_t n, std::mt19937 &rng) {
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);
   series a(n);
-  for (auto &v : a) v = {u(rng), u(rng)};
+  for (auto &v : a)
+    v = {u(rng), u(rng)};
   return a;
 }
 
@@ -83,7 +88,8 @@ TEST(Wvfast, AgreesWithSlowDftUsingTheProgramsPi) {
     for (std::size_t q = 0; q < n; ++q) {
       std::complex<long double> sum = 0;
       for (std::size_t p = 0; p < n; ++p) {
-        const long double angle = -2 * pi * static_cast<long double>((p * q) % n) / static_cast<long double>(n);
+        const long double angle =
+            -2 * pi * static_cast<long double>((p * q) % n) / static_cast<long double>(n);
         sum += std::complex<long double>(a[p].re, a[p].im) * std::polar(1.0L, angle);
       }
       err += std::norm(sum - std::complex<long double>(fast[q].re, fast[q].im));
