@@ -13,7 +13,7 @@ for set in "${@:-base}"; do
   case "$set" in
     base) want g++; want cmake; want make; want libgtest-dev; want python3; want python3-matplotlib ;;
     bench) want libbenchmark-dev; want python3-numpy; want python3-scipy; want time ;;
-    ci) want clang; want libclang-rt-14-dev; want python3-matplotlib ;;
+    ci) want clang; want libclang-rt-14-dev; want clang-format; want python3-matplotlib ;;
     plot) want python3-matplotlib ;;
     *) echo "unknown set: $set" >&2; exit 2 ;;
   esac
