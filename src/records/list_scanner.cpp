@@ -1,5 +1,6 @@
 #include "records/list_scanner.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -114,6 +115,23 @@ bool is_blank(int c) {
   return c == ' ' || c == '\t';
 }
 
+// float(w / 10^j), j = 1 .. 22, through the nearest double as always. The
+// product with the double nearest 10^-j lies within 3 units in the last place
+// of the nearest double to the quotient, so both round to the same float
+// unless a midpoint between two floats lies that close: there the low 29 bits
+// of the double's significand are 2^28. Only then is the division made.
+double short_quotient(std::uint64_t w, int j) {
+  static constexpr double inverse[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                       1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                       1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+  const auto wd = static_cast<double>(w);
+  const double q = wd * inverse[j];
+  const std::uint64_t low = std::bit_cast<std::uint64_t>(q) & ((std::uint64_t{1} << 29) - 1);
+  if (low - ((std::uint64_t{1} << 28) - 8) <= 16)
+    return wd / exact_powers_of_ten[j];
+  return q;
+}
+
 // Fast path for the common real item: a plain number ("-12.5", "3e-4", at
 // most 15 significant digits and an exponent of at most 4 digits) that lies
 // whole in the buffered block. Such a number converts exactly in double (see
@@ -159,8 +177,9 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
   const int k = exponent - after_point;
   if (w != 0 && (k < -max_exact_power_of_ten || k > max_exact_power_of_ten))
     return nullptr;
-  const auto wd = static_cast<double>(w);
-  const double v = w == 0 ? 0.0 : k >= 0 ? wd * powers[k] : wd / powers[-k];
+  const double v = w == 0   ? 0.0
+                   : k >= 0 ? static_cast<double>(w) * powers[k]
+                            : short_quotient(w, -k);
   value = static_cast<float>(negative ? -v : v);
   return p;
 }

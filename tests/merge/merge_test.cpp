@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -140,6 +141,14 @@ TEST(MergeCommand, RealRecordsAndErrors) {
   EXPECT_TRUE(fs::is_empty(dir)); // no output, no temporary file
   ASSERT_EQ(merge_cmd("--trim " + smc + " -o " + out).status, 0);
   EXPECT_EQ(body(out), body(WAVESPEC_TEST_DATA "/../../data/sf1295.txt"));
+  const std::string analyse = "cd " + dir.string() +
+                              " && printf 'sf.txt\\n2\\n0.5\\nout.csv\\n' | " + WAVESPEC_BIN +
+                              " > /dev/null";
+  ASSERT_EQ(std::system(analyse.c_str()), 0); // wavespec analyses the merged record
+  std::ifstream csv(dir / "out.csv");
+  EXPECT_EQ(std::count(std::istreambuf_iterator<char>(csv), {}, '\n'), 1 + 4097);
+  csv.close();
+  fs::remove(dir / "out.csv");
   ASSERT_EQ(merge_cmd(data + "wtmc.V2A -o " + (dir / "v2.txt").string()).status, 0);
   EXPECT_EQ(body(dir / "v2.txt"), body(data + "wtmc_v2a.txt"));
 

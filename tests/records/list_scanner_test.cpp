@@ -195,5 +195,23 @@ TEST(NumberConversion, DoubleThenFloatLikeStrtod) {
   }
 }
 
+// Short decimals near the midpoint between two floats, where reading through
+// the nearest double and rounding directly to float may differ.
+TEST(NumberConversion, DecimalsNearFloatMidpoints) {
+  std::mt19937_64 rng(31337);
+  for (int n = 0; n < 100000; ++n) {
+    const auto f =
+        std::bit_cast<float>(static_cast<std::uint32_t>(rng() % 0x7f000000u) + 0x00800000u);
+    const double mid =
+        (static_cast<double>(f) +
+         static_cast<double>(std::nextafter(f, std::numeric_limits<float>::infinity()))) /
+        2;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*e", 8 + static_cast<int>(rng() % 7), mid);
+    const auto got = read_reals(std::string(text) + "\n", 1);
+    ASSERT_EQ(got.values[0], static_cast<float>(std::strtod(text, nullptr))) << text;
+  }
+}
+
 } // namespace
 } // namespace wavespec::records
