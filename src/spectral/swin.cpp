@@ -13,6 +13,12 @@ double d(float x) {
   return static_cast<double>(x);
 }
 
+// A work buffer seen from position 1.
+struct one_based {
+  float *p;
+  float &operator[](int i) const { return p[i - 1]; }
+};
+
 void build_weights(parzen_window &win) {
   win.w[0] = static_cast<float>(d(win.udf) * 0.75);
   for (int l = 2; l <= win.lmax; ++l) {
@@ -67,28 +73,26 @@ void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window 
   const int ln = ll + nf - 1;
   const int lt = nf + 2 * (ll - 1);
   const int le = lt - lmax + 1;
-  std::vector<float> g1(static_cast<std::size_t>(lt) + 1, 0.0f); // index 0 unused
-  std::vector<float> g2(static_cast<std::size_t>(lt) + 1, 0.0f);
+  std::vector<float> g1_store(static_cast<std::size_t>(lt), 0.0f); // lt values each
+  std::vector<float> g2_store(static_cast<std::size_t>(lt), 0.0f);
+  const one_based g1{g1_store.data()}, g2{g2_store.data()};
   for (int k = 1; k <= nf; ++k)
-    g1[static_cast<std::size_t>(k + ll - 1)] = g[static_cast<std::size_t>(k - 1)];
+    g1[k + ll - 1] = g[static_cast<std::size_t>(k - 1)];
   const double w1 = d(win.w[0]);
   for (int k = lmax; k <= le; ++k)
-    g2[static_cast<std::size_t>(k)] = static_cast<float>(w1 * d(g1[static_cast<std::size_t>(k)]));
+    g2[k] = static_cast<float>(w1 * d(g1[k]));
   for (int l = 2; l <= lmax; ++l) {
     const double wl = d(win.w[static_cast<std::size_t>(l - 1)]);
-    const float *below = g1.data() + (lmax - l + 1); // g1(k - l + 1) at k = lmax
-    const float *above = g1.data() + (lmax + l - 1); // g1(k + l - 1) at k = lmax
-    window_sums(g2.data() + lmax, below, above, le - lmax + 1, wl);
+    // g1(k - l + 1) and g1(k + l - 1) from k = lmax on, side by side
+    window_sums(&g2[lmax], &g1[lmax - l + 1], &g1[lmax + l - 1], le - lmax + 1, wl);
   }
   // Fold the window sums that fall outside the series back onto it.
   for (int l = 2; l <= lmax; ++l) {
-    auto &front = g2[static_cast<std::size_t>(ll + l - 1)];
-    front = front + g2[static_cast<std::size_t>(ll - l + 1)];
-    auto &back = g2[static_cast<std::size_t>(ln - l + 1)];
-    back = back + g2[static_cast<std::size_t>(ln + l - 1)];
+    g2[ll + l - 1] = g2[ll + l - 1] + g2[ll - l + 1];
+    g2[ln - l + 1] = g2[ln - l + 1] + g2[ln + l - 1];
   }
   for (int k = 1; k <= nf; ++k)
-    g[static_cast<std::size_t>(k - 1)] = g2[static_cast<std::size_t>(k + ll - 1)];
+    g[static_cast<std::size_t>(k - 1)] = g2[k + ll - 1];
 }
 
 } // namespace

@@ -113,6 +113,15 @@ TEST(FailureReport, SpectrumFileAndConsole) {
                               "(1X,/,'Enter input file of waveform data')", true));
     EXPECT_EQ(got.status, 2);
   }
+  { // a name that opens only for reading, even for root: a folder
+    sandbox box;
+    box.write("w.txt", waveform(16, 0.01));
+    std::filesystem::create_directory(box.dir() / "folder");
+    const run_result got = box.run(answers + "folder\n");
+    EXPECT_EQ(got.err,
+              report("list output start: can't write file", "10 named folder", "list io", true));
+    EXPECT_EQ(got.status, 2);
+  }
   if (geteuid() != 0) {
     sandbox box;
     box.write("w.txt", waveform(16, 0.01));
