@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "merge/formats.h"
 #include "merge/output.h"
@@ -62,7 +63,8 @@ TEST(MergeFormats, EachFormatFromItsOwnHeader) {
 }
 
 TEST(MergeFormats, MalformedHeadersAreReported) {
-  const fs::path dir = fs::temp_directory_path() / "wavespec-merge-bad";
+  const fs::path dir =
+      fs::temp_directory_path() / ("wavespec-merge-bad-" + std::to_string(getpid()));
   fs::create_directories(dir);
   std::ofstream(dir / "short.smc") << "2 CORRECTED ACCELEROGRAM\n*\n";
   std::ofstream(dir / "knet.txt") << "Origin Time       2011/03/11 14:46:00\nLat. 1\n";
@@ -117,7 +119,9 @@ struct result {
 };
 
 result merge_cmd(const std::string &args) {
-  const std::string err = (fs::temp_directory_path() / "wavespec-merge.err").string();
+  const std::string err =
+      (fs::temp_directory_path() / ("wavespec-merge-" + std::to_string(getpid()) + ".err"))
+          .string();
   const int s = std::system((std::string(WAVESPEC_MERGE_BIN) + " " + args + " 2>" + err).c_str());
   std::ifstream f(err);
   return {WEXITSTATUS(s), {std::istreambuf_iterator<char>(f), {}}};
@@ -130,7 +134,8 @@ std::string body(const fs::path &p) { // the data lines, without the header
 }
 
 TEST(MergeCommand, RealRecordsAndErrors) {
-  const fs::path dir = fs::temp_directory_path() / "wavespec-merge-run";
+  const fs::path dir =
+      fs::temp_directory_path() / ("wavespec-merge-run-" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string out = (dir / "sf.txt").string();
