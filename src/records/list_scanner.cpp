@@ -132,8 +132,17 @@ double short_quotient(std::uint64_t w, int j) {
   return q;
 }
 
+// Appends the run of digits at p to w (w = w * 10^n + run) and returns its
+// length n; w wraps for runs too long to matter.
+std::ptrdiff_t take_digits(const char *&p, const char *end, std::uint64_t &w) {
+  const char *const start = p;
+  while (p != end && static_cast<unsigned char>(*p - '0') < 10)
+    w = w * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  return p - start;
+}
+
 // Fast path for the common real item: a plain number ("-12.5", "3e-4", at
-// most 15 significant digits and an exponent of at most 4 digits) that lies
+// most 15 digits in all and an exponent of at most 4 digits) that lies
 // whole in the buffered block. Such a number converts exactly in double (see
 // small_decimal_to_double). Returns the position after the number, or
 // nullptr to leave the number to the scanner; the caller checks what follows.
@@ -142,23 +151,17 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
   const bool negative = p != end && *p == '-';
   if (p != end && (*p == '-' || *p == '+'))
     ++p;
+  // At most 15 digits in all keep w below 10^15 < 2^53; longer mantissas
+  // (leading zeros included) are left to the scanner.
   std::uint64_t w = 0;
-  int significant = 0, digits = 0, after_point = 0;
-  auto digit_run = [&](bool fraction) {
-    for (; p != end && is_digit(*p); ++p, ++digits) {
-      after_point += fraction ? 1 : 0;
-      if (significant == 0 && *p == '0')
-        continue;
-      ++significant;
-      w = w * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
-  };
-  digit_run(false);
+  std::ptrdiff_t digits = take_digits(p, end, w);
+  std::ptrdiff_t after_point = 0;
   if (p != end && *p == '.') {
     ++p;
-    digit_run(true);
+    after_point = take_digits(p, end, w);
+    digits += after_point;
   }
-  if (digits == 0 || significant > 15)
+  if (digits == 0 || digits > 15)
     return nullptr;
   int exponent = 0;
   if (p != end && (*p == 'e' || *p == 'E')) {
@@ -174,7 +177,7 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
     if (minus)
       exponent = -exponent;
   }
-  const int k = exponent - after_point;
+  const int k = exponent - static_cast<int>(after_point);
   if (w != 0 && (k < -max_exact_power_of_ten || k > max_exact_power_of_ten))
     return nullptr;
   const double v = w == 0   ? 0.0
