@@ -63,6 +63,25 @@ constexpr double undecided_margin = 1e-5; // far above the scaling error
 
 } // namespace
 
+namespace {
+
+// The `count` decimal digits of n (below 10^count), two at a time.
+void write_digits(std::uint32_t n, int count, char *digits) {
+  static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                  "25262728293031323334353637383940414243444546474849"
+                                  "50515253545556575859606162636465666768697071727374"
+                                  "75767778798081828384858687888990919293949596979899";
+  int i = count;
+  for (; i >= 2; i -= 2) {
+    std::memcpy(digits + i - 2, pairs + 2 * (n % 100), 2);
+    n /= 100;
+  }
+  if (i == 1)
+    digits[0] = static_cast<char>('0' + n);
+}
+
+} // namespace
+
 // Fast path of round_significant: the value scaled to `precision` digits in
 // double with exact powers of ten (at most three roundings, a relative error
 // below 4 * 2^-53, so an absolute error below 1e-6 for 9 digits). Unless the
@@ -98,10 +117,7 @@ bool round_significant_fast(float x, int precision, char *digits, int &decimal_e
     n /= 10;
     ++exponent;
   }
-  for (int i = precision - 1; i >= 0; --i) {
-    digits[i] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  }
+  write_digits(static_cast<std::uint32_t>(n), precision, digits);
   decimal_exponent = exponent;
   return true;
 }
