@@ -92,18 +92,15 @@ bool round_significant_fast(float x, int precision, char *digits, int &decimal_e
   const int biased = static_cast<int>((bits >> 23) & 0xffu);
   if (biased == 0)
     return false; // subnormal: rare, left to the exact path
-  // floor((biased - 127) * log10(2)), exact for this range
+  // floor((biased - 127) * log10(2)) is the decimal exponent or one below it;
+  // a comparison with the next power of ten decides. Near that power the
+  // comparison may err, but then the scaled value lands within the margin of
+  // a decade boundary and the exact path decides.
   int exponent = ((biased - 127) * 78913) >> 18;
+  exponent += v >= scale_by_power_of_ten(1.0, exponent + 1) ? 1 : 0;
   const double low = exact_powers_of_ten[precision - 1];
   const double high = exact_powers_of_ten[precision];
-  double scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
-  if (scaled >= high - undecided_margin) {
-    ++exponent;
-    scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
-  } else if (scaled < low + undecided_margin) {
-    --exponent;
-    scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
-  }
+  const double scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
   if (scaled < low + undecided_margin || scaled >= high - undecided_margin)
     return false;
   auto n = static_cast<std::uint64_t>(scaled); // truncation: the floor of a positive value
