@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "driver/stages.h"
+#include "driver/state_storage.h"
 #include "records/failure.h"
 #include "records/interrupt.h"
 
@@ -40,7 +41,7 @@ int main() {
   using namespace wavespec;
   hold_closed_standard_streams();
   records::install_interrupt_handlers();
-  auto state = std::make_unique<driver::analysis_state>();
+  const driver::state_ptr state = driver::make_analysis_state();
   records::record_streams io;
   try {
     driver::run_analysis(io, *state);
