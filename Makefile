@@ -62,7 +62,9 @@ fuzz: prerequisites
 	@$(CMAKE) --build build-fuzz -j $(JOBS) --target record_reader_fuzz
 	@rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus && cp fuzz/corpus/* build-fuzz/corpus/
 	@build-fuzz/record_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
-	  build-fuzz/corpus 2>&1 | tail -n 12
+	  -artifact_prefix=build-fuzz/ build-fuzz/corpus > build-fuzz/fuzz.log 2>&1 || \
+	  { tail -n 40 build-fuzz/fuzz.log; echo "fuzzing found a failure: build-fuzz/crash-*"; exit 1; }
+	@tail -n 8 build-fuzz/fuzz.log
 
 # Everything CI runs.
 ci: test sanitize clang-test fuzz

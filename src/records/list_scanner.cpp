@@ -171,8 +171,9 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
       ++p;
     const char *first = p;
     for (; p != end && is_digit(*p); ++p)
-      exponent = exponent * 10 + (*p - '0');
-    if (p == first || p - first > 4)
+      if (p - first < 4)
+        exponent = exponent * 10 + (*p - '0');
+    if (p == first || p - first > 4) // a longer exponent is left to the scanner
       return nullptr;
     if (minus)
       exponent = -exponent;

@@ -152,6 +152,7 @@ TEST(FreeFormatRead, MalformedInputFails) {
       {"1.5+\n", false, "exponent field: incomprehensible list input"},
       {"1e+x\n", false, "exponent field: incomprehensible list input"},
       {"1e100000000\n", false, "exponent field: incomprehensible list input"},
+      {"1e9999999997\n", false, "exponent field: incomprehensible list input"}, // found by fuzzing
       {"*5\n", false, "bad repetition count: incomprehensible list input"},
       {"0*5\n", false, "bad repetition count: incomprehensible list input"},
       {"-2*5\n", false, "bad repetition count: incomprehensible list input"},
