@@ -152,10 +152,11 @@ std::vector<series> read_smc(const std::string &path, const std::vector<std::str
   std::vector<double> ints, reals;
   fixed_fields(path, lines, 11, 48, 8, 10, ints);
   fixed_fields(path, lines, 17, 50, 5, 15, reals);
+  if (!(ints[16] > 0 && ints[16] < 1e9 && ints[15] >= 0 && ints[15] < 1e6 && reals[1] > 0 &&
+        reals[1] < 1e6))
+    fail(path, "malformed header: no sample count or rate");
   const auto comments = static_cast<std::size_t>(ints[15]);
   const auto count = static_cast<std::size_t>(ints[16]);
-  if (ints[16] <= 0 || ints[15] < 0 || !(reals[1] > 0 && reals[1] < 1e6))
-    fail(path, "malformed header: no sample count or rate");
   series s;
   s.source = path;
   s.station = trim(line_at(path, lines, 2));
