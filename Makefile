@@ -54,8 +54,10 @@ clang-test: prerequisites
 	@$(CMAKE) --build build-clang -j $(JOBS)
 	@cd build-clang && ctest --output-on-failure -j $(JOBS)
 
-# libFuzzer over the record reader, from the committed seed corpus.
+# libFuzzer over the record reader and the converter's readers, from the
+# committed seed corpora.
 FUZZ_SECONDS ?= 60
+MERGE_FUZZ_SECONDS ?= 30
 fuzz: prerequisites
 	@tools/prerequisites.sh ci
 	@CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVESPEC_FUZZ=ON -DWAVESPEC_TESTS=OFF >/dev/null
@@ -65,6 +67,12 @@ fuzz: prerequisites
 	  -artifact_prefix=build-fuzz/ build-fuzz/corpus > build-fuzz/fuzz.log 2>&1 || \
 	  { tail -n 40 build-fuzz/fuzz.log; echo "fuzzing found a failure: build-fuzz/crash-*"; exit 1; }
 	@tail -n 8 build-fuzz/fuzz.log
+	@$(CMAKE) --build build-fuzz -j $(JOBS) --target merge_reader_fuzz
+	@rm -rf build-fuzz/merge_corpus && mkdir -p build-fuzz/merge_corpus && cp fuzz/merge_corpus/* build-fuzz/merge_corpus/
+	@build-fuzz/merge_reader_fuzz -max_total_time=$(MERGE_FUZZ_SECONDS) -max_len=16384 -print_final_stats=1 \
+	  -artifact_prefix=build-fuzz/ build-fuzz/merge_corpus > build-fuzz/merge_fuzz.log 2>&1 || \
+	  { tail -n 40 build-fuzz/merge_fuzz.log; echo "fuzzing found a failure: build-fuzz/crash-*"; exit 1; }
+	@tail -n 4 build-fuzz/merge_fuzz.log
 
 # Everything CI runs.
 ci: test sanitize clang-test fuzz
