@@ -61,18 +61,9 @@ MERGE_FUZZ_SECONDS ?= 30
 fuzz: prerequisites
 	@tools/prerequisites.sh ci
 	@CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVESPEC_FUZZ=ON -DWAVESPEC_TESTS=OFF >/dev/null
-	@$(CMAKE) --build build-fuzz -j $(JOBS) --target record_reader_fuzz
-	@rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus && cp fuzz/corpus/* build-fuzz/corpus/
-	@build-fuzz/record_reader_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
-	  -artifact_prefix=build-fuzz/ build-fuzz/corpus > build-fuzz/fuzz.log 2>&1 || \
-	  { tail -n 40 build-fuzz/fuzz.log; echo "fuzzing found a failure: build-fuzz/crash-*"; exit 1; }
-	@tail -n 8 build-fuzz/fuzz.log
-	@$(CMAKE) --build build-fuzz -j $(JOBS) --target merge_reader_fuzz
-	@rm -rf build-fuzz/merge_corpus && mkdir -p build-fuzz/merge_corpus && cp fuzz/merge_corpus/* build-fuzz/merge_corpus/
-	@build-fuzz/merge_reader_fuzz -max_total_time=$(MERGE_FUZZ_SECONDS) -max_len=16384 -print_final_stats=1 \
-	  -artifact_prefix=build-fuzz/ build-fuzz/merge_corpus > build-fuzz/merge_fuzz.log 2>&1 || \
-	  { tail -n 40 build-fuzz/merge_fuzz.log; echo "fuzzing found a failure: build-fuzz/crash-*"; exit 1; }
-	@tail -n 4 build-fuzz/merge_fuzz.log
+	@$(CMAKE) --build build-fuzz -j $(JOBS) --target record_reader_fuzz merge_reader_fuzz
+	@tools/fuzz.sh record_reader_fuzz fuzz/corpus $(FUZZ_SECONDS) 8192
+	@tools/fuzz.sh merge_reader_fuzz fuzz/merge_corpus $(MERGE_FUZZ_SECONDS) 16384
 
 # Everything CI runs.
 ci: test sanitize clang-test fuzz

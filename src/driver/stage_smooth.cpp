@@ -11,7 +11,7 @@ namespace {
 // bandwidth is reported; the user ends the run with 0 or goes on with this
 // spectrum unsmoothed.
 void swin(record_streams &io, std::int32_t nf, std::span<float> f, std::span<float> g,
-          std::int32_t /*nd*/, std::int32_t ind, float df, float band) {
+          std::int32_t /*nd*/, std::int32_t /*ind, 100*/, float df, float band) {
   static const fixed_layout narrow("('Bandwidth is too narrow!')");
   static const fixed_layout wide("('Bandwidth is too wide!')");
   const wavespec::parzen_window window = wavespec::window(band, df);
@@ -27,11 +27,9 @@ void swin(record_streams &io, std::int32_t nf, std::span<float> f, std::span<flo
       stop_run(io);
     return;
   }
-  if (ind == 100)
-    wavespec::smooth(f.first(static_cast<std::size_t>(nf)), g.first(static_cast<std::size_t>(nf)),
-                     df, window);
-  else
-    spectral::smooth(nf, f, g, ind, df, window);
+  // with ind 100 the power g is formed from the amplitudes f
+  wavespec::smooth(f.first(static_cast<std::size_t>(nf)), g.first(static_cast<std::size_t>(nf)), df,
+                   window);
 }
 
 void amplitudes(std::span<const wavespec::complex32> fx, std::span<float> sf, std::int32_t nf) {

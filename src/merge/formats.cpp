@@ -280,8 +280,7 @@ std::vector<series> read_knet(const std::string &path, const std::vector<std::st
     fail(path, "malformed header: scale factor '" + factor + "'");
   const double gal_per_count =
       number_at(path, m[1].str(), "scale") / number_at(path, m[2].str(), "scale");
-  const double duration = number_at(path, value(11, "Duration Time(s)"), "duration");
-  (void)duration;
+  (void)number_at(path, value(11, "Duration Time(s)"), "duration"); // part of the layout
   std::size_t first = 16;
   while (first < lines.size() && lines[first].rfind("Memo", 0) != 0)
     ++first;

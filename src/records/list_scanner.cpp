@@ -13,43 +13,7 @@
 namespace wavespec::records {
 namespace detail {
 
-namespace {
-
-// Exact fast path: a mantissa of at most 15 significant digits is an exact
-// double w, and 10^k for |k| <= 22 is an exact double, so w * 10^k and
-// w / 10^k are single, correctly rounded operations: the nearest double.
-bool small_decimal_to_double(const number_token &t, double &out) {
-  const auto &powers = exact_powers_of_ten;
-  std::uint64_t w = 0;
-  int significant = 0;
-  int after_point = 0;
-  bool seen_point = false;
-  for (const char c : t.mantissa) {
-    if (c == '.') {
-      seen_point = true;
-      continue;
-    }
-    if (seen_point)
-      ++after_point;
-    if (significant == 0 && c == '0')
-      continue;
-    if (++significant > 15)
-      return false;
-    w = w * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  const std::int64_t k = t.exponent - after_point;
-  if (k < -22 || k > 22)
-    return w == 0 ? (out = 0.0, true) : false;
-  const auto wd = static_cast<double>(w);
-  out = k >= 0 ? wd * powers[k] : wd / powers[-k];
-  return true;
-}
-
-} // namespace
-
 float token_to_real(const number_token &t) {
-  if (double fast = 0.0; small_decimal_to_double(t, fast))
-    return static_cast<float>(t.negative ? -fast : fast);
   std::string s;
   s.reserve(t.mantissa.size() + 16);
   if (t.negative)
@@ -143,9 +107,10 @@ std::ptrdiff_t take_digits(const char *&p, const char *end, std::uint64_t &w) {
 
 // Fast path for the common real item: a plain number ("-12.5", "3e-4", at
 // most 15 digits in all and an exponent of at most 4 digits) that lies
-// whole in the buffered block. Such a number converts exactly in double (see
-// small_decimal_to_double). Returns the position after the number, or
-// nullptr to leave the number to the scanner; the caller checks what follows.
+// whole in the buffered block. Such a number converts exactly in double: w
+// below 2^53 and 10^k for |k| <= 22 are exact doubles, so w * 10^k is one
+// correctly rounded operation (for negative k see short_quotient). Returns the position after the
+// number, or nullptr to leave the number to the scanner; the caller checks what follows.
 const char *scan_plain_real(const char *p, const char *end, float &value) {
   const auto &powers = exact_powers_of_ten;
   const bool negative = p != end && *p == '-';

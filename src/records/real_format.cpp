@@ -270,12 +270,6 @@ void append_free_real(std::string &out, float x) {
     append_free_digits(out, x);
 }
 
-std::size_t free_real_length(float x) {
-  std::string s;
-  append_free_real(s, x);
-  return s.size();
-}
-
 char *put_right(char *p, std::size_t width, const char *text) {
   const std::size_t n = std::strlen(text);
   std::memset(p, ' ', width - n);

@@ -24,7 +24,4 @@ void append_e14_6(std::string &out, float x);
 char *put_f8_4(char *p, float x);
 char *put_e14_6(char *p, float x);
 
-// Length of the free-format rendering of a real (its measure when wrapping).
-[[nodiscard]] std::size_t free_real_length(float x);
-
 } // namespace wavespec::records

@@ -48,27 +48,6 @@ complex32 twiddle(int k, int kmax, int ind) {
   return {wr, wi};
 }
 
-// One butterfly: a(i), a(i + kmax) <- a(i) + w a(i + kmax), a(i) - w a(i + kmax).
-// Each part of temp in double from the float operands, rounded once.
-inline void butterfly(one_based a, int i, int kmax, complex32 w) {
-  const int j = i + kmax;
-  const auto wr = static_cast<double>(w.re), wi = static_cast<double>(w.im);
-  const auto tr =
-      static_cast<float>(static_cast<double>(a[j].re) * wr - static_cast<double>(a[j].im) * wi);
-  const auto ti =
-      static_cast<float>(static_cast<double>(a[j].re) * wi + static_cast<double>(a[j].im) * wr);
-  a[j].re = a[i].re - tr;
-  a[j].im = a[i].im - ti;
-  a[i].re = a[i].re + tr;
-  a[i].im = a[i].im + ti;
-}
-
-// The butterflies of one stage that share the factor w.
-void butterflies(int n, one_based a, int k, int kmax, complex32 w) {
-  for (int i = k; i <= n; i += 2 * kmax)
-    butterfly(a, i, kmax, w);
-}
-
 // The butterflies of one block of a stage: a[k] with b[k] = a[k + kmax] and
 // the factor w[k], k = 0 .. count-1, all side by side in memory. Where the
 // processor has AVX2 they run several at a time, with the same operations.
@@ -102,8 +81,11 @@ void wvfast(int n, std::span<complex32> a, int /*mom*/, int ind) {
   const one_based series{a.data()};
   reorder(n, series);
   for (int kmax = 1; kmax < n; kmax *= 2)
-    for (int k = 1; k <= kmax; ++k)
-      butterflies(n, series, k, kmax, twiddle(k, kmax, ind));
+    for (int k = 1; k <= kmax; ++k) {
+      const complex32 w = twiddle(k, kmax, ind);
+      for (int i = k; i <= n; i += 2 * kmax)
+        block_butterflies(&series[i], &series[i + kmax], &w, 1);
+    }
 }
 
 twiddle_table::twiddle_table(int n, int ind) : n_(n), ind_(ind) {

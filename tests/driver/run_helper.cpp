@@ -41,32 +41,50 @@ bool sandbox::exists(const std::string &name) const {
   return fs::exists(dir_ / name);
 }
 
+namespace {
+
+const char *program() {
+  const char *bin = std::getenv("WAVESPEC_BIN"); // another build of the program may be tested
+  return bin != nullptr ? bin : WAVESPEC_BIN;
+}
+
+// In the child: runs wavespec in `dir` with the given standard streams
+// (out < 0: standard output closed).
+[[noreturn]] void exec_program(const fs::path &dir, int in, int out, const fs::path &err) {
+  if (chdir(dir.c_str()) != 0)
+    _exit(127);
+  dup2(in, 0);
+  if (out >= 0)
+    dup2(out, 1);
+  dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+  for (int fd = 3; fd < 64; ++fd)
+    close(fd);
+  if (out < 0)
+    close(1); // last, so that no file opened above takes its number
+  execl(program(), "wavespec", static_cast<char *>(nullptr));
+  _exit(127);
+}
+
+int exit_status(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
 run_result sandbox::run(const std::string &answers, const std::string &stdout_path,
                         bool close_stdout) const {
   const fs::path in = dir_ / ".answers", out = dir_ / ".stdout", err = dir_ / ".stderr";
   std::ofstream(in, std::ios::binary) << answers;
-  const char *bin = std::getenv("WAVESPEC_BIN"); // another build of the program may be tested
-  if (bin == nullptr)
-    bin = WAVESPEC_BIN;
   const pid_t pid = fork();
   if (pid == 0) {
-    if (chdir(dir_.c_str()) != 0)
-      _exit(127);
-    dup2(open(in.c_str(), O_RDONLY), 0);
     const std::string target = stdout_path.empty() ? out.string() : stdout_path;
-    dup2(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    for (int fd = 3; fd < 64; ++fd)
-      close(fd);
-    if (close_stdout)
-      close(1);
-    execl(bin, "wavespec", static_cast<char *>(nullptr));
-    _exit(127);
+    const int out_fd = close_stdout ? -1 : open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    exec_program(dir_, open(in.c_str(), O_RDONLY), out_fd, err);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
   run_result r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.status = exit_status(pid);
   r.out = read(".stdout");
   r.err = read(".stderr");
   fs::remove(in);
@@ -82,22 +100,11 @@ run_result sandbox::signal_at_prompt(const std::string &answers, const std::stri
   if (pipe(in) != 0 || pipe(out) != 0)
     throw std::runtime_error("pipe");
   const fs::path err = dir_ / ".stderr";
-  const char *bin = std::getenv("WAVESPEC_BIN");
-  if (bin == nullptr)
-    bin = WAVESPEC_BIN;
   const pid_t pid = fork();
   if (pid == 0) {
-    if (chdir(dir_.c_str()) != 0)
-      _exit(127);
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    for (int fd = 3; fd < 64; ++fd)
-      close(fd);
     std::signal(SIGINT, ignore_interrupts ? SIG_IGN : SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    execl(bin, "wavespec", static_cast<char *>(nullptr));
-    _exit(127);
+    exec_program(dir_, in[0], out[1], err);
   }
   close(in[0]);
   close(out[1]);
@@ -122,9 +129,7 @@ run_result sandbox::signal_at_prompt(const std::string &answers, const std::stri
   for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
     r.out.append(buf, static_cast<std::size_t>(n));
   close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.status = exit_status(pid);
   r.err = read(".stderr");
   fs::remove(err);
   return r;
