@@ -60,61 +60,102 @@ double scale_by_power_of_ten(double v, int p) {
 
 constexpr double undecided_margin = 1e-5; // far above the scaling error
 
-} // namespace
+constexpr char digit_pairs[] = "00010203040506070809101112131415161718192021222324"
+                               "25262728293031323334353637383940414243444546474849"
+                               "50515253545556575859606162636465666768697071727374"
+                               "75767778798081828384858687888990919293949596979899";
 
-namespace {
+// Two decimal digits of n (below 100) at p.
+void put_pair(char *p, std::uint32_t n) {
+  std::memcpy(p, digit_pairs + 2 * n, 2);
+}
 
 // The `count` decimal digits of n (below 10^count), two at a time.
 void write_digits(std::uint32_t n, int count, char *digits) {
-  static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
-                                  "25262728293031323334353637383940414243444546474849"
-                                  "50515253545556575859606162636465666768697071727374"
-                                  "75767778798081828384858687888990919293949596979899";
   int i = count;
   for (; i >= 2; i -= 2) {
-    std::memcpy(digits + i - 2, pairs + 2 * (n % 100), 2);
+    put_pair(digits + i - 2, n % 100);
     n /= 100;
   }
   if (i == 1)
     digits[0] = static_cast<char>('0' + n);
 }
 
-} // namespace
-
 // Fast path of round_significant: the value scaled to `precision` digits in
 // double, with a relative error below 2^-52 (an absolute error below 3e-7 for
 // 9 digits). Unless the scaled value lies within the margin of a halfway point
-// or of a decade boundary, rounding it gives the digits of the exact value.
-// Returns false when undecided.
-bool round_significant_fast(float x, int precision, char *digits, int &decimal_exponent) {
-  const double v = std::fabs(static_cast<double>(x));
+// or of a decade boundary, rounding it gives the digits of the exact value:
+// n, with 10^(precision-1) <= n < 10^precision, and the decimal exponent of
+// its first digit. Returns false when undecided, and for subnormals.
+template <int precision>
+[[gnu::always_inline]] inline bool estimate_significant(float x, std::uint32_t &n,
+                                                        int &decimal_exponent) {
+  static_assert(precision >= 6 && precision <= 9);
   const auto bits = std::bit_cast<std::uint32_t>(x);
   const int biased = static_cast<int>((bits >> 23) & 0xffu);
   if (biased == 0)
     return false; // subnormal: rare, left to the exact path
-  // floor((biased - 127) * log10(2)) is the decimal exponent or one below it;
-  // a comparison with the next power of ten decides. Near that power the
-  // comparison may err, but then the scaled value lands within the margin of
-  // a decade boundary and the exact path decides.
-  int exponent = ((biased - 127) * 78913) >> 18;
-  exponent += v >= scale_by_power_of_ten(1.0, exponent + 1) ? 1 : 0;
-  const double low = exact_powers_of_ten[precision - 1];
-  const double high = exact_powers_of_ten[precision];
-  const double scaled = scale_by_power_of_ten(v, precision - 1 - exponent);
-  if (scaled < low + undecided_margin || scaled >= high - undecided_margin)
+  const double v = std::fabs(static_cast<double>(x));
+  // floor((biased - 127) * log10(2)) is the decimal exponent or one below it.
+  // Both scalings are formed and the one that lands in the decade is kept.
+  // Near the decade boundary the choice may err, but then the kept value lies
+  // within the margin of the boundary and the exact path decides.
+  const int guess = ((biased - 127) * 78913) >> 18;
+  constexpr double low = exact_powers_of_ten[precision - 1];
+  constexpr double high = exact_powers_of_ten[precision];
+  const double below = scale_by_power_of_ten(v, precision - 1 - guess);
+  const double above = scale_by_power_of_ten(v, precision - 2 - guess);
+  const bool up = below >= high;
+  // A select on the bits: the outcome follows the data, so a branch would be
+  // mispredicted half the time.
+  const std::uint64_t keep_above = std::uint64_t{0} - static_cast<std::uint64_t>(up);
+  const double scaled = std::bit_cast<double>((std::bit_cast<std::uint64_t>(above) & keep_above) |
+                                              (std::bit_cast<std::uint64_t>(below) & ~keep_above));
+  // Adding 2^52 rounds the scaled value (below 2^30) to the nearest integer,
+  // which lands in the low bits; `off` is what that rounding moved, exactly.
+  constexpr double two_52 = 4503599627370496.0;
+  const double shifted = scaled + two_52;
+  const double off = scaled - (shifted - two_52);
+  const bool decided = scaled >= low + undecided_margin && scaled < high - undecided_margin &&
+                       std::fabs(off) < 0.5 - undecided_margin;
+  if (!decided)
     return false;
-  auto n = static_cast<std::uint64_t>(scaled); // truncation: the floor of a positive value
-  const double fraction = scaled - static_cast<double>(n);
-  if (std::fabs(fraction - 0.5) < undecided_margin)
-    return false;
-  n += fraction > 0.5 ? 1u : 0u;
-  if (static_cast<double>(n) >= high) { // 999999.6 -> 1000000: the exponent moves up
-    n /= 10;
+  auto rounded = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(shifted) -
+                                            std::bit_cast<std::uint64_t>(two_52));
+  int exponent = guess + (up ? 1 : 0);
+  if (rounded == static_cast<std::uint32_t>(high)) { // 999999.6 -> 1000000
+    rounded /= 10;
     ++exponent;
   }
-  write_digits(static_cast<std::uint32_t>(n), precision, digits);
+  n = rounded;
   decimal_exponent = exponent;
   return true;
+}
+
+} // namespace
+
+bool round_significant_fast(float x, int precision, char *digits, int &decimal_exponent) {
+  std::uint32_t n = 0;
+  bool decided = false;
+  switch (precision) {
+  case 6:
+    decided = estimate_significant<6>(x, n, decimal_exponent);
+    break;
+  case 7:
+    decided = estimate_significant<7>(x, n, decimal_exponent);
+    break;
+  case 8:
+    decided = estimate_significant<8>(x, n, decimal_exponent);
+    break;
+  case 9:
+    decided = estimate_significant<9>(x, n, decimal_exponent);
+    break;
+  default:
+    return false;
+  }
+  if (decided)
+    write_digits(n, precision, digits);
+  return decided;
 }
 
 bool is_decimal_tie(float x, int k) {
@@ -173,47 +214,6 @@ significant_digits round_significant_exact(float x, int precision) {
     ++d.exponent;
   }
   return d;
-}
-
-int round_fixed4(float x, char *buf, int cap) {
-  const double v = std::fabs(static_cast<double>(x));
-  if (!(v < 1e7))
-    return 0;
-  if (v < 1e5) { // fast path: v * 10^4 is one rounding away from exact
-    const double scaled = v * 1e4;
-    const auto whole = static_cast<std::uint64_t>(scaled);
-    const double fraction = scaled - static_cast<double>(whole);
-    if (std::fabs(fraction - 0.5) >= undecided_margin) {
-      const auto n = whole + (fraction > 0.5 ? 1u : 0u);
-      char tmp[24];
-      auto r = std::to_chars(tmp, tmp + sizeof tmp, n / 10000);
-      *r.ptr++ = '.';
-      const auto f = static_cast<unsigned>(n % 10000);
-      for (unsigned div = 1000; div > 0; div /= 10)
-        *r.ptr++ = static_cast<char>('0' + f / div % 10);
-      const int len = static_cast<int>(r.ptr - tmp);
-      if (len > cap)
-        return 0;
-      std::memcpy(buf, tmp, static_cast<std::size_t>(len));
-      return len;
-    }
-  }
-  char tmp[48];
-  const bool tie = is_decimal_tie(x, -4);
-  auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, tie ? 5 : 4);
-  int n = static_cast<int>(r.ptr - tmp);
-  if (tie) {
-    --n; // the exact fifth decimal is a 5: drop it and round up
-    if (increment_digits(tmp, n)) {
-      std::memmove(tmp + 1, tmp, static_cast<std::size_t>(n));
-      tmp[0] = '1';
-      ++n;
-    }
-  }
-  if (n > cap)
-    return 0;
-  std::memcpy(buf, tmp, static_cast<std::size_t>(n));
-  return n;
 }
 
 } // namespace detail
@@ -282,55 +282,77 @@ char *put_f8_4(char *p, float x) {
     return put_right(p, 8, "NaN");
   if (std::isinf(x))
     return put_right(p, 8, x < 0 ? "-Inf" : "Infinity");
-  char text[16];
-  const int n = detail::round_fixed4(x, text, 8);
-  bool minus = x < 0.0f;
-  if (minus) { // a value that rounds to zero loses its sign
-    minus = false;
-    for (int i = 0; i < n; ++i)
-      if (text[i] >= '1' && text[i] <= '9')
-        minus = true;
-  }
-  const int width = n + (minus ? 1 : 0);
-  if (n == 0 || width > 8) {
+  // |x| * 10^4 needs at most 24 + 14 significant bits: the product is exact in
+  // double, and so are its floor and fraction. Rounding it is rounding |x|.
+  const double scaled = std::fabs(static_cast<double>(x)) * 1e4;
+  if (!(scaled < 1e7)) { // 1000.0000 and above take nine columns
     std::memset(p, '*', 8);
     return p + 8;
   }
-  for (int i = width; i < 8; ++i)
-    *p++ = ' ';
+  const auto whole = static_cast<std::uint32_t>(scaled);
+  const std::uint32_t n = whole + (scaled - static_cast<double>(whole) >= 0.5 ? 1u : 0u);
+  const bool minus = x < 0.0f && n != 0; // a value that rounds to zero loses its sign
+  if (n >= 10000000u || (minus && n >= 1000000u)) {
+    std::memset(p, '*', 8);
+    return p + 8;
+  }
+  std::memset(p, ' ', 8);
+  char *q = p + 8;
+  std::uint32_t units = n / 10000;
+  const std::uint32_t decimals = n % 10000;
+  detail::put_pair(q -= 2, decimals % 100);
+  detail::put_pair(q -= 2, decimals / 100);
+  *--q = '.';
+  do {
+    *--q = static_cast<char>('0' + units % 10);
+    units /= 10;
+  } while (units > 0);
   if (minus)
-    *p++ = '-';
-  std::memcpy(p, text, static_cast<std::size_t>(n));
-  return p + n;
+    *--q = '-';
+  return p + 8;
 }
 
-char *put_e14_6(char *p, float x) {
+namespace {
+
+// " -0.dddddd" then "E+ee": the six digits n, the first at 10^exponent.
+char *put_e14_6_digits(char *p, bool minus, std::uint32_t n, int exponent) {
+  std::memcpy(p, minus ? " -0." : "  0.", 4);
+  detail::put_pair(p + 4, n / 10000);
+  detail::put_pair(p + 6, n / 100 % 100);
+  detail::put_pair(p + 8, n % 100);
+  const int e = exponent + 1; // 0.dddddd x 10^e
+  p[10] = 'E';
+  p[11] = e < 0 ? '-' : '+';
+  detail::put_pair(p + 12, static_cast<std::uint32_t>(e < 0 ? -e : e));
+  return p + 14;
+}
+
+// What the estimate leaves: NaN, infinities, zeros, subnormals and values
+// next to a rounding boundary.
+[[gnu::noinline]] char *put_e14_6_rare(char *p, float x) {
   if (std::isnan(x))
     return put_right(p, 14, "NaN");
   if (std::isinf(x))
     return put_right(p, 14, x < 0 ? "-Infinity" : "Infinity");
-  *p++ = ' ';
-  *p++ = x < 0.0f ? '-' : ' ';
   if (x == 0.0f) {
-    std::memcpy(p, "0.000000E+00", 12);
-    return p + 12;
+    std::memcpy(p, "  0.000000E+00", 14); // zero of either sign
+    return p + 14;
   }
-  *p++ = '0';
-  *p++ = '.';
+  const detail::significant_digits d = detail::round_significant_exact(x, 6);
+  std::uint32_t n = 0;
+  for (int i = 0; i < 6; ++i)
+    n = n * 10 + static_cast<std::uint32_t>(d.digits[i] - '0');
+  return put_e14_6_digits(p, x < 0.0f, n, d.exponent);
+}
+
+} // namespace
+
+char *put_e14_6(char *p, float x) {
+  std::uint32_t n = 0;
   int exponent = 0;
-  if (!detail::round_significant_fast(x, 6, p, exponent)) {
-    const detail::significant_digits d = detail::round_significant_exact(x, 6);
-    std::memcpy(p, d.digits, 6);
-    exponent = d.exponent;
-  }
-  p += 6;
-  const int e = exponent + 1; // 0.dddddd x 10^e
-  const int a = e < 0 ? -e : e;
-  *p++ = 'E';
-  *p++ = e < 0 ? '-' : '+';
-  *p++ = static_cast<char>('0' + a / 10);
-  *p++ = static_cast<char>('0' + a % 10);
-  return p;
+  if (!detail::estimate_significant<6>(x, n, exponent))
+    return put_e14_6_rare(p, x);
+  return put_e14_6_digits(p, x < 0.0f, n, exponent);
 }
 
 void append_f8_4(std::string &out, float x) {

@@ -22,11 +22,6 @@ struct significant_digits {
 // The same without the fast path: from the exact expansion only.
 [[nodiscard]] significant_digits round_significant_exact(float x, int precision);
 
-// |x| in plain notation with exactly 4 digits after the point, rounded half away
-// from zero; writes at most `cap` characters and returns their number, or 0
-// when |x| is too large to be of any use in a fixed field (>= 1e7).
-[[nodiscard]] int round_fixed4(float x, char *buf, int cap);
-
 // True when |x| lies exactly halfway between two multiples of 10^k.
 [[nodiscard]] bool is_decimal_tie(float x, int k);
 
