@@ -1,6 +1,14 @@
 #include "spectral/swin.h"
 
 #include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define WAVESPEC_X86_AVX2 1
+#include <immintrin.h>
+#else
+#define WAVESPEC_X86_AVX2 0
+#endif
 #include <vector>
 
 namespace wavespec::spectral {
@@ -14,9 +22,9 @@ double d(float x) {
 }
 
 // A work buffer seen from position 1.
-struct one_based {
-  float *p;
-  float &operator[](int i) const { return p[i - 1]; }
+template <typename T> struct one_based {
+  T *p;
+  T &operator[](int i) const { return p[i - 1]; }
 };
 
 void build_weights(parzen_window &win) {
@@ -54,17 +62,67 @@ void power_to_amplitude(std::int32_t nf, std::span<float> f, std::span<const flo
 //   g1: ll-1 zeros | g(1) .. g(nf) at ll .. ln | ll-1 zeros, lt values
 //   g2: window sums at lmax .. le; positions below lmax unused
 // Each window sum s starts as w(1) g1(k) and takes the pairs l = 2 .. lmax in
-// that order, the pair summed first, s rounded to float after each l. The
-// loop over l is outside the loop over k so that neighbouring points are
-// summed side by side; the order for each point is unchanged.
-// Where the processor has AVX2 the window sums run four points at a time; the
-// operations, and so the results, are the same (no fused multiply-add).
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
+// that order, the pair summed first, s rounded to float after each l. g1
+// holds its float values widened to double, which is exact and spares the
+// conversion in the innermost loop.
+
+// The window sums of points m = begin .. count-1, the point m at centre[m]
+// with its pair l at centre[m - (l - 1)] and centre[m + (l - 1)]: one point
+// at a time, in the order that every faster path keeps for each point.
+void window_sums_plain(float *sums, const double *centre, int begin, int count, const float *w,
+                       int lmax) {
+  for (int m = begin; m < count; ++m) {
+    auto s = static_cast<float>(d(w[0]) * centre[m]);
+    for (int l = 2; l <= lmax; ++l)
+      s = static_cast<float>(d(s) + d(w[l - 1]) * (centre[m - (l - 1)] + centre[m + (l - 1)]));
+    sums[m] = s;
+  }
+}
+
+#if WAVESPEC_X86_AVX2
+// The same 32 points at a time, their sums held in eight registers of four
+// doubles while l runs: each lane does the scalar operations in the scalar
+// order (separate multiply and add, never fused; a float rounding after each
+// l). Returns the number of points done, a multiple of 32.
+__attribute__((target("avx2"))) int window_sums_avx2(float *sums, const double *centre, int count,
+                                                     const float *w, int lmax) {
+  constexpr int lanes = 8, block = 4 * lanes;
+  std::array<double, max_window_points> wide_w{};
+  for (int l = 1; l <= lmax; ++l)
+    wide_w[static_cast<std::size_t>(l - 1)] = d(w[l - 1]);
+  int m = 0;
+  for (; m + block <= count; m += block) {
+    __m256d s[lanes];
+    const __m256d w1 = _mm256_set1_pd(wide_w[0]);
+    for (int j = 0; j < lanes; ++j) {
+      const __m256d g = _mm256_loadu_pd(centre + m + 4 * j);
+      s[j] = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_mul_pd(w1, g)));
+    }
+    for (int l = 2; l <= lmax; ++l) {
+      const __m256d wl = _mm256_set1_pd(wide_w[static_cast<std::size_t>(l - 1)]);
+      for (int j = 0; j < lanes; ++j) {
+        const double *at = centre + m + 4 * j;
+        const __m256d pair =
+            _mm256_add_pd(_mm256_loadu_pd(at - (l - 1)), _mm256_loadu_pd(at + (l - 1)));
+        const __m256d sum = _mm256_add_pd(s[j], _mm256_mul_pd(wl, pair));
+        s[j] = _mm256_cvtps_pd(_mm256_cvtpd_ps(sum));
+      }
+    }
+    for (int j = 0; j < lanes; ++j)
+      _mm_storeu_ps(sums + m + 4 * j, _mm256_cvtpd_ps(s[j]));
+  }
+  return m;
+}
 #endif
-void window_sums(float *s, const float *below, const float *above, int count, double wl) {
-  for (int m = 0; m < count; ++m)
-    s[m] = static_cast<float>(d(s[m]) + wl * (d(below[m]) + d(above[m])));
+
+void window_sums(float *sums, const double *centre, int count, const float *w, int lmax) {
+  int done = 0;
+#if WAVESPEC_X86_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2)
+    done = window_sums_avx2(sums, centre, count, w, lmax);
+#endif
+  window_sums_plain(sums, centre, done, count, w, lmax);
 }
 
 void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window &win) {
@@ -73,19 +131,13 @@ void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window 
   const int ln = ll + nf - 1;
   const int lt = nf + 2 * (ll - 1);
   const int le = lt - lmax + 1;
-  std::vector<float> g1_store(static_cast<std::size_t>(lt), 0.0f); // lt values each
+  std::vector<double> g1_store(static_cast<std::size_t>(lt), 0.0); // lt values each
   std::vector<float> g2_store(static_cast<std::size_t>(lt), 0.0f);
-  const one_based g1{g1_store.data()}, g2{g2_store.data()};
+  const one_based<double> g1{g1_store.data()};
+  const one_based<float> g2{g2_store.data()};
   for (int k = 1; k <= nf; ++k)
-    g1[k + ll - 1] = g[static_cast<std::size_t>(k - 1)];
-  const double w1 = d(win.w[0]);
-  for (int k = lmax; k <= le; ++k)
-    g2[k] = static_cast<float>(w1 * d(g1[k]));
-  for (int l = 2; l <= lmax; ++l) {
-    const double wl = d(win.w[static_cast<std::size_t>(l - 1)]);
-    // g1(k - l + 1) and g1(k + l - 1) from k = lmax on, side by side
-    window_sums(&g2[lmax], &g1[lmax - l + 1], &g1[lmax + l - 1], le - lmax + 1, wl);
-  }
+    g1[k + ll - 1] = d(g[static_cast<std::size_t>(k - 1)]);
+  window_sums(&g2[lmax], &g1[lmax], le - lmax + 1, win.w.data(), lmax);
   // Fold the window sums that fall outside the series back onto it.
   for (int l = 2; l <= lmax; ++l) {
     g2[ll + l - 1] = g2[ll + l - 1] + g2[ll - l + 1];
