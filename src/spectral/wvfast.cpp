@@ -25,14 +25,7 @@ void reorder(int n, one_based a) {
   for (int i = 1; i <= n; ++i) {
     if (i < j)
       std::swap(a[i], a[j]);
-    int m = n / 2;
-    while (j > m) {
-      j -= m;
-      m /= 2;
-      if (m <= 1)
-        break;
-    }
-    j += m;
+    j = next_reversed(j, n);
   }
 }
 
@@ -49,12 +42,8 @@ complex32 twiddle(int k, int kmax, int ind) {
 }
 
 // The butterflies of one block of a stage: a[k] with b[k] = a[k + kmax] and
-// the factor w[k], k = 0 .. count-1, all side by side in memory. Where the
-// processor has AVX2 they run several at a time, with the same operations.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void block_butterflies(complex32 *a, complex32 *b, const complex32 *w, int count) {
+// the factor w[k], k = 0 .. count-1, all side by side in memory.
+inline void block_butterflies(complex32 *a, complex32 *b, const complex32 *w, int count) {
   for (int k = 0; k < count; ++k) {
     const auto wr = static_cast<double>(w[k].re), wi = static_cast<double>(w[k].im);
     const auto br = static_cast<double>(b[k].re), bi = static_cast<double>(b[k].im);
@@ -65,6 +54,18 @@ void block_butterflies(complex32 *a, complex32 *b, const complex32 *w, int count
     a[k].re = a[k].re + tr;
     a[k].im = a[k].im + ti;
   }
+}
+
+// All the butterflies of the stage with sub-transforms of kmax points, block
+// by block through memory (they touch disjoint pairs, so any order gives the
+// same values). Where the processor has AVX2 they run several at a time, with
+// the same operations.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void stage_butterflies(complex32 *a, int n, int kmax, const complex32 *w) {
+  for (int base = 0; base < n; base += 2 * kmax)
+    block_butterflies(a + base, a + base + kmax, w, kmax);
 }
 
 void check_length(int n, std::size_t capacity) {
@@ -104,17 +105,18 @@ void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {
   if (n <= 1)
     return;
   check_length(n, a.size());
+  reorder(n, one_based{a.data()});
+  wvfast_reordered(n, a, table);
+}
+
+void wvfast_reordered(int n, std::span<complex32> a, const twiddle_table &table) {
+  if (n <= 1)
+    return;
+  check_length(n, a.size());
   if (table.size() != n)
     throw std::invalid_argument("wvfast: twiddle table of another length");
-  const one_based series{a.data()};
-  reorder(n, series);
-  // The butterflies of a stage touch disjoint pairs, so they may run in any
-  // order: here block by block through memory instead of factor by factor.
-  for (int kmax = 1; kmax < n; kmax *= 2) {
-    const complex32 *w = table.stage(kmax);
-    for (int base = 0; base < n; base += 2 * kmax)
-      block_butterflies(&series[base + 1], &series[base + 1 + kmax], w, kmax);
-  }
+  for (int kmax = 1; kmax < n; kmax *= 2)
+    stage_butterflies(a.data(), n, kmax, table.stage(kmax));
 }
 
 } // namespace wavespec::spectral
