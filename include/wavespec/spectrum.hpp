@@ -16,6 +16,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "spectral/amplitudes.h"
 #include "spectral/complex32.h"
 #include "spectral/integrate.h"
 #include "spectral/prepare.h"
@@ -82,6 +83,13 @@ inline float widest_band(float df) {
 // |z| as the program forms it.
 inline float amplitude(complex32 z) {
   return spectral::complex_abs(z);
+}
+
+// amplitude() of every value of z into out (at least as long), the same bits.
+inline void amplitudes(std::span<const complex32> z, std::span<float> out) {
+  if (out.size() < z.size())
+    throw std::invalid_argument("wavespec::amplitudes: out too short");
+  spectral::complex_abs_all(z, out);
 }
 
 // The Parzen window of bandwidth `band` (Hz) for the frequency step df, or

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <array>
+
 #include "driver/stages.h"
 #include "wavespec/spectrum.hpp"
 
@@ -19,13 +22,23 @@ void run_output_stage(record_streams &io, analysis_state &st) {
       io, spectrum_file,
       {free_item::text(
           "freq(Hz),Original X,Smoothed X,Original Y,Smoothed Y,Original Z,Smoothed Z")});
-  for (std::int32_t i = 1; i <= st.nom; ++i) {
-    const auto at = static_cast<std::size_t>(i - 1);
-    st.fq = static_cast<float>(static_cast<double>(i - 1) * static_cast<double>(st.df));
-    const float values[] = {
-        st.fq,      wavespec::amplitude(st.fx1[at]), st.sf1[at], wavespec::amplitude(st.fx2[at]),
-        st.sf2[at], wavespec::amplitude(st.fx3[at]), st.sf3[at]};
-    write_fixed_record(io, spectrum_file, row, values);
+  // The Original amplitudes are formed afresh from the spectra, a run of
+  // rows at a time.
+  constexpr std::size_t run = 512;
+  std::array<std::array<float, run>, 3> original{};
+  const auto nom = static_cast<std::size_t>(st.nom);
+  for (std::size_t first = 0; first < nom; first += run) {
+    const std::size_t count = std::min(run, nom - first);
+    wavespec::amplitudes(std::span(st.fx1).subspan(first, count), original[0]);
+    wavespec::amplitudes(std::span(st.fx2).subspan(first, count), original[1]);
+    wavespec::amplitudes(std::span(st.fx3).subspan(first, count), original[2]);
+    for (std::size_t r = 0; r < count; ++r) {
+      const std::size_t at = first + r; // row i = at + 1
+      st.fq = static_cast<float>(static_cast<double>(at) * static_cast<double>(st.df));
+      const float values[] = {st.fq,      original[0][r], st.sf1[at], original[1][r],
+                              st.sf2[at], original[2][r], st.sf3[at]};
+      write_fixed_record(io, spectrum_file, row, values);
+    }
   }
   close_record_file(io, spectrum_file);
 }

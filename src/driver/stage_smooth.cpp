@@ -33,8 +33,7 @@ void swin(record_streams &io, std::int32_t nf, std::span<float> f, std::span<flo
 }
 
 void amplitudes(std::span<const wavespec::complex32> fx, std::span<float> sf, std::int32_t nf) {
-  for (std::size_t i = 0; i < static_cast<std::size_t>(nf); ++i)
-    sf[i] = wavespec::amplitude(fx[i]);
+  wavespec::amplitudes(fx.first(static_cast<std::size_t>(nf)), sf);
 }
 
 } // namespace
