@@ -97,10 +97,11 @@ double short_quotient(std::uint64_t w, int j) {
 }
 
 // Appends the run of digits at p to w (w = w * 10^n + run) and returns its
-// length n; w wraps for runs too long to matter.
-std::ptrdiff_t take_digits(const char *&p, const char *end, std::uint64_t &w) {
+// length n; w wraps for runs too long to matter. A character that is not a
+// digit must follow somewhere (the caller knows where the line ends).
+std::ptrdiff_t take_digits(const char *&p, std::uint64_t &w) {
   const char *const start = p;
-  while (p != end && static_cast<unsigned char>(*p - '0') < 10)
+  while (static_cast<unsigned char>(*p - '0') < 10)
     w = w * 10 + static_cast<std::uint64_t>(*p++ - '0');
   return p - start;
 }
@@ -109,8 +110,10 @@ std::ptrdiff_t take_digits(const char *&p, const char *end, std::uint64_t &w) {
 // most 15 digits in all and an exponent of at most 4 digits) that lies
 // whole in the buffered block. Such a number converts exactly in double: w
 // below 2^53 and 10^k for |k| <= 22 are exact doubles, so w * 10^k is one
-// correctly rounded operation (for negative k see short_quotient). Returns the position after the
-// number, or nullptr to leave the number to the scanner; the caller checks what follows.
+// correctly rounded operation (for negative k see short_quotient). The text
+// up to `end` holds a line end, which stops every run of digits. Returns the
+// position after the number, or nullptr to leave the number to the scanner;
+// the caller checks what follows.
 const char *scan_plain_real(const char *p, const char *end, float &value) {
   const auto &powers = exact_powers_of_ten;
   const bool negative = p != end && *p == '-';
@@ -119,11 +122,11 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
   // At most 15 digits in all keep w below 10^15 < 2^53; longer mantissas
   // (leading zeros included) are left to the scanner.
   std::uint64_t w = 0;
-  std::ptrdiff_t digits = take_digits(p, end, w);
+  std::ptrdiff_t digits = take_digits(p, w);
   std::ptrdiff_t after_point = 0;
   if (p != end && *p == '.') {
     ++p;
-    after_point = take_digits(p, end, w);
+    after_point = take_digits(p, w);
     digits += after_point;
   }
   if (digits == 0 || digits > 15)
@@ -160,10 +163,15 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
 // number forms) returns 0, nothing stored, for the general reader.
 std::size_t read_plain_record(std::string_view block, std::span<const read_target> items) {
   const char *p = block.data();
-  const char *const end = p + block.size();
-  float values[8];
   if (items.empty() || items.size() > 8)
     return 0;
+  // The scan ends at the line's terminator at the latest, which stops every
+  // run of digits.
+  const auto *eol = static_cast<const char *>(std::memchr(p, '\n', block.size()));
+  if (eol == nullptr)
+    return 0;
+  const char *const end = eol + 1;
+  float values[8];
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].is_integer())
       return 0;
@@ -187,12 +195,9 @@ std::size_t read_plain_record(std::string_view block, std::span<const read_targe
     if (p == end || *p == ',' || *p == '/' || *p == '\n' || *p == '\r')
       return 0;
   }
-  const void *eol = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-  if (eol == nullptr)
-    return 0;
   for (std::size_t i = 0; i < items.size(); ++i)
     items[i].real() = values[i];
-  return static_cast<std::size_t>(static_cast<const char *>(eol) + 1 - block.data());
+  return static_cast<std::size_t>(end - block.data());
 }
 
 // One value: "r*" with a number or nulls, a number, or a null.
