@@ -100,6 +100,44 @@ fixed_layout::fixed_layout(std::string_view source)
     else
       max_length_ += static_cast<std::size_t>(e.width);
   }
+  plan_output();
+}
+
+void fixed_layout::plan_output() {
+  using k = layout_element::kind;
+  std::string text;
+  std::size_t pending = 0; // blank columns not yet written
+  for (const layout_element &e : elements_) {
+    if (e.k == k::blanks) {
+      pending += static_cast<std::size_t>(e.width);
+      continue;
+    }
+    if (e.k == k::line_end) {
+      text.push_back('\n');
+      pending = 0;
+      continue;
+    }
+    text.append(pending, ' ');
+    pending = 0;
+    if (e.k == k::literal) {
+      text += e.text;
+      continue;
+    }
+    output_step field{output_step::kind::text, {}};
+    if (e.k == k::fixed && e.width == 8 && e.digits == 4)
+      field.k = output_step::kind::f8_4;
+    else if (e.k == k::exponent && e.width == 14 && e.digits == 6)
+      field.k = output_step::kind::e14_6;
+    else
+      writable_ = false;
+    if (!text.empty())
+      steps_.push_back({output_step::kind::text, std::move(text)});
+    text.clear();
+    steps_.push_back(std::move(field));
+    ++fields_;
+  }
+  if (!text.empty())
+    steps_.push_back({output_step::kind::text, std::move(text)});
 }
 
 } // namespace wavespec::records

@@ -243,31 +243,26 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
   if (!fits)
     long_line.resize(layout.max_length() + 1);
   char *const start = fits ? short_line : long_line.data();
+  if (!layout.writable() || items.size() < layout.fields())
+    throw std::logic_error("layout not supported on output: " + layout.source());
   char *p = start;
-  std::size_t pending = 0;
   std::size_t next = 0;
-  for (const layout_element &e : layout.elements()) {
-    using k = layout_element::kind;
-    if (e.k == k::blanks) {
-      pending += static_cast<std::size_t>(e.width);
-      continue;
-    }
-    if (e.k == k::line_end) {
-      *p++ = '\n';
-      pending = 0;
-      continue;
-    }
-    for (; pending > 0; --pending)
-      *p++ = ' ';
-    if (e.k == k::literal) {
-      std::memcpy(p, e.text.data(), e.text.size());
-      p += e.text.size();
-    } else if (e.k == k::fixed && e.width == 8 && e.digits == 4 && next < items.size()) {
+  for (const output_step &step : layout.output_steps()) {
+    switch (step.k) {
+    case output_step::kind::text:
+      if (step.text.size() == 1) { // the usual separator: no call for one character
+        *p++ = step.text[0];
+      } else {
+        std::memcpy(p, step.text.data(), step.text.size());
+        p += step.text.size();
+      }
+      break;
+    case output_step::kind::f8_4:
       p = put_f8_4(p, items[next++]);
-    } else if (e.k == k::exponent && e.width == 14 && e.digits == 6 && next < items.size()) {
+      break;
+    case output_step::kind::e14_6:
       p = put_e14_6(p, items[next++]);
-    } else {
-      throw std::logic_error("layout not supported on output: " + layout.source());
+      break;
     }
   }
   *p++ = '\n';

@@ -82,12 +82,20 @@ TEST_F(RecordIo, FixedRecordLayouts) {
   write_fixed_record(io_, console, fixed_layout("('Bandwidth is too narrow!')"));
   const float row[] = {0.5f, 1.2345678f, 0.0f, -1.5f, 0.000123f, 9.9999996f, 1.0e-10f};
   write_fixed_record(io_, console, fixed_layout("(F8.4,6(',',E14.6))"), row);
+  // Blanks count only before what follows them on the same line.
+  write_fixed_record(io_, console, fixed_layout("(2X,'a',3X,/,1X,F8.4,2X)"), row);
+  // Layouts the writer cannot fill are refused before anything is written.
+  EXPECT_THROW(write_fixed_record(io_, console, fixed_layout("(A30)")), std::logic_error);
+  EXPECT_THROW(write_fixed_record(io_, console, fixed_layout("('x',F9.4)"), row), std::logic_error);
+  EXPECT_THROW(write_fixed_record(io_, console, fixed_layout("('x',F8.4,F8.4)"), std::span(row, 1)),
+               std::logic_error);
   stop_run_safely();
   EXPECT_EQ(console_,
             "\nEnter input file of waveform data\n\n Enter output file name (csv format)\n"
             "Bandwidth is too narrow!\n"
             "  0.5000,  0.123457E+01,  0.000000E+00, -0.150000E+01,  0.123000E-03,"
-            "  0.100000E+02,  0.100000E-09\n");
+            "  0.100000E+02,  0.100000E-09\n"
+            "  a\n   0.5000\n");
 }
 
 TEST_F(RecordIo, FileNameAnswers) {
