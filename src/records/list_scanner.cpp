@@ -110,21 +110,22 @@ std::ptrdiff_t take_digits(const char *&p, std::uint64_t &w) {
 // most 15 digits in all and an exponent of at most 4 digits) that lies
 // whole in the buffered block. Such a number converts exactly in double: w
 // below 2^53 and 10^k for |k| <= 22 are exact doubles, so w * 10^k is one
-// correctly rounded operation (for negative k see short_quotient). The text
-// up to `end` holds a line end, which stops every run of digits. Returns the
-// position after the number, or nullptr to leave the number to the scanner;
-// the caller checks what follows.
-const char *scan_plain_real(const char *p, const char *end, float &value) {
+// correctly rounded operation (for negative k see short_quotient). A line
+// end follows somewhere in the text, and stops every scan here: no other
+// test of the text's end is needed. Returns the position after the number,
+// or nullptr to leave the number to the scanner; the caller checks what
+// follows.
+const char *scan_plain_real(const char *p, float &value) {
   const auto &powers = exact_powers_of_ten;
-  const bool negative = p != end && *p == '-';
-  if (p != end && (*p == '-' || *p == '+'))
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+')
     ++p;
   // At most 15 digits in all keep w below 10^15 < 2^53; longer mantissas
   // (leading zeros included) are left to the scanner.
   std::uint64_t w = 0;
   std::ptrdiff_t digits = take_digits(p, w);
   std::ptrdiff_t after_point = 0;
-  if (p != end && *p == '.') {
+  if (*p == '.') {
     ++p;
     after_point = take_digits(p, w);
     digits += after_point;
@@ -132,13 +133,13 @@ const char *scan_plain_real(const char *p, const char *end, float &value) {
   if (digits == 0 || digits > 15)
     return nullptr;
   int exponent = 0;
-  if (p != end && (*p == 'e' || *p == 'E')) {
+  if (*p == 'e' || *p == 'E') {
     ++p;
-    const bool minus = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
+    const bool minus = *p == '-';
+    if (*p == '-' || *p == '+')
       ++p;
     const char *first = p;
-    for (; p != end && is_digit(*p); ++p)
+    for (; is_digit(*p); ++p)
       if (p - first < 4)
         exponent = exponent * 10 + (*p - '0');
     if (p == first || p - first > 4) // a longer exponent is left to the scanner
@@ -165,20 +166,19 @@ std::size_t read_plain_record(std::string_view block, std::span<const read_targe
   const char *p = block.data();
   if (items.empty() || items.size() > 8)
     return 0;
-  // The scan ends at the line's terminator at the latest, which stops every
-  // run of digits.
+  // The scan never passes the line's terminator, which stops it wherever it
+  // stands.
   const auto *eol = static_cast<const char *>(std::memchr(p, '\n', block.size()));
   if (eol == nullptr)
     return 0;
-  const char *const end = eol + 1;
   float values[8];
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].is_integer())
       return 0;
-    while (p != end && is_blank(*p))
+    while (is_blank(*p))
       ++p;
-    p = scan_plain_real(p, end, values[i]);
-    if (p == nullptr || p == end)
+    p = scan_plain_real(p, values[i]);
+    if (p == nullptr)
       return 0;
     const bool last = i + 1 == items.size();
     // What ends the number must not continue it in another form.
@@ -186,18 +186,18 @@ std::size_t read_plain_record(std::string_view block, std::span<const read_targe
       return 0;
     if (last)
       break;
-    while (p != end && is_blank(*p))
+    while (is_blank(*p))
       ++p;
-    if (p != end && *p == ',')
+    if (*p == ',')
       ++p;
-    while (p != end && is_blank(*p))
+    while (is_blank(*p))
       ++p;
-    if (p == end || *p == ',' || *p == '/' || *p == '\n' || *p == '\r')
+    if (*p == ',' || *p == '/' || *p == '\n' || *p == '\r')
       return 0;
   }
   for (std::size_t i = 0; i < items.size(); ++i)
     items[i].real() = values[i];
-  return static_cast<std::size_t>(end - block.data());
+  return static_cast<std::size_t>(eol + 1 - block.data());
 }
 
 // One value: "r*" with a number or nulls, a number, or a null.
