@@ -90,15 +90,19 @@ void wvfast(int n, std::span<complex32> a, int /*mom*/, int ind) {
 }
 
 twiddle_table::twiddle_table(int n, int ind) : n_(n), ind_(ind) {
-  const int half = n / 2;
-  w_.resize(static_cast<std::size_t>(half > 0 ? half : 0));
-  for (int k = 1; k <= half; ++k)
-    w_[static_cast<std::size_t>(k - 1)] = twiddle(k, half, ind);
   by_stage_.resize(static_cast<std::size_t>(n > 1 ? n - 1 : 0));
-  for (int kmax = 1; kmax < n; kmax *= 2)
+  if (n <= 1)
+    return;
+  // The last stage holds every factor; each earlier stage takes every
+  // (half / kmax)-th of them.
+  const int half = n / 2;
+  complex32 *const last = by_stage_.data() + (half - 1);
+  for (int k = 1; k <= half; ++k)
+    last[k - 1] = twiddle(k, half, ind);
+  for (int kmax = 1; kmax < half; kmax *= 2)
     for (int k = 1; k <= kmax; ++k)
       by_stage_[static_cast<std::size_t>(kmax - 1 + k - 1)] =
-          w_[static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(half / kmax)];
+          last[static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(half / kmax)];
 }
 
 void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {

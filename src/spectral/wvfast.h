@@ -27,14 +27,14 @@ public:
   twiddle_table(int n, int ind);
   [[nodiscard]] int size() const { return n_; }
   [[nodiscard]] int sign() const { return ind_; }
-  [[nodiscard]] const complex32 &operator[](std::size_t i) const { return w_[i]; }
+  // Factor i of the last stage, i below n / 2.
+  [[nodiscard]] const complex32 &operator[](std::size_t i) const { return stage(n_ / 2)[i]; }
   // The factors of the stage with half length kmax, k = 1 .. kmax, side by side.
   [[nodiscard]] const complex32 *stage(int kmax) const { return by_stage_.data() + (kmax - 1); }
 
 private:
   int n_;
   int ind_;
-  std::vector<complex32> w_;
   std::vector<complex32> by_stage_; // stage kmax at kmax - 1 .. 2 kmax - 2
 };
 
