@@ -14,18 +14,6 @@ void fill(std::int32_t nt, std::int32_t nf, std::span<const float> x, std::span<
     fx[i] = {0.0f, 0.0f};
 }
 
-// What fill and the transform's reordering leave: sample i (1-based) at the
-// bit-reversed partner of position i, zeros at the partners of i > nt.
-void fill_reordered(std::int32_t nt, std::int32_t nf, std::span<const float> x,
-                    std::span<complex32> fx) {
-  int j = 1;
-  for (std::int32_t i = 1; i <= nf; ++i) {
-    fx[static_cast<std::size_t>(j - 1)] =
-        i <= nt ? complex32{x[static_cast<std::size_t>(i - 1)], 0.0f} : complex32{};
-    j = next_reversed(j, nf);
-  }
-}
-
 void scale(float dt, std::int32_t nf, std::span<complex32> fx) {
   const auto n = static_cast<std::size_t>(nf);
   // The full complex product with (dt, 0): an infinite or NaN part makes the
@@ -48,8 +36,8 @@ void prepare_spectrum(std::int32_t nt, float dt, std::int32_t nf, std::span<cons
 
 void prepare_spectrum(std::int32_t nt, float dt, std::int32_t nf, std::span<const float> x,
                       std::span<complex32> fx, const twiddle_table &table) {
-  fill_reordered(nt, nf, x, fx);
-  wvfast_reordered(nf, fx, table);
+  fill(nt, nf, x, fx);
+  wvfast(nf, fx, table);
   scale(dt, nf, fx);
 }
 

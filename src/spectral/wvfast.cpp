@@ -25,7 +25,14 @@ void reorder(int n, one_based a) {
   for (int i = 1; i <= n; ++i) {
     if (i < j)
       std::swap(a[i], a[j]);
-    j = next_reversed(j, n);
+    int m = n / 2;
+    while (j > m) {
+      j -= m;
+      m /= 2;
+      if (m <= 1)
+        break;
+    }
+    j += m;
   }
 }
 
@@ -109,16 +116,9 @@ void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {
   if (n <= 1)
     return;
   check_length(n, a.size());
-  reorder(n, one_based{a.data()});
-  wvfast_reordered(n, a, table);
-}
-
-void wvfast_reordered(int n, std::span<complex32> a, const twiddle_table &table) {
-  if (n <= 1)
-    return;
-  check_length(n, a.size());
   if (table.size() != n)
     throw std::invalid_argument("wvfast: twiddle table of another length");
+  reorder(n, one_based{a.data()});
   for (int kmax = 1; kmax < n; kmax *= 2)
     stage_butterflies(a.data(), n, kmax, table.stage(kmax));
 }

@@ -41,24 +41,6 @@ private:
 // wvfast with the factors taken from `table` (built for the same n and ind).
 void wvfast(int n, std::span<complex32> a, const twiddle_table &table);
 
-// The same for a series already placed in bit-reversed order (see
-// next_reversed): the butterfly stages only.
-void wvfast_reordered(int n, std::span<complex32> a, const twiddle_table &table);
-
-// The bit-reversed counter of the transform's reordering: when j (1-based) is
-// the partner of position i in a series of n points (a power of two), the
-// result is the partner of i + 1. Starts with j = 1 for i = 1.
-inline int next_reversed(int j, int n) {
-  int m = n / 2;
-  while (j > m) {
-    j -= m;
-    m /= 2;
-    if (m <= 1)
-      break;
-  }
-  return j + m;
-}
-
 // The program's pi: the float value of the decimal 3.141593 (0x40490FDC),
 // one unit in the last place above the float nearest pi.
 inline constexpr float pai = 3.141593f;
