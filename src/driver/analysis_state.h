@@ -18,11 +18,16 @@ struct analysis_state {
   using reals = std::array<float, capacity>;
   using spectra = std::array<spectral::complex32, capacity>;
 
-  reals time{};                // sample times; only the first two are used
-  reals xr1{}, xr2{}, xr3{};   // X, Y, Z samples
-  spectra fx1{}, fx2{}, fx3{}; // the series, then their spectra
-  reals sf1{}, sf2{}, sf3{};   // amplitude spectra, smoothed in place
-  reals sg{};                  // work array of the smoothing
+  // The arrays are zero in a value-initialised state (analysis_state{} or
+  // new analysis_state()). The run writes every element before reading it,
+  // except time(1) and time(2), which give dt even when fewer than two
+  // samples were read: make_analysis_state zeroes those and takes the rest
+  // from zeroed pages without writing them again.
+  reals time;            // sample times; only the first two are used
+  reals xr1, xr2, xr3;   // X, Y, Z samples
+  spectra fx1, fx2, fx3; // the series, then their spectra
+  reals sf1, sf2, sf3;   // amplitude spectra, smoothed in place
+  reals sg;              // work array of the smoothing
 
   std::string infile; // the input file name, then the output file name
   std::int32_t nt = 0;

@@ -25,7 +25,12 @@ state_ptr make_analysis_state() {
   if (p == MAP_FAILED)
     return state_ptr(new analysis_state(), state_release{});
   (void)::madvise(p, size, MADV_HUGEPAGE); // a hint: without it, ordinary pages
-  return state_ptr(new (p) analysis_state(), state_release{size});
+  // The pages come zeroed; writing 4 MB of zeros over them again would cost
+  // more than the rest of the start-up. The arrays are left as the pages
+  // hold them, and the two elements that may be read unwritten are set.
+  auto *st = new (p) analysis_state;
+  st->time[0] = st->time[1] = 0.0f;
+  return state_ptr(st, state_release{size});
 }
 
 } // namespace wavespec::driver

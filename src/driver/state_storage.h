@@ -14,9 +14,10 @@ struct state_release {
 
 using state_ptr = std::unique_ptr<analysis_state, state_release>;
 
-// A zeroed analysis_state. Its 4.5 MB are asked for in huge pages where the
-// system offers them: a few page faults instead of about a thousand, which
-// is most of the program's start-up time.
+// The analysis_state of a run, its arrays zero (from zeroed pages, not
+// written over). Its 3.7 MB are asked for in huge pages where the system
+// offers them: a few page faults instead of about a thousand, which is most
+// of the program's start-up time.
 [[nodiscard]] state_ptr make_analysis_state();
 
 } // namespace wavespec::driver
