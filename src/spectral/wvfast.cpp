@@ -63,6 +63,23 @@ inline void block_butterflies(complex32 *a, complex32 *b, const complex32 *w, in
   }
 }
 
+// The first two stages together, four points at a time: stage one takes the
+// pairs (0, 1) and (2, 3) with its factor w1, stage two the pairs (0, 2) and
+// (1, 3) with its factors w2. The same butterflies with the same factors; the
+// blocks are too short to run side by side within, and so are taken one
+// after another with their points kept in registers.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void first_two_stages(complex32 *a, int n, const complex32 *w1, const complex32 *w2) {
+  for (int base = 0; base < n; base += 4) {
+    complex32 *const q = a + base;
+    block_butterflies(q, q + 1, w1, 1);
+    block_butterflies(q + 2, q + 3, w1, 1);
+    block_butterflies(q, q + 2, w2, 2);
+  }
+}
+
 // All the butterflies of the stage with sub-transforms of kmax points, block
 // by block through memory (they touch disjoint pairs, so any order gives the
 // same values). Where the processor has AVX2 they run several at a time, with
@@ -119,7 +136,12 @@ void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {
   if (table.size() != n)
     throw std::invalid_argument("wvfast: twiddle table of another length");
   reorder(n, one_based{a.data()});
-  for (int kmax = 1; kmax < n; kmax *= 2)
+  int kmax = 1;
+  if (n >= 4) {
+    first_two_stages(a.data(), n, table.stage(1), table.stage(2));
+    kmax = 4;
+  }
+  for (; kmax < n; kmax *= 2)
     stage_butterflies(a.data(), n, kmax, table.stage(kmax));
 }
 
