@@ -41,10 +41,14 @@ TEST(Amplitude, WholeSpectrumGivesTheSameBits) {
       z[i].im = specials[i / 5 % 8];
     std::vector<float> all(n + 1, 7.0f);
     complex_abs_all(z, all);
-    for (std::size_t i = 0; i < n; ++i)
-      ASSERT_EQ(std::bit_cast<std::uint32_t>(all[i]),
-                std::bit_cast<std::uint32_t>(complex_abs(z[i])))
-          << "at " << i << ": " << z[i].re << ", " << z[i].im;
+    for (std::size_t i = 0; i < n; ++i) {
+      const float want = complex_abs(z[i]);
+      if (std::isnan(want)) // a NaN's sign is never shown
+        ASSERT_TRUE(std::isnan(all[i])) << "at " << i;
+      else
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(all[i]), std::bit_cast<std::uint32_t>(want))
+            << "at " << i << ": " << z[i].re << ", " << z[i].im;
+    }
     EXPECT_EQ(all[n], 7.0f); // nothing past the spectrum
   }
 }
