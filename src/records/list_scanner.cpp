@@ -158,29 +158,26 @@ const char *scan_plain_real(const char *p, float &value) {
 }
 
 // A whole record of plain numbers on one line that lies in the buffered
-// block, such as "0.005,-0.57,0.64,0.02" or "1 2 3 4 5": the reals are
-// stored and the line is taken up to and including its terminator. Anything
-// else (nulls, a slash, repeat counts, a record over several lines, other
-// number forms) returns 0, nothing stored, for the general reader.
-std::size_t read_plain_record(std::string_view block, std::span<const read_target> items) {
+// block, such as "0.005,-0.57,0.64,0.02" or "1 2 3 4 5": `count` reals (at
+// most 8) into values, and the length of the line with its terminator.
+// Anything else (nulls, a slash, repeat counts, a record over several lines,
+// other number forms) returns 0 for the general reader.
+std::size_t scan_plain_line(std::string_view block, std::size_t count, float *values) {
   const char *p = block.data();
-  if (items.empty() || items.size() > 8)
+  if (count == 0 || count > 8)
     return 0;
   // The scan never passes the line's terminator, which stops it wherever it
   // stands.
   const auto *eol = static_cast<const char *>(std::memchr(p, '\n', block.size()));
   if (eol == nullptr)
     return 0;
-  float values[8];
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (items[i].is_integer())
-      return 0;
+  for (std::size_t i = 0; i < count; ++i) {
     while (is_blank(*p))
       ++p;
     p = scan_plain_real(p, values[i]);
     if (p == nullptr)
       return 0;
-    const bool last = i + 1 == items.size();
+    const bool last = i + 1 == count;
     // What ends the number must not continue it in another form.
     if (!(is_blank(*p) || *p == ',' || (last && (*p == '\n' || *p == '\r' || *p == '/'))))
       return 0;
@@ -195,9 +192,21 @@ std::size_t read_plain_record(std::string_view block, std::span<const read_targe
     if (*p == ',' || *p == '/' || *p == '\n' || *p == '\r')
       return 0;
   }
-  for (std::size_t i = 0; i < items.size(); ++i)
-    items[i].real() = values[i];
   return static_cast<std::size_t>(eol + 1 - block.data());
+}
+
+// The same for read targets, which must all be reals; stored only when the
+// whole record is plain.
+std::size_t read_plain_record(std::string_view block, std::span<const read_target> items) {
+  float values[8];
+  for (const read_target &item : items)
+    if (item.is_integer())
+      return 0;
+  const std::size_t used = scan_plain_line(block, items.size(), values);
+  if (used > 0)
+    for (std::size_t i = 0; i < items.size(); ++i)
+      items[i].real() = values[i];
+  return used;
 }
 
 // One value: "r*" with a number or nulls, a number, or a null.
@@ -345,6 +354,15 @@ int skip_separators(input_source &in) {
 }
 
 } // namespace
+
+std::size_t read_plain_reals(std::string_view block, float *const *targets, std::size_t count) {
+  float values[8];
+  const std::size_t used = scan_plain_line(block, count, values);
+  if (used > 0)
+    for (std::size_t i = 0; i < count; ++i)
+      *targets[i] = values[i];
+  return used;
+}
 
 read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed) {
   if (in.end_flag()) {

@@ -287,6 +287,47 @@ read_outcome read_free_record(record_streams &s, int stream, std::span<const rea
   }
 }
 
+std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *const> columns,
+                            std::size_t rows) {
+  const std::size_t width = columns.size();
+  if (width == 0 || width > 8)
+    throw std::logic_error("read_real_rows: 1 to 8 columns");
+  stream_state &u = s.at(stream);
+  std::array<float, 8> spare{}; // the values of records beyond `rows`
+  std::array<float *, 8> row{&spare[0], &spare[1], &spare[2], &spare[3],
+                             &spare[4], &spare[5], &spare[6], &spare[7]};
+  const auto aim = [&](std::int64_t r) {
+    const auto at = static_cast<std::size_t>(r);
+    for (std::size_t j = 0; j < width; ++j)
+      row[j] = at < rows ? columns[j] + at : &spare[j];
+  };
+  std::int64_t r = 0;
+  for (;;) {
+    check_interrupt();
+    std::string_view block = u.in.buffered();
+    std::size_t taken = 0;
+    for (;;) {
+      aim(r);
+      const std::size_t used = read_plain_reals(block.substr(taken), row.data(), width);
+      if (used == 0)
+        break;
+      taken += used;
+      ++r;
+    }
+    u.in.skip(taken);
+    if (taken > 0)
+      u.last_was_write = false;
+    // The next record, the general way: another form, or one that runs past
+    // the buffered block, or the end.
+    const std::array<read_target, 8> items{*row[0], *row[1], *row[2], *row[3],
+                                           *row[4], *row[5], *row[6], *row[7]};
+    if (read_free_record(s, stream, std::span(items).first(width), true) ==
+        read_outcome::end_of_input)
+      return r;
+    ++r;
+  }
+}
+
 std::string read_fixed_record(record_streams &s, int stream, const fixed_layout &layout) {
   check_interrupt();
   deliver(s.at(console));

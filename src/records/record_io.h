@@ -84,6 +84,13 @@ private:
 void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items);
 read_outcome read_free_record(record_streams &s, int stream, std::span<const read_target> items,
                               bool end_allowed = false);
+// Reads records of columns.size() reals (1 .. 8) to the end of the stream,
+// each as read_free_record(s, stream, items, true) would: record r (from 0)
+// fills columns[j][r] while r < rows; later records are read and counted but
+// not kept. Returns the number of complete records. Plain records are taken
+// straight from the buffered block, the others one by one the general way.
+std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *const> columns,
+                            std::size_t rows);
 void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
                         std::span<const float> items = {});
 // The whole answer line without its terminator.

@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "records/failure.h"
 #include "records/interrupt.h"
@@ -96,6 +97,37 @@ TEST_F(RecordIo, FixedRecordLayouts) {
             "  0.5000,  0.123457E+01,  0.000000E+00, -0.150000E+01,  0.123000E-03,"
             "  0.100000E+02,  0.100000E-09\n"
             "  a\n   0.5000\n");
+}
+
+TEST_F(RecordIo, RowsOfRealsAsRecordByRecord) {
+  // Plain records, records in other forms among them, rows past the capacity
+  // (counted, not kept) and a last record cut short: the same values as
+  // reading the records one by one.
+  const std::string text = "1,2\n 3 4\n2*5\n6.0D0,,\n7e1 8/\n9,10\n11,12\n13";
+  float a[4] = {0, 0, 0, 0}, b[4] = {-1, -1, -1, -1};
+  float *const columns[] = {a, b};
+  io_.open_memory_file(waveform_file, "rows.txt", text);
+  EXPECT_EQ(read_real_rows(io_, waveform_file, columns, 4), 7);
+  EXPECT_EQ(std::vector<float>(a, a + 4), (std::vector<float>{1, 3, 5, 6}));
+  EXPECT_EQ(std::vector<float>(b, b + 4), (std::vector<float>{2, 4, 5, -1})); // a null keeps -1
+
+  record_streams one_by_one("", nullptr);
+  one_by_one.open_memory_file(waveform_file, "rows.txt", text);
+  float x = 0, y = 0;
+  int complete = 0;
+  const read_target pair[] = {x, y};
+  while (read_free_record(one_by_one, waveform_file, pair, true) == read_outcome::complete)
+    ++complete;
+  EXPECT_EQ(complete, 7);
+  EXPECT_EQ(x, 13.0f); // the cut-short record's value is taken, the record not counted
+
+  record_streams bad("", nullptr);
+  bad.open_memory_file(waveform_file, "bad.txt", "1,2\n3,x\n");
+  float c[2], d[2];
+  float *const bad_columns[] = {c, d};
+  const auto r = failure([&] { (void)read_real_rows(bad, waveform_file, bad_columns, 2); });
+  EXPECT_EQ(r.context, "invalid number");
+  EXPECT_EQ(c[0], 1.0f);
 }
 
 TEST_F(RecordIo, FileNameAnswers) {
