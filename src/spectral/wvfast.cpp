@@ -1,6 +1,9 @@
 #include "spectral/wvfast.h"
 
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -33,6 +36,33 @@ void reorder(int n, one_based a) {
         break;
     }
     j += m;
+  }
+}
+
+// The same reordering for the table-driven transform. Each partner is found
+// from the bits of the position, reversed a byte at a time, instead of by the
+// counter, whose carry loop runs as the data goes and so defeats the branch
+// predictor; and each pair is exchanged by selection, not behind a test
+// (a pair met the second time is written back unchanged).
+void reorder_by_bits(int n, complex32 *a) {
+  static constexpr std::array<std::uint8_t, 256> byte_reversed = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i)
+      for (unsigned b = 0; b < 8; ++b)
+        t[i] = static_cast<std::uint8_t>(t[i] | (((i >> b) & 1u) << (7 - b)));
+    return t;
+  }();
+  const int shift = 32 - std::countr_zero(static_cast<unsigned>(n));
+  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(n); ++i) {
+    const std::uint32_t all = std::uint32_t{byte_reversed[i & 0xffu]} << 24 |
+                              std::uint32_t{byte_reversed[(i >> 8) & 0xffu]} << 16 |
+                              std::uint32_t{byte_reversed[(i >> 16) & 0xffu]} << 8 |
+                              std::uint32_t{byte_reversed[i >> 24]};
+    const std::uint32_t j = all >> shift;
+    const complex32 x = a[i], y = a[j];
+    const bool exchange = i < j;
+    a[i] = exchange ? y : x;
+    a[j] = exchange ? x : y;
   }
 }
 
@@ -135,7 +165,7 @@ void wvfast(int n, std::span<complex32> a, const twiddle_table &table) {
   check_length(n, a.size());
   if (table.size() != n)
     throw std::invalid_argument("wvfast: twiddle table of another length");
-  reorder(n, one_based{a.data()});
+  reorder_by_bits(n, a.data());
   int kmax = 1;
   if (n >= 4) {
     first_two_stages(a.data(), n, table.stage(1), table.stage(2));
