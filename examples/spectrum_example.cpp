@@ -2,6 +2,7 @@
 // its peak stays at 5 Hz.
 #include <cmath>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 #include <wavespec/spectrum.hpp>
@@ -16,8 +17,7 @@ int main() {
   const wavespec::frequency_grid grid = wavespec::prepare(x, dt, fx);
   wavespec::integrate(wavespec::operation::integrate, grid, fx);
   std::vector<float> amp(static_cast<std::size_t>(grid.nom)), power(amp.size());
-  for (std::size_t i = 0; i < amp.size(); ++i)
-    amp[i] = wavespec::amplitude(fx[i]);
+  wavespec::amplitudes(std::span(fx).first(amp.size()), amp);
   wavespec::smooth(amp, power, grid.df, wavespec::window(1.0f, grid.df));
   std::size_t peak = 1;
   for (std::size_t i = 1; i < amp.size(); ++i)

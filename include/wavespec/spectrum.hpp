@@ -8,7 +8,7 @@
 //   auto grid = wavespec::prepare(x, dt, fx);   // spectrum * dt, and its grid
 //   wavespec::integrate(wavespec::operation::double_integrate, grid, fx);
 //   std::vector<float> amp(grid.nom), work(grid.nom);
-//   for (int i = 0; i < grid.nom; ++i) amp[i] = wavespec::amplitude(fx[i]);
+//   wavespec::amplitudes(std::span(fx).first(grid.nom), amp);
 //   wavespec::smooth(amp, work, grid.df, wavespec::window(0.5f, grid.df));
 #pragma once
 
