@@ -2,12 +2,7 @@
 
 #include <cstddef>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define WAVESPEC_X86_AVX2 1
-#include <immintrin.h>
-#else
-#define WAVESPEC_X86_AVX2 0
-#endif
+#include "spectral/avx2.h"
 
 namespace wavespec::spectral {
 namespace {
@@ -46,8 +41,7 @@ __attribute__((target("avx2"))) std::size_t complex_abs_avx2(const complex32 *z,
 void complex_abs_all(std::span<const complex32> z, std::span<float> out) {
   std::size_t done = 0;
 #if WAVESPEC_X86_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2)
+  if (has_avx2())
     done = complex_abs_avx2(z.data(), out.data(), z.size());
 #endif
   for (std::size_t i = done; i < z.size(); ++i)

@@ -1,15 +1,9 @@
 #include "spectral/swin.h"
 
 #include <cmath>
-#include <cstring>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define WAVESPEC_X86_AVX2 1
-#include <immintrin.h>
-#else
-#define WAVESPEC_X86_AVX2 0
-#endif
 #include <vector>
+
+#include "spectral/avx2.h"
 
 namespace wavespec::spectral {
 namespace {
@@ -118,8 +112,7 @@ __attribute__((target("avx2"))) int window_sums_avx2(float *sums, const double *
 void window_sums(float *sums, const double *centre, int count, const float *w, int lmax) {
   int done = 0;
 #if WAVESPEC_X86_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2)
+  if (has_avx2())
     done = window_sums_avx2(sums, centre, count, w, lmax);
 #endif
   window_sums_plain(sums, centre, done, count, w, lmax);
