@@ -10,6 +10,15 @@
 #define WAVESPEC_X86_AVX2 0
 #endif
 
+// Before a function whose plain loops the compiler may also build for AVX2,
+// the copy chosen when the program starts (GCC; the operations stay the same,
+// never fused).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define WAVESPEC_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define WAVESPEC_AVX2_CLONES
+#endif
+
 namespace wavespec::spectral {
 
 #if WAVESPEC_X86_AVX2

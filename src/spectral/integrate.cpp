@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "spectral/avx2.h"
+
 namespace wavespec::spectral {
 
 spectral_operation operation_for(std::int32_t nit) {
@@ -40,9 +42,7 @@ double omega_at(std::int32_t i, float dom) {
 // Double integration: the divisor (-omega^2, 0) is real, so the scaled
 // division always takes its second form (|0| > |c| never holds, NaN or not).
 // Written out without the test, the points run side by side.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+WAVESPEC_AVX2_CLONES
 void divide_by_minus_omega_squared(std::int32_t nom, float dom, complex32 *fx) {
   for (std::int32_t i = 2; i <= nom; ++i) {
     const double w = omega_at(i, dom);

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "spectral/avx2.h"
+
 namespace wavespec::spectral {
 namespace {
 
@@ -98,9 +100,7 @@ inline void block_butterflies(complex32 *a, complex32 *b, const complex32 *w, in
 // (1, 3) with its factors w2. The same butterflies with the same factors; the
 // blocks are too short to run side by side within, and so are taken one
 // after another with their points kept in registers.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+WAVESPEC_AVX2_CLONES
 void first_two_stages(complex32 *a, int n, const complex32 *w1, const complex32 *w2) {
   for (int base = 0; base < n; base += 4) {
     complex32 *const q = a + base;
@@ -114,9 +114,7 @@ void first_two_stages(complex32 *a, int n, const complex32 *w1, const complex32 
 // by block through memory (they touch disjoint pairs, so any order gives the
 // same values). Where the processor has AVX2 they run several at a time, with
 // the same operations.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+WAVESPEC_AVX2_CLONES
 void stage_butterflies(complex32 *a, int n, int kmax, const complex32 *w) {
   for (int base = 0; base < n; base += 2 * kmax)
     block_butterflies(a + base, a + base + kmax, w, kmax);
