@@ -164,7 +164,7 @@ const char *scan_plain_real(const char *p, float &value) {
 // other number forms) returns 0 for the general reader.
 std::size_t scan_plain_line(std::string_view block, std::size_t count, float *values) {
   const char *p = block.data();
-  if (count == 0 || count > 8)
+  if (count == 0 || count > 8 || block.empty()) // an empty block may have no address
     return 0;
   // The scan never passes the line's terminator, which stops it wherever it
   // stands.
