@@ -157,30 +157,23 @@ const char *scan_plain_real(const char *p, float &value) {
   return p;
 }
 
-// A whole record of plain numbers on one line that lies in the buffered
-// block, such as "0.005,-0.57,0.64,0.02" or "1 2 3 4 5": `count` reals (at
-// most 8) into values, and the length of the line with its terminator.
-// Anything else (nulls, a slash, repeat counts, a record over several lines,
-// other number forms) returns 0 for the general reader.
-std::size_t scan_plain_line(std::string_view block, std::size_t count, float *values) {
-  const char *p = block.data();
-  if (count == 0 || count > 8 || block.empty()) // an empty block may have no address
-    return 0;
-  // The scan never passes the line's terminator, which stops it wherever it
-  // stands.
-  const auto *eol = static_cast<const char *>(std::memchr(p, '\n', block.size()));
-  if (eol == nullptr)
-    return 0;
+// The `count` reals (1 .. 8) of a plain record at p, such as
+// "0.005,-0.57,0.64,0.02" or "1 2 3 4 5", into values. A line end follows
+// somewhere, and the scan never passes it. Returns the position of what ended
+// the last value, or nullptr for anything else (nulls, a slash, repeat
+// counts, a record over several lines, other number forms), which is left to
+// the general reader.
+const char *scan_plain_values(const char *p, std::size_t count, float *values) {
   for (std::size_t i = 0; i < count; ++i) {
     while (is_blank(*p))
       ++p;
     p = scan_plain_real(p, values[i]);
     if (p == nullptr)
-      return 0;
+      return nullptr;
     const bool last = i + 1 == count;
     // What ends the number must not continue it in another form.
     if (!(is_blank(*p) || *p == ',' || (last && (*p == '\n' || *p == '\r' || *p == '/'))))
-      return 0;
+      return nullptr;
     if (last)
       break;
     while (is_blank(*p))
@@ -190,8 +183,19 @@ std::size_t scan_plain_line(std::string_view block, std::size_t count, float *va
     while (is_blank(*p))
       ++p;
     if (*p == ',' || *p == '/' || *p == '\n' || *p == '\r')
-      return 0;
+      return nullptr;
   }
+  return p;
+}
+
+// A whole plain record on one line that lies in the buffered block: its
+// values, and the length of the line with its terminator; 0 for anything else.
+std::size_t scan_plain_line(std::string_view block, std::size_t count, float *values) {
+  if (count == 0 || count > 8 || block.empty()) // an empty block may have no address
+    return 0;
+  const auto *eol = static_cast<const char *>(std::memchr(block.data(), '\n', block.size()));
+  if (eol == nullptr || scan_plain_values(block.data(), count, values) == nullptr)
+    return 0;
   return static_cast<std::size_t>(eol + 1 - block.data());
 }
 
@@ -355,13 +359,18 @@ int skip_separators(input_source &in) {
 
 } // namespace
 
-std::size_t read_plain_reals(std::string_view block, float *const *targets, std::size_t count) {
+std::size_t read_plain_reals(std::string_view lines, float *const *targets, std::size_t count) {
+  if (count == 0 || count > 8 || lines.empty() || lines.back() != '\n')
+    return 0;
   float values[8];
-  const std::size_t used = scan_plain_line(block, count, values);
-  if (used > 0)
-    for (std::size_t i = 0; i < count; ++i)
-      *targets[i] = values[i];
-  return used;
+  const char *p = scan_plain_values(lines.data(), count, values);
+  if (p == nullptr)
+    return 0;
+  while (*p != '\n') // the rest of the line is passed over
+    ++p;
+  for (std::size_t i = 0; i < count; ++i)
+    *targets[i] = values[i];
+  return static_cast<std::size_t>(p + 1 - lines.data());
 }
 
 read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed) {

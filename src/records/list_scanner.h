@@ -43,9 +43,10 @@ enum class read_outcome { complete, end_of_input };
 read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed);
 
 // The common record read_list takes the quick way: `count` (1 .. 8) plain
-// reals on one line that lies whole in `block` ("0.005,-0.57,0.64,0.02").
-// Stores them at targets[0 .. count) and returns the characters the record
-// takes, its line end included; 0, nothing stored, for any other record.
-std::size_t read_plain_reals(std::string_view block, float *const *targets, std::size_t count);
+// reals on the first of `lines` ("0.005,-0.57,0.64,0.02"), whole lines that
+// end with a line end. Stores them at targets[0 .. count) and returns the
+// characters the record takes, its line end included; 0, nothing stored, for
+// any other record.
+std::size_t read_plain_reals(std::string_view lines, float *const *targets, std::size_t count);
 
 } // namespace wavespec::records

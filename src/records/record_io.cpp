@@ -304,11 +304,13 @@ std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *cons
   std::int64_t r = 0;
   for (;;) {
     check_interrupt();
-    std::string_view block = u.in.buffered();
+    // The whole lines of the buffered block, found once.
+    const std::string_view block = u.in.buffered();
+    const std::string_view lines = block.substr(0, block.rfind('\n') + 1);
     std::size_t taken = 0;
     for (;;) {
       aim(r);
-      const std::size_t used = read_plain_reals(block.substr(taken), row.data(), width);
+      const std::size_t used = read_plain_reals(lines.substr(taken), row.data(), width);
       if (used == 0)
         break;
       taken += used;

@@ -103,7 +103,7 @@ TEST_F(RecordIo, RowsOfRealsAsRecordByRecord) {
   // Plain records, records in other forms among them, rows past the capacity
   // (counted, not kept) and a last record cut short: the same values as
   // reading the records one by one.
-  const std::string text = "1,2\n 3 4\n2*5\n6.0D0,,\n7e1 8/\n9,10\n11,12\n13";
+  const std::string text = "1,2\n 3 4\n2*5\n6.0D0,,\n7e1 8/\n9,10 and a note\n11,12\n13";
   float a[4] = {0, 0, 0, 0}, b[4] = {-1, -1, -1, -1};
   float *const columns[] = {a, b};
   io_.open_memory_file(waveform_file, "rows.txt", text);
