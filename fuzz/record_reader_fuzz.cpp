@@ -1,9 +1,11 @@
 // Fuzz target: free-format records and whole waveform files, read from memory.
 // Every failure must surface as a record_failure; an accepted real written
 // with 9 significant digits must read back as the same float.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,14 +55,62 @@ void fuzz_records(std::string_view text, std::uint8_t shape) {
   }
 }
 
-void fuzz_waveform(std::string_view text) {
-  static auto state = std::make_unique<driver::analysis_state>();
+// The same file read record by record, as the reader did before it took
+// plain records straight from the block: the first `kept` rows, the count of
+// complete records, and the failure's context if one ends the reading.
+struct one_by_one {
+  static constexpr std::size_t kept = 64;
+  float rows[kept][4] = {};
+  std::int64_t count = 0;
+  std::string failure;
+};
+
+one_by_one read_one_by_one(std::string_view text) {
+  one_by_one got;
   records::record_streams io("", nullptr);
   io.open_memory_file(records::waveform_file, "fuzz.txt", text);
+  float spare[4] = {};
+  try {
+    (void)records::read_free_record(io, records::waveform_file, {}, true);
+    for (;;) {
+      float *const row =
+          got.count < static_cast<std::int64_t>(one_by_one::kept) ? got.rows[got.count] : spare;
+      const records::read_target items[] = {row[0], row[1], row[2], row[3]};
+      if (records::read_free_record(io, records::waveform_file, items, true) ==
+          records::read_outcome::end_of_input)
+        break;
+      ++got.count;
+    }
+  } catch (const records::record_failure &f) {
+    got.failure = f.report().context;
+  }
+  return got;
+}
+
+void fuzz_waveform(std::string_view text) {
+  static auto state = std::make_unique<driver::analysis_state>();
+  for (auto *column : {&state->time, &state->xr1, &state->xr2, &state->xr3})
+    std::fill_n(column->begin(), one_by_one::kept, 0.0f);
+  records::record_streams io("", nullptr);
+  io.open_memory_file(records::waveform_file, "fuzz.txt", text);
+  std::string failure;
   try {
     driver::read_waveform_records(io, *state);
   } catch (const records::record_failure &f) {
     if (f.report().unit != records::waveform_file)
+      __builtin_trap();
+    failure = f.report().context;
+  }
+  // Rows of reals must be exactly what reading record by record gives.
+  const one_by_one want = read_one_by_one(text);
+  if (failure != want.failure || (failure.empty() && state->nt != want.count))
+    __builtin_trap();
+  // (the complete rows, and the one a cut-short or failing record began)
+  const std::int64_t rows = std::min<std::int64_t>(want.count + 1, one_by_one::kept);
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const auto at = static_cast<std::size_t>(r);
+    const float got[] = {state->time[at], state->xr1[at], state->xr2[at], state->xr3[at]};
+    if (std::memcmp(got, want.rows[r], sizeof got) != 0)
       __builtin_trap();
   }
 }
