@@ -42,11 +42,11 @@ def peak_kb(cmd, stdin_path, cwd):
 
 
 def median_run(cmd, stdin_path, cwd, runs):
-    """Median and fastest wall time in ms, and peak memory. On a shared
-    machine the fastest run shows what the program costs when nothing else
-    competes; the median is the figure that counts."""
+    """Median and fastest wall time in ms. On a shared machine the fastest run
+    shows what the program costs when nothing else competes; the median is
+    the figure that counts."""
     times = [timed(cmd, stdin_path, cwd) for _ in range(runs)]
-    return statistics.median(times) * 1000, min(times) * 1000, peak_kb(cmd, stdin_path, cwd)
+    return statistics.median(times) * 1000, min(times) * 1000
 
 
 def main():
@@ -65,10 +65,11 @@ def main():
             answers = os.path.join(work, "ans%d.txt" % n)
             with open(answers, "w") as f:
                 f.write("rec%d.txt\n2\n%.6f\nout%d.csv\n" % (n, band, n))
-            ms, fastest, kb = median_run([wavespec], answers, work, runs)
+            ms, fastest = median_run([wavespec], answers, work, runs)
+            kb = peak_kb([wavespec], answers, work)
             peer_cmd = ["/usr/bin/python3", os.path.join(HERE, "peer_pipeline.py"), record, str(band),
                         os.path.join(work, "peer%d.csv" % n)]
-            peer_ms, _, _ = median_run(peer_cmd, os.devnull, work, peer_runs)
+            peer_ms, _ = median_run(peer_cmd, os.devnull, work, peer_runs)
             growth = "x%.2f" % (ms / previous) if previous else "-"
             print("%-8d %12.1f %9.1f %10d %8s %12.1f %8.1f" % (n, ms, fastest, kb, growth, peer_ms,
                                                           peer_ms / ms))

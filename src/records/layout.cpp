@@ -123,18 +123,17 @@ void fixed_layout::plan_output() {
       text += e.text;
       continue;
     }
-    output_step field{output_step::kind::text, {}};
-    if (e.k == k::fixed && e.width == 8 && e.digits == 4)
-      field.k = output_step::kind::f8_4;
-    else if (e.k == k::exponent && e.width == 14 && e.digits == 6)
-      field.k = output_step::kind::e14_6;
-    else
+    ++fields_;
+    const bool f8_4 = e.k == k::fixed && e.width == 8 && e.digits == 4;
+    const bool e14_6 = e.k == k::exponent && e.width == 14 && e.digits == 6;
+    if (!f8_4 && !e14_6) { // the writer refuses the layout: no steps are needed
       writable_ = false;
+      continue;
+    }
     if (!text.empty())
       steps_.push_back({output_step::kind::text, std::move(text)});
     text.clear();
-    steps_.push_back(std::move(field));
-    ++fields_;
+    steps_.push_back({f8_4 ? output_step::kind::f8_4 : output_step::kind::e14_6, {}});
   }
   if (!text.empty())
     steps_.push_back({output_step::kind::text, std::move(text)});

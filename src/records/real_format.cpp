@@ -134,30 +134,6 @@ template <int precision>
 
 } // namespace
 
-bool round_significant_fast(float x, int precision, char *digits, int &decimal_exponent) {
-  std::uint32_t n = 0;
-  bool decided = false;
-  switch (precision) {
-  case 6:
-    decided = estimate_significant<6>(x, n, decimal_exponent);
-    break;
-  case 7:
-    decided = estimate_significant<7>(x, n, decimal_exponent);
-    break;
-  case 8:
-    decided = estimate_significant<8>(x, n, decimal_exponent);
-    break;
-  case 9:
-    decided = estimate_significant<9>(x, n, decimal_exponent);
-    break;
-  default:
-    return false;
-  }
-  if (decided)
-    write_digits(n, precision, digits);
-  return decided;
-}
-
 bool is_decimal_tie(float x, int k) {
   // |x| = m * 2^e with m odd. 2|x| / 10^k = m * 2^(e+1-k) * 5^(-k) is an odd
   // integer exactly when e + 1 == k and, for k > 0, 5^k divides m. A float's m
@@ -191,9 +167,16 @@ significant_digits round_significant(float x, int precision) {
   assert(std::isfinite(x) && x != 0.0f && precision >= 1 && precision <= 9);
   significant_digits d{};
   d.count = precision;
-  if (precision >= 6 && round_significant_fast(x, precision, d.digits, d.exponent))
-    return d;
-  return round_significant_exact(x, precision);
+  // The estimate serves the two precisions the program writes: 9 digits
+  // (free format) and 6 (the E14.6 field, which also calls it directly).
+  std::uint32_t n = 0;
+  const bool decided = precision == 9   ? estimate_significant<9>(x, n, d.exponent)
+                       : precision == 6 ? estimate_significant<6>(x, n, d.exponent)
+                                        : false;
+  if (!decided)
+    return round_significant_exact(x, precision);
+  write_digits(n, precision, d.digits);
+  return d;
 }
 
 significant_digits round_significant_exact(float x, int precision) {

@@ -15,10 +15,6 @@ struct significant_digits {
 
 // x finite and non-zero. Exact halfway cases round away from zero.
 [[nodiscard]] significant_digits round_significant(float x, int precision);
-// Fast path (precision 6 to 9): writes the digits at `digits` and their
-// exponent, or returns false when the double estimate is too close to a
-// rounding boundary to decide.
-[[nodiscard]] bool round_significant_fast(float x, int precision, char *digits, int &exponent);
 // The same without the fast path: from the exact expansion only.
 [[nodiscard]] significant_digits round_significant_exact(float x, int precision);
 
