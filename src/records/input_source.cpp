@@ -1,5 +1,6 @@
 #include "records/input_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -30,6 +31,8 @@ bool input_source::refill() {
     end_flag_ = true;
     return false;
   }
+  lines_before_ += std::count(data_, data_ + len_, '\n');
+  pos_ = len_ = 0;
   for (;;) {
     wait_readable(fd_);
     const ssize_t n = ::read(fd_, block_.get(), block_size);
@@ -48,6 +51,11 @@ bool input_source::refill() {
     }
     throw source_read_error{errno};
   }
+}
+
+std::int64_t input_source::line_number() const {
+  const bool line_end_put_back = has_pending_ && pending_ == '\n';
+  return 1 + lines_before_ + std::count(data_, data_ + pos_, '\n') - (line_end_put_back ? 1 : 0);
 }
 
 int input_source::after_carriage_return() {

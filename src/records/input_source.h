@@ -3,6 +3,7 @@
 // before a line feed belongs to the line terminator and is not seen.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -53,6 +54,9 @@ public:
   }
   void skip(std::size_t n) { pos_ += n; }
   [[nodiscard]] bool end_flag() const { return end_flag_ && !has_pending_; }
+  // The line (from 1) of the next character to be taken: where a reading
+  // failed, since a failing read leaves the character it stopped at.
+  [[nodiscard]] std::int64_t line_number() const;
 
 private:
   bool refill();
@@ -63,6 +67,7 @@ private:
   const char *data_ = nullptr;
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
+  std::int64_t lines_before_ = 0; // line ends in the blocks before this one
   int pending_ = 0;
   bool has_pending_ = false;
   bool end_flag_ = false;

@@ -39,7 +39,7 @@ float token_to_real(const number_token &t) {
 
 std::int32_t token_to_integer(const number_token &t) {
   if (t.has_point || t.letter_exponent)
-    throw list_error{"invalid integer", "read unexpected character"};
+    throw list_error{failures::invalid_integer};
   const auto first = t.mantissa.find_first_not_of('0');
   if (first == std::string::npos)
     return 0;
@@ -48,7 +48,7 @@ std::int32_t token_to_integer(const number_token &t) {
   if (whole <= 0)
     return 0;
   if (whole > 10)
-    throw list_error{"invalid integer", "integer out of range"};
+    throw list_error{failures::integer_range};
   std::int64_t v = 0;
   for (std::int64_t i = 0; i < whole; ++i)
     v = v * 10 +
@@ -57,7 +57,7 @@ std::int32_t token_to_integer(const number_token &t) {
   if (t.negative)
     v = -v;
   if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
-    throw list_error{"invalid integer", "integer out of range"};
+    throw list_error{failures::integer_range};
   return static_cast<std::int32_t>(v);
 }
 
@@ -69,7 +69,6 @@ using detail::exact_powers_of_ten;
 using detail::max_exact_power_of_ten;
 using detail::number_token;
 
-constexpr const char *incomprehensible = "incomprehensible list input";
 constexpr std::int64_t exponent_limit = 99999999;
 
 bool is_digit(int c) {
@@ -267,13 +266,13 @@ private:
 
   std::int64_t repeat_count(const number_token &t) const {
     if (t.negative || t.mantissa.empty())
-      throw list_error{"bad repetition count", incomprehensible};
+      throw list_error{failures::bad_repetition};
     const auto first = t.mantissa.find_first_not_of('0');
     if (first == std::string::npos || t.mantissa.size() - first > 10)
-      throw list_error{"bad repetition count", incomprehensible};
+      throw list_error{failures::bad_repetition};
     const std::int64_t r = std::stoll(t.mantissa.substr(first));
     if (r > std::numeric_limits<std::int32_t>::max())
-      throw list_error{"bad repetition count", incomprehensible};
+      throw list_error{failures::bad_repetition};
     return r;
   }
 
@@ -281,7 +280,7 @@ private:
   bool rest_of_number(int c, number_token &t) {
     if (c == '.') {
       if (integer_)
-        throw list_error{"invalid integer", "read unexpected character"};
+        throw list_error{failures::invalid_integer};
       t.has_point = true;
       t.mantissa.push_back('.');
       c = in_.get();
@@ -294,12 +293,12 @@ private:
       in_.unget(c);
       if (c == ',' || c == '/')
         return false;
-      throw list_error{"invalid number", incomprehensible};
+      throw list_error{failures::invalid_number};
     }
     bool exponent = false;
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
       if (integer_)
-        throw list_error{"invalid integer", "read unexpected character"};
+        throw list_error{failures::invalid_integer};
       t.letter_exponent = exponent = true;
       c = in_.get();
     }
@@ -310,16 +309,20 @@ private:
       c = in_.get();
     }
     if (exponent) {
-      if (!is_digit(c))
-        throw list_error{"exponent field", incomprehensible};
+      if (!is_digit(c)) {
+        in_.unget(c);
+        throw list_error{failures::exponent_field};
+      }
       std::int64_t e = 0;
       while (is_digit(c)) {
         if (e <= exponent_limit)
           e = e * 10 + (c - '0');
         c = in_.get();
       }
-      if (e > exponent_limit)
-        throw list_error{"exponent field", incomprehensible};
+      if (e > exponent_limit) {
+        in_.unget(c);
+        throw list_error{failures::exponent_field};
+      }
       t.exponent = exponent_negative ? -e : e;
     }
     in_.unget(c);
@@ -377,7 +380,7 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
   if (in.end_flag()) {
     if (end_allowed)
       return read_outcome::end_of_input;
-    throw list_error{"read start", "end of file"};
+    throw list_error{failures::read_start_end};
   }
   if (const std::size_t used = read_plain_record(in.buffered(), items); used > 0) {
     in.skip(used);
@@ -401,7 +404,7 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
     if (c == input_source::end) {
       if (end_allowed)
         return read_outcome::end_of_input;
-      throw list_error{"list in", "end of file"};
+      throw list_error{failures::list_in_end};
     }
     if (c == ',') { // a null value
       clean = false;

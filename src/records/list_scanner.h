@@ -6,14 +6,14 @@
 #include <span>
 #include <string_view>
 
+#include "records/failure.h"
 #include "records/input_source.h"
 
 namespace wavespec::records {
 
 // A malformed record; the record layer adds the stream and the format.
 struct list_error {
-  const char *context; // "invalid number", "exponent field", ...
-  const char *cause;   // "incomprehensible list input", ...
+  failure_text text; // one of records::failures
 };
 
 // One item of a read: a 32-bit real or a 32-bit integer, filled in place.

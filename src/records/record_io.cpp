@@ -1,5 +1,6 @@
 #include "records/record_io.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -14,7 +15,7 @@
 namespace wavespec::records {
 namespace {
 
-const std::string list_io = "list io";
+const std::string list_io_text(list_io);
 constexpr std::size_t free_record_width = 80;
 constexpr std::size_t delivery_size = 1 << 16;
 
@@ -52,12 +53,12 @@ void deliver(stream_state &u, bool quiet = false) {
 }
 
 // Starts a record on an output stream.
-void begin_write(stream_state &u, const std::string &format) {
+void begin_write(stream_state &u, std::string_view format) {
   check_interrupt();
   if (!u.open)
     throw std::logic_error("record written to a closed stream");
   if (u.access == file_access::read_only)
-    report_io_failure(u, "list output start", "can't write file", &format, true);
+    report_io_failure(u, failures::cannot_write, format, true);
   if (u.buffer_format != format)
     u.buffer_format = format;
 }
@@ -107,20 +108,21 @@ std::string trim_trailing_blanks(std::string_view name) {
                                                     : name.substr(0, last + 1));
 }
 
-int open_by_rule(const std::string &name, file_access &access) {
-  int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd >= 0) {
-    access = file_access::read_write;
-    return fd;
+int open_by_rule(const std::string &name, open_rule rule, file_access &access) {
+  if (rule != open_rule::read_only) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+      access = file_access::read_write;
+      return fd;
+    }
   }
-  fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 || rule != open_rule::read_write_read_or_create) {
     access = file_access::read_only;
     return fd;
   }
-  fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   access = file_access::created;
-  return fd;
+  return ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
 }
 
 // Cuts a written file at the current position; false when the cut failed.
@@ -138,25 +140,49 @@ bool cut_at_position(stream_state &u) {
 void disconnect(stream_state &u) {
   if (u.fd >= 0)
     ::close(u.fd);
-  const int number = u.number;
-  u = stream_state{};
-  u.number = number;
-  u.is_file = true;
+  u.fd = -1;
+  u.open = false;
+  u.name.clear();
+  u.access = file_access::none;
+  u.last_was_write = false;
+  u.in = input_source{};
+  u.buffer.clear();
+  u.buffer_format.clear();
+  u.position = 0;
 }
+
+// A row_store over plain arrays of `rows` elements; records beyond them go
+// to a spare row.
+class column_store final : public row_store {
+public:
+  column_store(std::span<float *const> columns, std::size_t rows)
+      : columns_(columns), rows_(rows) {}
+  void aim(std::int64_t r, float **row) override {
+    const auto at = static_cast<std::size_t>(r);
+    for (std::size_t j = 0; j < columns_.size(); ++j)
+      row[j] = at < rows_ ? columns_[j] + at : &spare_[j];
+  }
+
+private:
+  std::span<float *const> columns_;
+  std::size_t rows_;
+  std::array<float, 8> spare_{};
+};
 
 } // namespace
 
-record_streams::record_streams() {
-  keyboard_.number = keyboard;
+stream_state::~stream_state() {
+  if (is_file && fd >= 0)
+    ::close(fd);
+}
+
+record_streams::record_streams()
+    : keyboard_(keyboard, false), console_(console, false), spectrum_(spectrum_file, true),
+      waveform_(waveform_file, true) {
   keyboard_.open = true;
   keyboard_.in.attach(0);
-  console_.number = console;
   console_.open = true;
   console_.fd = 1;
-  spectrum_.number = spectrum_file;
-  spectrum_.is_file = true;
-  waveform_.number = waveform_file;
-  waveform_.is_file = true;
 }
 
 record_streams::record_streams(std::string_view keyboard_text, std::string *console_out)
@@ -164,13 +190,6 @@ record_streams::record_streams(std::string_view keyboard_text, std::string *cons
   keyboard_.in.attach(keyboard_text);
   console_.fd = -1;
   console_.sink = console_out;
-}
-
-record_streams::~record_streams() {
-  if (spectrum_.fd >= 0)
-    ::close(spectrum_.fd);
-  if (waveform_.fd >= 0)
-    ::close(waveform_.fd);
 }
 
 stream_state &record_streams::at(int stream) {
@@ -189,11 +208,7 @@ stream_state &record_streams::at(int stream) {
 }
 
 void record_streams::open_memory_file(int stream, std::string_view name, std::string_view content) {
-  stream_state &u = at(stream);
-  u.open = true;
-  u.name = std::string(name);
-  u.access = file_access::read_only;
-  u.in.attach(content);
+  open_memory_stream(at(stream), name, content);
 }
 
 void report_io_failure(const stream_state &u, std::string context, std::string cause,
@@ -207,45 +222,128 @@ void report_io_failure(const stream_state &u, std::string context, std::string c
   if (format != nullptr)
     r.format = *format;
   r.writing = writing;
+  if (u.is_file && !writing && u.open && format != nullptr)
+    r.line = u.in.line_number();
   throw record_failure(std::move(r));
 }
 
-void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items) {
-  stream_state &u = s.at(stream);
-  begin_write(u, list_io);
-  std::string piece;
-  std::size_t column = 0;
-  for (const free_item &item : items) {
-    piece.clear();
-    render_item(piece, item, column == 0);
-    if (column > 0 && column + measure(item, piece) >= free_record_width) {
-      u.buffer.push_back('\n'); // hand out the record; the item opens a new one
-      column = 0;
-      piece.clear();
-      render_item(piece, item, true);
-    }
-    u.buffer.append(piece);
-    column += piece.size();
-  }
-  u.buffer.push_back('\n');
-  end_write(u);
+void report_io_failure(const stream_state &u, failure_text text, std::string_view format,
+                       bool writing) {
+  const std::string f(format);
+  report_io_failure(u, text.context, text.cause, format.empty() ? nullptr : &f, writing);
 }
 
-void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
-                        std::span<const float> items) {
-  stream_state &u = s.at(stream);
-  begin_write(u, layout.source());
-  // The record is laid out in a local line (the fields have fixed widths) and
-  // handed to the buffer in one piece.
-  std::string long_line;
-  char short_line[512];
-  const bool fits = layout.max_length() < sizeof short_line;
-  if (!fits)
-    long_line.resize(layout.max_length() + 1);
-  char *const start = fits ? short_line : long_line.data();
+// --- Operations on one stream -----------------------------------------------
+
+void open_stream(stream_state &u, std::string_view name, open_rule rule) {
+  check_interrupt();
+  if (u.open)
+    close_stream(u);
+  u.name = std::string(name);
+  if (u.name.empty())
+    report_io_failure(u, failures::null_file_name, {}, false);
+  if (u.name.find('\0') != std::string::npos)
+    report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false);
+  u.fd = open_by_rule(u.name, rule, u.access);
+  if (u.fd < 0) {
+    const int err = errno;
+    u.access = file_access::none;
+    report_io_failure(u, "open", std::strerror(err), nullptr, false);
+  }
+  u.open = true;
+  u.last_was_write = false;
+  u.position = 0;
+  u.buffer.clear();
+  // A file created just now is empty: it is never read through its
+  // write-only handle.
+  u.in.attach(u.fd, u.access == file_access::created);
+}
+
+void open_memory_stream(stream_state &u, std::string_view name, std::string_view content) {
+  u.open = true;
+  u.name = std::string(name);
+  u.access = file_access::read_only;
+  u.in.attach(content);
+}
+
+void close_stream(stream_state &u) {
+  if (!u.open)
+    return;
+  deliver(u);
+  if (!cut_at_position(u))
+    report_io_failure(u, failures::truncation, {}, true);
+  disconnect(u);
+}
+
+read_outcome read_record(stream_state &u, std::span<const read_target> items, bool end_allowed) {
+  check_interrupt();
+  try {
+    const read_outcome r = read_list(u.in, items, end_allowed);
+    u.last_was_write = false;
+    return r;
+  } catch (const list_error &e) {
+    report_io_failure(u, e.text, list_io, false);
+  } catch (const source_read_error &e) {
+    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false);
+  }
+}
+
+std::int64_t read_real_rows(stream_state &u, std::size_t width, row_store &rows) {
+  if (width == 0 || width > 8)
+    throw std::logic_error("read_real_rows: 1 to 8 columns");
+  std::array<float *, 8> row{};
+  std::int64_t r = 0;
+  for (;;) {
+    check_interrupt();
+    // The whole lines of the buffered block, found once.
+    const std::string_view block = u.in.buffered();
+    const std::string_view lines = block.substr(0, block.rfind('\n') + 1);
+    std::size_t taken = 0;
+    for (;;) {
+      rows.aim(r, row.data());
+      const std::size_t used = read_plain_reals(lines.substr(taken), row.data(), width);
+      if (used == 0)
+        break;
+      taken += used;
+      ++r;
+    }
+    u.in.skip(taken);
+    if (taken > 0)
+      u.last_was_write = false;
+    // The next record, the general way: another form, or one that runs past
+    // the buffered block, or the end.
+    std::array<read_target, 8> items{*row[0], *row[0], *row[0], *row[0],
+                                     *row[0], *row[0], *row[0], *row[0]};
+    for (std::size_t j = 1; j < width; ++j)
+      items[j] = *row[j];
+    if (read_record(u, std::span(items).first(width), true) == read_outcome::end_of_input)
+      return r;
+    ++r;
+  }
+}
+
+bool read_line_text(stream_state &u, std::string &text, std::size_t keep) {
+  check_interrupt();
+  text.clear();
+  try {
+    if (u.in.end_flag())
+      return false;
+    for (int c = u.in.get(); c != '\n'; c = u.in.get()) {
+      if (c == input_source::end)
+        return true;
+      if (text.size() < keep)
+        text.push_back(static_cast<char>(c));
+    }
+  } catch (const source_read_error &e) {
+    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false);
+  }
+  u.last_was_write = false;
+  return true;
+}
+
+char *render_fixed_record(const fixed_layout &layout, std::span<const float> items, char *p) {
   if (!layout.writable() || items.size() < layout.fields())
     throw std::logic_error("layout not supported on output: " + layout.source());
-  char *p = start;
   std::size_t next = 0;
   for (const output_step &step : layout.output_steps()) {
     switch (step.k) {
@@ -266,7 +364,51 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
     }
   }
   *p++ = '\n';
-  u.buffer.append(start, static_cast<std::size_t>(p - start));
+  return p;
+}
+
+// --- The dialogue's operations ----------------------------------------------
+
+std::string render_free_record(std::initializer_list<free_item> items) {
+  std::string line, piece;
+  std::size_t column = 0;
+  for (const free_item &item : items) {
+    piece.clear();
+    render_item(piece, item, column == 0);
+    if (column > 0 && column + measure(item, piece) >= free_record_width) {
+      line.push_back('\n'); // hand out the record; the item opens a new one
+      column = 0;
+      piece.clear();
+      render_item(piece, item, true);
+    }
+    line.append(piece);
+    column += piece.size();
+  }
+  line.push_back('\n');
+  return line;
+}
+
+void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items) {
+  stream_state &u = s.at(stream);
+  begin_write(u, list_io);
+  u.buffer.append(render_free_record(items));
+  end_write(u);
+}
+
+void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
+                        std::span<const float> items) {
+  stream_state &u = s.at(stream);
+  begin_write(u, layout.source());
+  // The record is laid out in a local line (the fields have fixed widths) and
+  // handed to the buffer in one piece.
+  std::string long_line;
+  char short_line[512];
+  const bool fits = layout.max_length() < sizeof short_line;
+  if (!fits)
+    long_line.resize(layout.max_length() + 1);
+  char *const start = fits ? short_line : long_line.data();
+  const char *const end = render_fixed_record(layout, items, start);
+  u.buffer.append(start, static_cast<std::size_t>(end - start));
   end_write(u);
 }
 
@@ -275,59 +417,13 @@ read_outcome read_free_record(record_streams &s, int stream, std::span<const rea
   check_interrupt();
   if (stream == keyboard)
     deliver(s.at(console));
-  stream_state &u = s.at(stream);
-  try {
-    const read_outcome r = read_list(u.in, items, end_allowed);
-    u.last_was_write = false;
-    return r;
-  } catch (const list_error &e) {
-    report_io_failure(u, e.context, e.cause, &list_io, false);
-  } catch (const source_read_error &e) {
-    report_io_failure(u, "read", std::strerror(e.error), &list_io, false);
-  }
+  return read_record(s.at(stream), items, end_allowed);
 }
 
 std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *const> columns,
                             std::size_t rows) {
-  const std::size_t width = columns.size();
-  if (width == 0 || width > 8)
-    throw std::logic_error("read_real_rows: 1 to 8 columns");
-  stream_state &u = s.at(stream);
-  std::array<float, 8> spare{}; // the values of records beyond `rows`
-  std::array<float *, 8> row{&spare[0], &spare[1], &spare[2], &spare[3],
-                             &spare[4], &spare[5], &spare[6], &spare[7]};
-  const auto aim = [&](std::int64_t r) {
-    const auto at = static_cast<std::size_t>(r);
-    for (std::size_t j = 0; j < width; ++j)
-      row[j] = at < rows ? columns[j] + at : &spare[j];
-  };
-  std::int64_t r = 0;
-  for (;;) {
-    check_interrupt();
-    // The whole lines of the buffered block, found once.
-    const std::string_view block = u.in.buffered();
-    const std::string_view lines = block.substr(0, block.rfind('\n') + 1);
-    std::size_t taken = 0;
-    for (;;) {
-      aim(r);
-      const std::size_t used = read_plain_reals(lines.substr(taken), row.data(), width);
-      if (used == 0)
-        break;
-      taken += used;
-      ++r;
-    }
-    u.in.skip(taken);
-    if (taken > 0)
-      u.last_was_write = false;
-    // The next record, the general way: another form, or one that runs past
-    // the buffered block, or the end.
-    const std::array<read_target, 8> items{*row[0], *row[1], *row[2], *row[3],
-                                           *row[4], *row[5], *row[6], *row[7]};
-    if (read_free_record(s, stream, std::span(items).first(width), true) ==
-        read_outcome::end_of_input)
-      return r;
-    ++r;
-  }
+  column_store store(columns, rows);
+  return read_real_rows(s.at(stream), columns.size(), store);
 }
 
 std::string read_fixed_record(record_streams &s, int stream, const fixed_layout &layout) {
@@ -335,12 +431,12 @@ std::string read_fixed_record(record_streams &s, int stream, const fixed_layout 
   deliver(s.at(console));
   stream_state &u = s.at(stream);
   if (u.in.end_flag())
-    report_io_failure(u, "read start", "end of file", &layout.source(), false);
+    report_io_failure(u, failures::read_start_end, layout.source(), false);
   std::string text;
   try {
     for (int c = u.in.get(); c != '\n'; c = u.in.get()) {
       if (c == input_source::end)
-        report_io_failure(u, "fmt", "end of file", &layout.source(), false);
+        report_io_failure(u, failures::fmt_end, layout.source(), false);
       text.push_back(static_cast<char>(c));
     }
   } catch (const source_read_error &e) {
@@ -349,40 +445,12 @@ std::string read_fixed_record(record_streams &s, int stream, const fixed_layout 
   return text;
 }
 
-void open_record_file(record_streams &s, int stream, std::string_view name) {
-  check_interrupt();
-  stream_state &u = s.at(stream);
-  if (u.open)
-    close_record_file(s, stream);
-  u.name = trim_trailing_blanks(name);
-  if (u.name.empty())
-    report_io_failure(u, "open", "null file name", nullptr, false);
-  if (u.name.find('\0') != std::string::npos)
-    report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false);
-  u.fd = open_by_rule(u.name, u.access);
-  if (u.fd < 0) {
-    const int err = errno;
-    u.access = file_access::none;
-    report_io_failure(u, "open", std::strerror(err), nullptr, false);
-  }
-  u.open = true;
-  u.last_was_write = false;
-  u.position = 0;
-  u.buffer.clear();
-  // A file created just now is empty: it is never read through its
-  // write-only handle.
-  if (stream == waveform_file)
-    u.in.attach(u.fd, u.access == file_access::created);
+void open_record_file(record_streams &s, int stream, std::string_view name, open_rule rule) {
+  open_stream(s.at(stream), trim_trailing_blanks(name), rule);
 }
 
 void close_record_file(record_streams &s, int stream) {
-  stream_state &u = s.at(stream);
-  if (!u.open)
-    return;
-  deliver(u);
-  if (!cut_at_position(u))
-    report_io_failure(u, "endfile", "truncation failed in endfile", nullptr, true);
-  disconnect(u);
+  close_stream(s.at(stream));
 }
 
 void stop_run(record_streams &s, int status) {

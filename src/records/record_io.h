@@ -1,6 +1,7 @@
 // The record operations: every console line, keyboard answer and record of the
-// two files passes through these. A failure ends the run: it is thrown as a
-// record_failure (or `interrupted`) to the program's entry.
+// two files passes through these. A failure ends the operation: it is thrown
+// as a record_failure (or `interrupted`) to whoever runs it, the dialogue's
+// entry or the analysis core.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ inline constexpr int keyboard = 5;
 inline constexpr int console = 6;
 inline constexpr int spectrum_file = 10;
 inline constexpr int waveform_file = 11;
+
+// The format named in a failure report for free-format records.
+inline constexpr std::string_view list_io = "list io";
 
 // One item of a free-format record on output.
 class free_item {
@@ -44,8 +48,21 @@ private:
 
 enum class file_access { none, read_write, read_only, created };
 
+// How a file is opened; the first way that succeeds is taken.
+enum class open_rule {
+  read_write_read_or_create, // the spectrum file: existing (read-write, else read-only) or new
+  read_write_or_read,        // the waveform file in the dialogue: an existing file only
+  read_only                  // a record read by the library: never written, never created
+};
+
 // The state of one stream: its input characters or its pending output.
 struct stream_state {
+  stream_state() = default;
+  stream_state(int stream_number, bool file) : number(stream_number), is_file(file) {}
+  stream_state(const stream_state &) = delete;
+  stream_state &operator=(const stream_state &) = delete;
+  ~stream_state(); // closes a file still open
+
   int number = 0;
   bool is_file = false;
   bool open = false;
@@ -60,7 +77,7 @@ struct stream_state {
   std::uint64_t position = 0;  // bytes delivered to the file
 };
 
-// The four streams of one run.
+// The four streams of the dialogue.
 class record_streams {
 public:
   // Keyboard on standard input, console on standard output.
@@ -70,7 +87,6 @@ public:
   record_streams(std::string_view keyboard_text, std::string *console_out);
   record_streams(const record_streams &) = delete;
   record_streams &operator=(const record_streams &) = delete;
-  ~record_streams();
 
   [[nodiscard]] stream_state &at(int stream);
 
@@ -81,14 +97,49 @@ private:
   stream_state keyboard_, console_, spectrum_, waveform_;
 };
 
+// Where read_real_rows puts the values of each record.
+class row_store {
+public:
+  virtual ~row_store() = default;
+  // Aims row[0 .. width) at the places for the values of record r (from 0).
+  // Called for r = 0, 1, 2, ... in turn, before record r is read.
+  virtual void aim(std::int64_t r, float **row) = 0;
+};
+
+// --- Operations on one stream ---------------------------------------------
+
+// Opens the file named `name` by `rule`.
+void open_stream(stream_state &u, std::string_view name, open_rule rule);
+// For the library: a stream over bytes in memory, named `name`.
+void open_memory_stream(stream_state &u, std::string_view name, std::string_view content);
+// Delivers pending records and cuts a written file at its current position.
+void close_stream(stream_state &u);
+read_outcome read_record(stream_state &u, std::span<const read_target> items, bool end_allowed);
+// Reads records of `width` reals (1 .. 8) to the end of the stream, each as
+// read_record(u, items, true) would, into the places `rows` gives. Returns
+// the number of complete records. Plain records are taken straight from the
+// buffered block, the others one by one the general way.
+std::int64_t read_real_rows(stream_state &u, std::size_t width, row_store &rows);
+// The rest of the current line as text, at most `keep` characters kept (the
+// line is passed over whole, as a read with no items does). False at the end
+// of the stream.
+bool read_line_text(stream_state &u, std::string &text, std::size_t keep);
+
+// The characters of one free-format record of `items`, its line end included.
+[[nodiscard]] std::string render_free_record(std::initializer_list<free_item> items);
+
+// The characters of one fixed-field record of `layout` (a writable one, with
+// its reals `items`) at `out`, its line end included; returns the end. `out`
+// holds at least layout.max_length() + 1 characters.
+char *render_fixed_record(const fixed_layout &layout, std::span<const float> items, char *out);
+
+// --- The dialogue's operations ----------------------------------------------
+
 void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items);
 read_outcome read_free_record(record_streams &s, int stream, std::span<const read_target> items,
                               bool end_allowed = false);
-// Reads records of columns.size() reals (1 .. 8) to the end of the stream,
-// each as read_free_record(s, stream, items, true) would: record r (from 0)
-// fills columns[j][r] while r < rows; later records are read and counted but
-// not kept. Returns the number of complete records. Plain records are taken
-// straight from the buffered block, the others one by one the general way.
+// read_real_rows into plain arrays: record r fills columns[j][r] while
+// r < rows; later records are read and counted but not kept.
 std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *const> columns,
                             std::size_t rows);
 void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
@@ -98,12 +149,14 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
                                             const fixed_layout &layout);
 // Existing file for reading and writing, else for reading only, else a new
 // empty file; trailing blanks of the name are dropped.
-void open_record_file(record_streams &s, int stream, std::string_view name);
-// Delivers pending records and cuts a written file at its current position.
+void open_record_file(record_streams &s, int stream, std::string_view name,
+                      open_rule rule = open_rule::read_write_read_or_create);
 void close_record_file(record_streams &s, int stream);
 // Closes the files, delivers the console and ends the run with `status`.
 [[noreturn]] void stop_run(record_streams &s, int status = 0);
 // Throws the failure of an operation on `u`.
+[[noreturn]] void report_io_failure(const stream_state &u, failure_text text,
+                                    std::string_view format, bool writing);
 [[noreturn]] void report_io_failure(const stream_state &u, std::string context, std::string cause,
                                     const std::string *format, bool writing);
 // After a failure or an interrupt: delivers what can be delivered, closes the

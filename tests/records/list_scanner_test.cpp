@@ -38,7 +38,7 @@ std::string failure_of(const std::string &text, bool integer) {
   try {
     (void)read_list(in, items, false);
   } catch (const list_error &e) {
-    return std::string(e.context) + ": " + e.cause;
+    return std::string(e.text.context) + ": " + e.text.cause;
   }
   return "";
 }
@@ -107,7 +107,7 @@ TEST(FreeFormatRead, EndFlagStaysAndReadStartFails) {
     (void)read_list(in, items, false);
     FAIL();
   } catch (const list_error &e) {
-    EXPECT_STREQ(e.context, "read start");
+    EXPECT_STREQ(e.text.context, "read start");
   }
   EXPECT_EQ(failure_of("\n\n", true), "list in: end of file");
 }

@@ -1,0 +1,153 @@
+#include "records/output_file.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "records/interrupt.h"
+
+namespace wavespec::records {
+namespace {
+
+constexpr int max_links = 40;
+
+std::string directory_of(const std::string &path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The name a chain of symbolic links ends at (the path itself when it is not
+// a link, or names nothing yet).
+std::string follow_links(std::string path, int &error) {
+  for (int i = 0; i < max_links; ++i) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return path;
+    std::string to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+    if (n < 0) {
+      error = errno;
+      return path;
+    }
+    to.resize(static_cast<std::size_t>(n));
+    path = to.starts_with('/') ? to : directory_of(path) + "/" + to;
+  }
+  error = ELOOP;
+  return path;
+}
+
+std::string random_suffix() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, 0) != sizeof bits)
+    bits = std::uint64_t{static_cast<unsigned>(::getpid())} * 0x9e3779b97f4a7c15ull ^
+           std::uint64_t{reinterpret_cast<std::uintptr_t>(&bits)};
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+  return text;
+}
+
+} // namespace
+
+output_file::output_file(std::string path, bool durable)
+    : path_(std::move(path)), durable_(durable) {
+  int error = 0;
+  target_ = follow_links(path_, error);
+  if (error != 0)
+    fail(error);
+  struct stat st {};
+  if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (S_ISDIR(st.st_mode))
+      fail(EISDIR);
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0)
+      fail(errno);
+    through_ = true;
+    return;
+  }
+  open_new_file();
+}
+
+// A file with no name in the target's directory where the system offers one
+// (it takes its name by a link through /proc when complete), else one with a
+// hidden random name beside the target.
+void output_file::open_new_file() {
+  const std::string dir = directory_of(target_);
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      unnamed_ = true;
+      return;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      fail(errno);
+  }
+  const std::string base = target_.substr(target_.rfind('/') + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp_ = dir + "/." + base + "." + random_suffix();
+    fd_ = ::open(temp_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+      return;
+    if (errno != EEXIST)
+      break;
+  }
+  const int err = errno;
+  temp_.clear();
+  fail(err);
+}
+
+output_file::~output_file() {
+  if (fd_ >= 0)
+    ::close(fd_);
+  if (!committed_ && !temp_.empty())
+    ::unlink(temp_.c_str());
+}
+
+void output_file::fail(int error) const {
+  throw std::system_error(error, std::generic_category(), path_);
+}
+
+void output_file::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0 && errno != EINTR)
+      fail(errno);
+    if (n > 0)
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    check_interrupt();
+  }
+}
+
+void output_file::commit() {
+  if (durable_ && !through_ && ::fsync(fd_) != 0)
+    fail(errno);
+  if (unnamed_) {
+    // The unnamed file takes a random name first (a link fails on an
+    // existing name), then the target's by a rename, which replaces it whole.
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    const std::string dir = directory_of(target_);
+    const std::string base = target_.substr(target_.rfind('/') + 1);
+    for (int attempt = 0; temp_.empty() && attempt < 100; ++attempt) {
+      const std::string name = dir + "/." + base + "." + random_suffix();
+      if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        temp_ = name;
+      else if (errno != EEXIST)
+        fail(errno);
+    }
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0)
+    fail(errno);
+  if (!through_ && ::rename(temp_.c_str(), target_.c_str()) != 0)
+    fail(errno);
+  committed_ = true;
+}
+
+} // namespace wavespec::records
