@@ -155,7 +155,7 @@ TEST(MergeCommand, RealRecordsAndErrors) {
   csv.close();
   fs::remove(dir / "out.csv");
   ASSERT_EQ(merge_cmd(data + "wtmc.V2A -o " + (dir / "v2.txt").string()).status, 0);
-  EXPECT_EQ(body(dir / "v2.txt"), body(data + "wtmc_v2a.txt"));
+  EXPECT_EQ(body(dir / "v2.txt"), body(WAVESPEC_TEST_DATA "/../../data/wtmc_v2a.txt"));
 
   std::ofstream(dir / "unknown.txt") << "something\nelse\n";
   const std::string u = (dir / "unknown.txt").string();
