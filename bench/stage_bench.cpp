@@ -1,17 +1,17 @@
 // Micro-benchmarks of each stage on the largest case: 65536 samples, three
 // 65536-point transforms, three smoothings of 32769 points with lmax 101, and
-// 32769 spectrum rows formatted and written.
+// 32769 spectrum rows formatted; then the whole analysis of one record in a
+// reused workspace.
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
-#include "driver/stages.h"
-#include "records/record_io.h"
-#include "spectral/prepare.h"
+#include "core/loading.h"
+#include "core/pipeline.h"
 #include "spectral/swin.h"
-#include "spectral/wvfast.h"
+#include "wavespec/wavespec.hpp"
 
 namespace {
 
@@ -33,66 +33,80 @@ std::string waveform_text(int n) {
 
 void BM_ReadWaveform(benchmark::State &state) {
   const std::string text = waveform_text(65536);
-  auto st = std::make_unique<driver::analysis_state>();
+  workspace ws;
   for (auto _ : state) {
-    records::record_streams io("", nullptr);
-    io.open_memory_file(records::waveform_file, "bench.txt", text);
-    driver::read_waveform_records(io, *st);
-    benchmark::DoNotOptimize(st->nt);
+    records::stream_state u(records::waveform_file, true);
+    records::open_memory_stream(u, "bench.txt", text);
+    benchmark::DoNotOptimize(core::load_records(u, ws).count);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
 void BM_ThreeTransforms(benchmark::State &state) {
-  auto st = std::make_unique<driver::analysis_state>();
   std::mt19937 rng(7);
   std::normal_distribution<float> g(0.0f, 30.0f);
-  for (int i = 0; i < 65536; ++i)
-    st->xr1[i] = g(rng), st->xr2[i] = g(rng), st->xr3[i] = g(rng);
+  std::vector<float> x(65536);
+  for (float &v : x)
+    v = g(rng);
+  std::vector<complex32> fx(65536);
   for (auto _ : state) {
-    const spectral::twiddle_table table(65536, -1);
-    spectral::prepare_spectrum(65536, 0.005f, 65536, st->xr1, st->fx1, table);
-    spectral::prepare_spectrum(65536, 0.005f, 65536, st->xr2, st->fx2, table);
-    spectral::prepare_spectrum(65536, 0.005f, 65536, st->xr3, st->fx3, table);
-    benchmark::DoNotOptimize(st->fx3[1]);
+    const transform_plan plan(65536);
+    for (int c = 0; c < 3; ++c)
+      benchmark::DoNotOptimize(prepare(x, 0.005f, fx, plan));
   }
 }
 
 void BM_ThreeSmoothings(benchmark::State &state) {
-  auto st = std::make_unique<driver::analysis_state>();
   std::mt19937 rng(8);
   std::uniform_real_distribution<float> u(0.0f, 10.0f);
-  for (int i = 0; i < 32769; ++i)
-    st->sf1[i] = u(rng), st->sf2[i] = u(rng), st->sf3[i] = u(rng);
+  std::vector<float> f(3 * 32769), power(32769);
+  for (float &v : f)
+    v = u(rng);
+  std::vector<double> padded(spectral::padded_length(32769));
+  std::vector<float> sums(padded.size());
   const float df = 1.0f / (65536 * 0.005f);
-  const spectral::parzen_window w = spectral::make_window(df * 93.6f, df); // lmax 101
-  for (auto _ : state) {
-    spectral::smooth(32769, st->sf1, st->sg, 100, df, w);
-    spectral::smooth(32769, st->sf2, st->sg, 100, df, w);
-    spectral::smooth(32769, st->sf3, st->sg, 100, df, w);
-    benchmark::DoNotOptimize(st->sf3[100]);
-  }
+  const parzen_window w = make_window(df * 93.6f, df); // lmax 101
+  for (auto _ : state)
+    for (int c = 0; c < 3; ++c)
+      spectral::smooth_spectrum(std::span(f).subspan(static_cast<std::size_t>(c) * 32769, 32769),
+                                power, df, w, {padded, sums});
   state.counters["lmax"] = w.lmax;
 }
 
-void BM_WriteSpectrumRows(benchmark::State &state) {
-  auto st = std::make_unique<driver::analysis_state>();
+class null_sink final : public byte_sink {
+public:
+  void write(std::string_view bytes) override { benchmark::DoNotOptimize(bytes.data()); }
+};
+
+void BM_FormatSpectrumRows(benchmark::State &state) {
   std::mt19937 rng(9);
   std::uniform_real_distribution<float> u(0.0f, 100.0f);
-  for (int i = 0; i < 32769; ++i) {
-    st->fx1[i] = {u(rng), u(rng)}, st->fx2[i] = {u(rng), u(rng)}, st->fx3[i] = {u(rng), u(rng)};
-    st->sf1[i] = u(rng), st->sf2[i] = u(rng), st->sf3[i] = u(rng);
-  }
-  st->nom = 32769;
-  st->df = 1.0f / (65536 * 0.005f);
-  const std::string name = "/tmp/wavespec-bench-rows.csv";
-  const std::string answer = name + "\n";
+  spectrum s;
+  s.grid = make_grid(65536, 0.005f);
+  s.original_values.resize(3 * 32769);
+  s.smoothed_values.resize(3 * 32769);
+  for (float &v : s.original_values)
+    v = u(rng);
+  for (float &v : s.smoothed_values)
+    v = u(rng);
+  null_sink sink;
+  for (auto _ : state)
+    write_csv(s, sink);
+}
+
+void BM_WholeAnalysisInWorkspace(benchmark::State &state) {
+  const std::string text = waveform_text(static_cast<int>(state.range(0)));
+  workspace ws;
+  null_sink sink;
   for (auto _ : state) {
-    std::string console;
-    records::record_streams io(answer, &console);
-    driver::run_output_stage(io, *st);
+    records::stream_state u(records::waveform_file, true);
+    records::open_memory_stream(u, "bench.txt", text);
+    const core::loaded_record r = core::load_records(u, ws);
+    const frequency_grid g = grid_of(r.samples);
+    write_csv(core::run_analysis(r.samples, operation::double_integrate,
+                                 make_window(g.df * 93.6f, g.df), 0.0f, ws),
+              sink);
   }
-  std::remove(name.c_str());
 }
 
 } // namespace
@@ -100,5 +114,6 @@ void BM_WriteSpectrumRows(benchmark::State &state) {
 BENCHMARK(BM_ReadWaveform)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThreeTransforms)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThreeSmoothings)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WriteSpectrumRows)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FormatSpectrumRows)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeAnalysisInWorkspace)->Arg(8192)->Arg(65536)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

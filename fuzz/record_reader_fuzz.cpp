@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/stages.h"
+#include "core/loading.h"
 #include "records/failure.h"
 #include "records/real_format.h"
 #include "records/record_io.h"
@@ -87,30 +87,61 @@ one_by_one read_one_by_one(std::string_view text) {
   return got;
 }
 
-void fuzz_waveform(std::string_view text) {
-  static auto state = std::make_unique<driver::analysis_state>();
-  for (auto *column : {&state->time, &state->xr1, &state->xr2, &state->xr3})
-    std::fill_n(column->begin(), one_by_one::kept, 0.0f);
+// The rows as read_real_rows gives them into plain arrays.
+struct by_rows {
+  float columns[4][one_by_one::kept] = {};
+  std::int64_t count = 0;
+  std::string failure;
+};
+
+by_rows read_rows(std::string_view text) {
+  by_rows got;
   records::record_streams io("", nullptr);
   io.open_memory_file(records::waveform_file, "fuzz.txt", text);
-  std::string failure;
+  float *const columns[] = {got.columns[0], got.columns[1], got.columns[2], got.columns[3]};
   try {
-    driver::read_waveform_records(io, *state);
+    (void)records::read_free_record(io, records::waveform_file, {}, true);
+    got.count = records::read_real_rows(io, records::waveform_file, columns, one_by_one::kept);
   } catch (const records::record_failure &f) {
     if (f.report().unit != records::waveform_file)
       __builtin_trap();
-    failure = f.report().context;
+    got.failure = f.report().context;
   }
-  // Rows of reals must be exactly what reading record by record gives.
+  return got;
+}
+
+void fuzz_waveform(std::string_view text) {
+  // Rows of reals must be exactly what reading record by record gives...
   const one_by_one want = read_one_by_one(text);
-  if (failure != want.failure || (failure.empty() && state->nt != want.count))
+  const by_rows rows = read_rows(text);
+  if (rows.failure != want.failure || (rows.failure.empty() && rows.count != want.count))
     __builtin_trap();
   // (the complete rows, and the one a cut-short or failing record began)
-  const std::int64_t rows = std::min<std::int64_t>(want.count + 1, one_by_one::kept);
-  for (std::int64_t r = 0; r < rows; ++r) {
-    const auto at = static_cast<std::size_t>(r);
-    const float got[] = {state->time[at], state->xr1[at], state->xr2[at], state->xr3[at]};
-    if (std::memcmp(got, want.rows[r], sizeof got) != 0)
+  const std::int64_t kept = std::min<std::int64_t>(want.count + 1, one_by_one::kept);
+  for (std::int64_t r = 0; r < kept; ++r)
+    for (int c = 0; c < 4; ++c)
+      if (std::memcmp(&rows.columns[c][r], &want.rows[r][c], sizeof(float)) != 0)
+        __builtin_trap();
+  // ...and the record the analysis reads from them the same samples and dt.
+  static wavespec::workspace ws;
+  records::stream_state u(records::waveform_file, true);
+  records::open_memory_stream(u, "fuzz.txt", text);
+  try {
+    const core::loaded_record loaded = core::load_records(u, ws);
+    if (!want.failure.empty() || loaded.count != want.count)
+      __builtin_trap();
+    const std::int64_t complete = std::min<std::int64_t>(want.count, one_by_one::kept);
+    for (std::int64_t r = 0; r < complete; ++r) {
+      const auto at = static_cast<std::size_t>(r);
+      const float got[] = {loaded.samples.x[at], loaded.samples.y[at], loaded.samples.z[at]};
+      if (std::memcmp(got, &want.rows[r][1], sizeof got) != 0)
+        __builtin_trap();
+    }
+    const float dt = want.rows[1][0] - want.rows[0][0];
+    if (std::memcmp(&dt, &loaded.samples.dt, sizeof dt) != 0)
+      __builtin_trap();
+  } catch (const records::record_failure &f) {
+    if (f.report().context != want.failure)
       __builtin_trap();
   }
 }

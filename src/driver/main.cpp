@@ -7,8 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "driver/stages.h"
-#include "driver/state_storage.h"
+#include "driver/dialogue.h"
 #include "records/failure.h"
 #include "records/interrupt.h"
 
@@ -41,10 +40,9 @@ int main() {
   using namespace wavespec;
   hold_closed_standard_streams();
   records::install_interrupt_handlers();
-  const driver::state_ptr state = driver::make_analysis_state();
   records::record_streams io;
   try {
-    driver::run_analysis(io, *state);
+    driver::run_dialogue(io);
   } catch (const records::run_stopped &stop) {
     return stop.status;
   } catch (const records::record_failure &failure) {

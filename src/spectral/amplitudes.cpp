@@ -1,10 +1,10 @@
-#include "spectral/amplitudes.h"
-
 #include <cstddef>
+#include <stdexcept>
 
 #include "spectral/avx2.h"
+#include "spectral/complex_abs.h"
 
-namespace wavespec::spectral {
+namespace wavespec {
 namespace {
 
 #if WAVESPEC_X86_AVX2
@@ -38,14 +38,20 @@ __attribute__((target("avx2"))) std::size_t complex_abs_avx2(const complex32 *z,
 
 } // namespace
 
-void complex_abs_all(std::span<const complex32> z, std::span<float> out) {
+float amplitude(complex32 z) {
+  return spectral::complex_abs(z);
+}
+
+void amplitudes(std::span<const complex32> z, std::span<float> out) {
+  if (out.size() < z.size())
+    throw std::invalid_argument("wavespec::amplitudes: out is shorter than z");
   std::size_t done = 0;
 #if WAVESPEC_X86_AVX2
-  if (has_avx2())
+  if (spectral::has_avx2())
     done = complex_abs_avx2(z.data(), out.data(), z.size());
 #endif
   for (std::size_t i = done; i < z.size(); ++i)
-    out[i] = complex_abs(z[i]);
+    out[i] = spectral::complex_abs(z[i]);
 }
 
-} // namespace wavespec::spectral
+} // namespace wavespec

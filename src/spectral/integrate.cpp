@@ -1,16 +1,12 @@
 #include "spectral/integrate.h"
 
 #include <cmath>
+#include <stdexcept>
 
 #include "spectral/avx2.h"
 
-namespace wavespec::spectral {
-
-spectral_operation operation_for(std::int32_t nit) {
-  if (nit >= 1 && nit <= 3)
-    return static_cast<spectral_operation>(nit);
-  return spectral_operation::none;
-}
+namespace wavespec {
+namespace spectral {
 
 complex32 divide(complex32 v, double c, double d) {
   const auto a = static_cast<double>(v.re), b = static_cast<double>(v.im);
@@ -24,6 +20,8 @@ complex32 divide(complex32 v, double c, double d) {
   const double den = c + d * r;
   return {static_cast<float>((a + b * r) / den), static_cast<float>((b - a * r) / den)};
 }
+
+} // namespace spectral
 
 namespace {
 
@@ -57,30 +55,40 @@ void divide_by_minus_omega_squared(std::int32_t nom, float dom, complex32 *fx) {
 
 } // namespace
 
-void apply_operation(spectral_operation op, std::int32_t nom, float dom, std::span<complex32> fx) {
-  if (op == spectral_operation::none)
+operation operation_for(std::int32_t nit) {
+  if (nit >= 1 && nit <= 3)
+    return static_cast<operation>(nit);
+  return operation::none;
+}
+
+void apply_operation(operation op, const frequency_grid &grid, std::span<complex32> fx) {
+  const std::int32_t nom = grid.nom;
+  const float dom = grid.dom;
+  if (op == operation::none)
     return;
-  if (op == spectral_operation::double_integrate) {
+  if (fx.size() < static_cast<std::size_t>(nom))
+    throw std::invalid_argument("wavespec::apply_operation: fewer values than nom");
+  if (op == operation::double_integrate) {
     divide_by_minus_omega_squared(nom, dom, fx.data());
     return;
   }
-  const std::int32_t first = op == spectral_operation::differentiate ? 1 : 2;
+  const std::int32_t first = op == operation::differentiate ? 1 : 2;
   for (std::int32_t i = first; i <= nom; ++i) {
     const double w = omega_at(i, dom);
     complex32 &v = fx[static_cast<std::size_t>(i - 1)];
     switch (op) {
-    case spectral_operation::integrate:
-      v = divide(v, 0.0, w);
+    case operation::integrate:
+      v = spectral::divide(v, 0.0, w);
       break;
-    case spectral_operation::double_integrate: // done above
+    case operation::double_integrate: // done above
       break;
-    case spectral_operation::differentiate:
+    case operation::differentiate:
       v = multiply(v, 0.0, w);
       break;
-    case spectral_operation::none:
+    case operation::none:
       break;
     }
   }
 }
 
-} // namespace wavespec::spectral
+} // namespace wavespec

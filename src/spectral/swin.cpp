@@ -1,14 +1,23 @@
 #include "spectral/swin.h"
 
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 #include "spectral/avx2.h"
 
-namespace wavespec::spectral {
+namespace wavespec {
 namespace {
 
+// The window parameter is udf = (u_times_band / band) * df. The bandwidth
+// limits shown to the user are the bands at which it reaches its two bounds:
+// 0.5, the narrowest window (2 * 1.854305 = 3.70861), and 0.02, a window of
+// 2 / udf = 100 points (50 * 1.854305 = 92.71525). Each product of the float
+// constant is the float of its decimal.
 constexpr float u_times_band = 1.854305f;
+constexpr auto narrowest_factor = static_cast<float>(2.0 * static_cast<double>(u_times_band));
+constexpr auto widest_factor = static_cast<float>(50.0 * static_cast<double>(u_times_band));
+static_assert(narrowest_factor == 3.70861f && widest_factor == 92.71525f);
 constexpr float half_pi = 1.570796f;
 
 double d(float x) {
@@ -112,24 +121,27 @@ __attribute__((target("avx2"))) int window_sums_avx2(float *sums, const double *
 void window_sums(float *sums, const double *centre, int count, const float *w, int lmax) {
   int done = 0;
 #if WAVESPEC_X86_AVX2
-  if (has_avx2())
+  if (spectral::has_avx2())
     done = window_sums_avx2(sums, centre, count, w, lmax);
 #endif
   window_sums_plain(sums, centre, done, count, w, lmax);
 }
 
-void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window &win) {
+void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window &win,
+                       const spectral::smoothing_buffers &work) {
   const int lmax = win.lmax;
   const int ll = 2 * lmax - 1;
   const int ln = ll + nf - 1;
   const int lt = nf + 2 * (ll - 1);
   const int le = lt - lmax + 1;
-  std::vector<double> g1_store(static_cast<std::size_t>(lt), 0.0); // lt values each
-  std::vector<float> g2_store(static_cast<std::size_t>(lt), 0.0f);
-  const one_based<double> g1{g1_store.data()};
-  const one_based<float> g2{g2_store.data()};
+  const one_based<double> g1{work.padded.data()};
+  const one_based<float> g2{work.sums.data()};
+  for (int k = 1; k < ll; ++k)
+    g1[k] = 0.0;
   for (int k = 1; k <= nf; ++k)
     g1[k + ll - 1] = d(g[static_cast<std::size_t>(k - 1)]);
+  for (int k = ln + 1; k <= lt; ++k)
+    g1[k] = 0.0;
   window_sums(&g2[lmax], &g1[lmax], le - lmax + 1, win.w.data(), lmax);
   // Fold the window sums that fall outside the series back onto it.
   for (int l = 2; l <= lmax; ++l) {
@@ -143,10 +155,11 @@ void convolve_and_fold(std::int32_t nf, std::span<float> g, const parzen_window 
 } // namespace
 
 float narrowest_band(float df) {
-  return static_cast<float>(d(df) * d(3.70861f));
+  return static_cast<float>(d(df) * d(narrowest_factor));
 }
+
 float widest_band(float df) {
-  return static_cast<float>(d(df) * d(92.71525f));
+  return static_cast<float>(d(df) * d(widest_factor));
 }
 
 parzen_window make_window(float band, float df) {
@@ -173,16 +186,34 @@ parzen_window make_window(float band, float df) {
   return win;
 }
 
-void smooth(std::int32_t nf, std::span<float> f, std::span<float> g, std::int32_t ind, float df,
-            const parzen_window &window) {
+namespace spectral {
+
+void smooth_spectrum(std::span<float> f, std::span<float> g, float df, const parzen_window &window,
+                     const smoothing_buffers &work) {
+  const auto nf = static_cast<std::int32_t>(f.size());
   if (nf <= 0)
     return;
   const auto t = static_cast<float>(1.0 / d(df));
-  if (ind == 100)
-    amplitude_to_power(nf, f, g, t);
+  amplitude_to_power(nf, f, g, t);
   if (window.verdict == window_verdict::accepted)
-    convolve_and_fold(nf, g, window);
+    convolve_and_fold(nf, g, window, work);
   power_to_amplitude(nf, f, g, t);
 }
 
-} // namespace wavespec::spectral
+} // namespace spectral
+
+void smooth(std::span<float> amplitude_spectrum, std::span<float> power, float df,
+            const parzen_window &window) {
+  if (window.verdict == window_verdict::too_narrow || window.verdict == window_verdict::too_wide)
+    throw std::invalid_argument("wavespec::smooth: the bandwidth was refused");
+  if (power.size() < amplitude_spectrum.size() ||
+      amplitude_spectrum.size() > (std::size_t{1} << 30))
+    throw std::invalid_argument("wavespec::smooth: power is shorter than the spectrum");
+  std::vector<double> padded(spectral::padded_length(amplitude_spectrum.size()));
+  std::vector<float> sums(padded.size());
+  const spectral::smoothing_buffers work{padded, sums};
+  spectral::smooth_spectrum(amplitude_spectrum, power.first(amplitude_spectrum.size()), df, window,
+                            work);
+}
+
+} // namespace wavespec

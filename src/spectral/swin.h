@@ -1,42 +1,31 @@
-// Parzen-window smoothing of one-sided amplitude spectra.
+// Parzen-window smoothing with work buffers kept between calls.
 #pragma once
 
-#include <array>
-#include <cstdint>
+#include <cstddef>
 #include <span>
+
+#include "wavespec/spectral.hpp"
 
 namespace wavespec::spectral {
 
-enum class window_verdict {
-  accepted,
-  no_smoothing, // band = 0
-  too_narrow,   // udf > 0.5, or a negative band
-  too_wide      // 2 / udf >= 101
+// The work buffers of one smoothing of nf points: the padded power and the
+// window sums, each padded_length(nf) values.
+struct smoothing_buffers {
+  std::span<double> padded;
+  std::span<float> sums;
 };
 
-inline constexpr int max_window_points = 101;
+// nf + 4 (max_window_points - 1): enough for the widest window.
+[[nodiscard]] constexpr std::size_t padded_length(std::size_t nf) {
+  return nf + 4 * (max_window_points - 1);
+}
 
-// The one-sided window: w[0] is the centre weight, w[l-1] the weight at a
-// distance of l - 1 points on either side, l = 1 .. lmax.
-struct parzen_window {
-  window_verdict verdict = window_verdict::no_smoothing;
-  float udf = 0.0f; // (1.854305 / band) * df
-  int lmax = 0;     // 5 .. 101 for an accepted band
-  std::array<float, max_window_points> w{};
-};
-
-// Tests the bandwidth and builds the window for a frequency step `df`.
-[[nodiscard]] parzen_window make_window(float band, float df);
-
-// band1 = df * 3.70861 and band2 = df * 92.71525, the limits shown to the user.
-[[nodiscard]] float narrowest_band(float df);
-[[nodiscard]] float widest_band(float df);
-
-// Smooths f[0 .. nf-1] with `window` (accepted or no_smoothing). With
-// ind == 100 the power g is first formed from the amplitudes f; otherwise g
-// already holds it. On return f holds the smoothed amplitude spectrum and g
-// the smoothed power spectrum. Nothing outside points 0 .. nf-1 is touched.
-void smooth(std::int32_t nf, std::span<float> f, std::span<float> g, std::int32_t ind, float df,
-            const parzen_window &window);
+// f (the amplitudes of nf = f.size() points) into power g (as long), smoothed
+// by an accepted window (or left as it is for no smoothing), and back into f.
+// The interior points carry twice the squared amplitude over the duration
+// 1 / df, the end points once; the window sums that fall outside the series
+// are folded back onto it.
+void smooth_spectrum(std::span<float> f, std::span<float> g, float df, const parzen_window &window,
+                     const smoothing_buffers &work);
 
 } // namespace wavespec::spectral

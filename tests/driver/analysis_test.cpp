@@ -38,7 +38,7 @@ const std::string header =
 
 TEST(WholeRun, DialogueAndSpectrumFile) {
   sandbox box;
-  box.write("w.txt", waveform(1000, 0.01));
+  box.write("w.txt", waveform_text(1000, 0.01));
   const run_result got = box.run("w.txt\n2\n1.5\nout.csv\n");
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.err, "");
@@ -60,7 +60,7 @@ TEST(WholeRun, ZeroHertzRowFollowsTheIntegrationChoice) {
   std::vector<std::string> first_rows;
   for (const char *nit : {"0", "1", "2", "3", "99", ","}) {
     sandbox box;
-    box.write("w.txt", waveform(1000, 0.01, 7));
+    box.write("w.txt", waveform_text(1000, 0.01, 7));
     const run_result got = box.run(std::string("w.txt\n") + nit + "\n0\nout.csv\n");
     ASSERT_EQ(got.status, 0) << got.err;
     first_rows.push_back(lines(box.read("out.csv"))[1]);
@@ -90,7 +90,7 @@ TEST(WholeRun, RefusedBandwidthPerComponent) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.answers);
     sandbox box;
-    box.write("w.txt", waveform(1000, 0.01));
+    box.write("w.txt", waveform_text(1000, 0.01));
     const run_result got = box.run(std::string("w.txt\n0\n") + r.answers);
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.err, "");
@@ -98,7 +98,7 @@ TEST(WholeRun, RefusedBandwidthPerComponent) {
     EXPECT_EQ(box.exists("out.csv"), r.csv);
   }
   sandbox box; // refused and went on: the smoothed columns equal the originals
-  box.write("w.txt", waveform(1000, 0.01));
+  box.write("w.txt", waveform_text(1000, 0.01));
   ASSERT_EQ(box.run("w.txt\n0\n0.1\n1\n1\n1\nout.csv\n").status, 0);
   for (const std::string &row : lines(box.read("out.csv"))) {
     if (row == header)
@@ -111,7 +111,7 @@ TEST(WholeRun, RefusedBandwidthPerComponent) {
 
 TEST(WholeRun, ExistingOutputFilesAreReplacedWhole) {
   sandbox box;
-  box.write("w.txt", waveform(8, 0.01));
+  box.write("w.txt", waveform_text(8, 0.01));
   box.write("out.csv", std::string(100000, 'x') + "\n");
   ASSERT_EQ(box.run("w.txt\n0\n0\nout.csv\n").status, 0);
   EXPECT_EQ(lines(box.read("out.csv")).size(), 1u + 5u);

@@ -53,7 +53,7 @@ TEST(FailureReport, KeyboardAnswers) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.answers);
     sandbox box;
-    box.write("w.txt", waveform(16, 0.01));
+    box.write("w.txt", waveform_text(16, 0.01));
     const run_result got = box.run(r.answers);
     EXPECT_EQ(got.err, r.err);
     EXPECT_EQ(got.status, 2);
@@ -90,7 +90,7 @@ TEST(FailureReport, SpectrumFileAndConsole) {
   const std::string answers = "w.txt\n0\n0\n";
   {
     sandbox box;
-    box.write("w.txt", waveform(16, 0.01));
+    box.write("w.txt", waveform_text(16, 0.01));
     const run_result got = box.run(answers + "/dev/full\n");
     EXPECT_EQ(got.err, report("write: No space left on device", "10 named /dev/full",
                               "(F8.4,6(',',E14.6))", true));
@@ -98,7 +98,7 @@ TEST(FailureReport, SpectrumFileAndConsole) {
   }
   {
     sandbox box;
-    box.write("w.txt", waveform(16, 0.01));
+    box.write("w.txt", waveform_text(16, 0.01));
     const run_result got = box.run(answers + "out.csv\n", "/dev/full");
     // found when the first prompt is delivered, before the first answer is read
     EXPECT_EQ(got.err, report("write: No space left on device", "6 (unnamed)",
@@ -107,7 +107,7 @@ TEST(FailureReport, SpectrumFileAndConsole) {
   }
   {
     sandbox box;
-    box.write("w.txt", waveform(16, 0.01));
+    box.write("w.txt", waveform_text(16, 0.01));
     const run_result got = box.run(answers + "out.csv\n", "", true);
     EXPECT_EQ(got.err, report("write: Bad file descriptor", "6 (unnamed)",
                               "(1X,/,'Enter input file of waveform data')", true));
@@ -115,7 +115,7 @@ TEST(FailureReport, SpectrumFileAndConsole) {
   }
   { // a name that opens only for reading, even for root: a folder
     sandbox box;
-    box.write("w.txt", waveform(16, 0.01));
+    box.write("w.txt", waveform_text(16, 0.01));
     std::filesystem::create_directory(box.dir() / "folder");
     const run_result got = box.run(answers + "folder\n");
     EXPECT_EQ(got.err,
@@ -124,7 +124,7 @@ TEST(FailureReport, SpectrumFileAndConsole) {
   }
   if (geteuid() != 0) {
     sandbox box;
-    box.write("w.txt", waveform(16, 0.01));
+    box.write("w.txt", waveform_text(16, 0.01));
     box.write("ro.csv", "keep\n");
     chmod((box.dir() / "ro.csv").c_str(), 0444);
     const run_result got = box.run(answers + "ro.csv\n");
@@ -180,7 +180,7 @@ TEST(Interrupts, SignalAtEveryPrompt) {
     for (int sig : {SIGINT, SIGTERM}) {
       SCOPED_TRACE(std::string(r.prompt) + std::to_string(sig));
       sandbox box;
-      box.write("w.txt", waveform(16, 0.01));
+      box.write("w.txt", waveform_text(16, 0.01));
       const run_result got = box.signal_at_prompt(r.answers, r.prompt, sig);
       EXPECT_EQ(got.status, 1);
       EXPECT_EQ(got.err, sig == SIGINT ? "Interrupt\n" : "Killed\n");
@@ -191,7 +191,7 @@ TEST(Interrupts, SignalAtEveryPrompt) {
 
 TEST(Interrupts, IgnoredInterruptStaysIgnored) {
   sandbox box;
-  box.write("w.txt", waveform(16, 0.01));
+  box.write("w.txt", waveform_text(16, 0.01));
   const run_result got = box.signal_at_prompt("", "Enter input file of waveform data\n", SIGINT,
                                               true, "w.txt\n0\n0\nout.csv\n");
   EXPECT_EQ(got.status, 0);

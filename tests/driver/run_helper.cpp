@@ -135,7 +135,7 @@ run_result sandbox::signal_at_prompt(const std::string &answers, const std::stri
   return r;
 }
 
-std::string waveform(int nt, double dt, unsigned seed) {
+std::string waveform_text(int nt, double dt, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(-50.0, 50.0);
   std::string s = "time x y z\n";
@@ -147,9 +147,13 @@ std::string waveform(int nt, double dt, unsigned seed) {
   return s;
 }
 
-std::string bundled_record() {
-  std::ifstream f(std::string(WAVESPEC_DATA) + "/sf1295.txt", std::ios::binary);
+std::string read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(f), {}};
+}
+
+std::string bundled_record() {
+  return read_file(std::string(WAVESPEC_DATA) + "/sf1295.txt");
 }
 
 } // namespace wavespec::testing

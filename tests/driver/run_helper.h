@@ -43,8 +43,10 @@ private:
 };
 
 // A waveform file: a header, then nt records "t,x,y,z" with t = i * dt.
-[[nodiscard]] std::string waveform(int nt, double dt, unsigned seed = 1);
+[[nodiscard]] std::string waveform_text(int nt, double dt, unsigned seed = 1);
 // The bundled record, read from the data folder.
 [[nodiscard]] std::string bundled_record();
+// A whole file's bytes.
+[[nodiscard]] std::string read_file(const std::string &path);
 
 } // namespace wavespec::testing

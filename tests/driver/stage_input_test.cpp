@@ -21,7 +21,7 @@ TEST(InputStage, WorkedExampleAndTransformLengths) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.nt);
     sandbox box;
-    box.write("w.txt", waveform(r.nt, 0.01));
+    box.write("w.txt", waveform_text(r.nt, 0.01));
     const run_result got = box.run("w.txt\n");
     EXPECT_EQ(got.out.substr(0, stage1(r.nt, "0.00999999978", r.if1, r.nf).size()),
               stage1(r.nt, "0.00999999978", r.if1, r.nf));
@@ -31,7 +31,7 @@ TEST(InputStage, WorkedExampleAndTransformLengths) {
 TEST(InputStage, TooManySamplesEndsTheRunNormally) {
   for (int nt : {65537, 66001}) {
     sandbox box;
-    box.write("w.txt", waveform(nt, 0.01));
+    box.write("w.txt", waveform_text(nt, 0.01));
     const run_result got = box.run("w.txt\n");
     EXPECT_EQ(got.out, prompt + "\n NT and DT= " + std::to_string(nt) +
                            "  0.00999999978\n  NT>2**16 !!!!!\n");

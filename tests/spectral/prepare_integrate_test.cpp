@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "spectral/integrate.h"
-#include "spectral/prepare.h"
+#include "spectral/reference_transform.h"
+#include "wavespec/spectral.hpp"
 
-namespace wavespec::spectral {
+namespace wavespec {
 namespace {
+
+using spectral::divide;
 
 TEST(FrequencyGrid, WorkedExamples) {
   const frequency_grid g = make_grid(1024, 0.01f);
@@ -24,26 +27,29 @@ TEST(FrequencyGrid, WorkedExamples) {
   EXPECT_EQ(small.nom, 3);
   EXPECT_EQ(small.df, 25.0f);
   EXPECT_EQ(small.highest, 75.0f);
+  EXPECT_EQ(g.band_min, 0.362168938f); // the limits the dialogue shows for this grid
+  EXPECT_EQ(g.band_max, 9.05422306f);
 }
 
 TEST(SpectrumPreparation, ZeroFillTransformAndScale) {
-  std::vector<complex32> fx(1030, {5, 5});
+  const transform_plan plan(1024);
+  std::vector<complex32> fx(1024, {5, 5});
   std::vector<float> x(1000, 0.0f);
   x[0] = 1.0f;
-  prepare_spectrum(1000, 0.01f, 1024, x, fx);
+  (void)prepare(x, 0.01f, fx, plan);
   for (std::size_t i = 0; i < 1024; ++i)
     ASSERT_EQ(fx[i], (complex32{0.01f, 0})) << i;
-  for (std::size_t i = 1024; i < 1030; ++i)
-    EXPECT_EQ(fx[i], (complex32{5, 5}));
-
   std::vector<float> c(1024, 2.0f);
-  prepare_spectrum(1024, 0.5f, 1024, c, fx);
+  (void)prepare(c, 0.5f, fx, plan);
   EXPECT_EQ(fx[0], (complex32{1024.0f, 0}));
+  EXPECT_THROW((void)prepare(c, 0.5f, std::span(fx).first(512), plan), std::invalid_argument);
+  std::vector<complex32> longer(2048);
+  EXPECT_THROW((void)prepare(c, 0.5f, longer, plan), std::invalid_argument);
 }
 
-TEST(SpectrumPreparation, TableDrivenPathGivesTheSameBits) {
-  // The table-driven path places the samples straight at their reordered
-  // positions; partial fills, signed zeros and non-finite samples included.
+TEST(SpectrumPreparation, FillTransformAndScaleWithSpecialSamples) {
+  // Partial fills, signed zeros and non-finite samples: the reference
+  // transform of the zero-filled series, each part multiplied by (dt, 0).
   std::mt19937 rng(2024);
   std::uniform_real_distribution<float> u(-100.0f, 100.0f);
   for (std::int32_t nf = 4; nf <= 65536; nf *= 4) {
@@ -56,16 +62,22 @@ TEST(SpectrumPreparation, TableDrivenPathGivesTheSameBits) {
         x[1] = std::numeric_limits<float>::infinity();
         x[2] = std::numeric_limits<float>::quiet_NaN();
       }
-      std::vector<complex32> plain(static_cast<std::size_t>(nf) + 3, {7, 7}), tabled = plain;
-      prepare_spectrum(nt, 0.005f, nf, x, plain);
-      prepare_spectrum(nt, 0.005f, nf, x, tabled, twiddle_table(nf, -1));
-      for (std::size_t i = 0; i < plain.size(); ++i)
+      std::vector<complex32> want(static_cast<std::size_t>(nf)), got(want.size(), {7, 7});
+      for (std::size_t i = 0; i < x.size(); ++i)
+        want[i] = {x[i], 0.0f};
+      testing::reference_transform(want, -1);
+      const double dt = 0.005f;
+      for (complex32 &v : want)
+        v = {static_cast<float>(v.re * dt - v.im * 0.0),
+             static_cast<float>(v.re * 0.0 + v.im * dt)};
+      (void)prepare(x, 0.005f, got, transform_plan(nf));
+      for (std::size_t i = 0; i < got.size(); ++i)
         for (auto part : {&complex32::re, &complex32::im}) { // a NaN's sign is never shown
-          if (std::isnan(plain[i].*part))
-            ASSERT_TRUE(std::isnan(tabled[i].*part)) << "nf " << nf << " nt " << nt << " at " << i;
+          if (std::isnan(want[i].*part))
+            ASSERT_TRUE(std::isnan(got[i].*part)) << "nf " << nf << " nt " << nt << " at " << i;
           else
-            ASSERT_EQ(std::bit_cast<std::uint32_t>(plain[i].*part),
-                      std::bit_cast<std::uint32_t>(tabled[i].*part))
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(want[i].*part),
+                      std::bit_cast<std::uint32_t>(got[i].*part))
                 << "nf " << nf << " nt " << nt << " at " << i;
         }
     }
@@ -85,7 +97,10 @@ TEST(Integration, WorkedExampleAtIndexTwo) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.nit);
     std::vector<complex32> fx = {{4, 3}, {1, 0}, {1, 0}, {8, 8}};
-    apply_operation(operation_for(r.nit), 3, dom, fx);
+    frequency_grid grid;
+    grid.nom = 3;
+    grid.dom = dom;
+    apply_operation(operation_for(r.nit), grid, fx);
     EXPECT_EQ(fx[1], r.want);
     EXPECT_EQ(fx[0], r.nit == 3 ? (complex32{0, 0}) : (complex32{4, 3})); // 0 Hz
     EXPECT_EQ(fx[3], (complex32{8, 8}));                                  // above nom
@@ -107,7 +122,10 @@ TEST(Integration, DoubleIntegrationIsTheScaledDivisionAtEveryPoint) {
     for (std::size_t i = 0; i < fx.size(); ++i)
       fx[i] = {i % 7 == 3 ? specials[i / 7 % 6] : u(rng), i % 11 == 5 ? specials[i % 6] : u(rng)};
     std::vector<complex32> got = fx;
-    apply_operation(spectral_operation::double_integrate, 1030, dom, got);
+    frequency_grid grid;
+    grid.nom = 1030;
+    grid.dom = dom;
+    apply_operation(operation::double_integrate, grid, got);
     for (std::size_t i = 1; i < 1030; ++i) {
       const auto w = static_cast<double>(
           static_cast<float>(static_cast<double>(i) * static_cast<double>(dom)));
@@ -134,4 +152,4 @@ TEST(Integration, SmithDivisionKeepsNaNAndInfinityRules) {
 }
 
 } // namespace
-} // namespace wavespec::spectral
+} // namespace wavespec

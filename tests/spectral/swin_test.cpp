@@ -5,8 +5,17 @@
 
 #include "spectral/swin.h"
 
-namespace wavespec::spectral {
+namespace wavespec {
 namespace {
+
+// The smoothing of the program with work buffers of its own: f the
+// amplitudes in and out, g the smoothed power out.
+void smooth(std::size_t nf, std::vector<float> &f, std::vector<float> &g, float df,
+            const parzen_window &w) {
+  std::vector<double> padded(spectral::padded_length(nf));
+  std::vector<float> sums(padded.size());
+  spectral::smooth_spectrum(std::span(f).first(nf), std::span(g).first(nf), df, w, {padded, sums});
+}
 
 double d(float x) {
   return static_cast<double>(x);
@@ -71,11 +80,10 @@ TEST(ParzenSmoothing, MatchesThePlainConvolutionBitForBit) {
       for (auto &v : f)
         v = u(rng);
       const parzen_window w = make_window(band, 1.0f);
-      std::vector<float> power(f.size());
-      smooth(nf, f, power, 100, 1.0f, parzen_window{}); // power only, band 0
+      std::vector<float> power(f.size()), unsmoothed = f;
+      smooth(f.size(), unsmoothed, power, 1.0f, parzen_window{}); // power only, band 0
       const std::vector<float> want = plain_smoothed_power(power, w);
-      g = power;
-      smooth(nf, f, g, 5, 1.0f, w); // g already holds the power
+      smooth(f.size(), f, g, 1.0f, w);
       for (std::size_t i = 0; i < g.size(); ++i)
         ASSERT_EQ(g[i], want[i]) << nf << " " << band << " " << i;
     }
@@ -93,20 +101,20 @@ TEST(ParzenSmoothing, Properties) {
   // Band 0: amplitude to power and back.
   std::vector<float> f = {1.5f, 2.0f, 3.25f, 0.0f, 7.0f}, g(5);
   const std::vector<float> before = f;
-  smooth(5, f, g, 100, df, parzen_window{});
+  smooth(5, f, g, df, parzen_window{});
   for (std::size_t i = 0; i < f.size(); ++i)
     EXPECT_FLOAT_EQ(f[i], before[i]);
 
   // A constant spectrum comes back as a * sqrt(sum of the window).
   std::vector<float> c(200, 2.0f), cg(200);
-  smooth(200, c, cg, 100, df, w);
+  smooth(200, c, cg, df, w);
   for (float v : c)
     ASSERT_NEAR(v, 2.0 * std::sqrt(total), 1e-5);
 
   // An isolated point spreads as a * sqrt(w(|m| + 1)).
   std::vector<float> p(200, 0.0f), pg(200);
   p[100] = 3.0f;
-  smooth(200, p, pg, 100, df, w);
+  smooth(200, p, pg, df, w);
   for (int m = -(w.lmax - 1); m <= w.lmax - 1; ++m)
     ASSERT_NEAR(p[static_cast<std::size_t>(100 + m)],
                 3.0 * std::sqrt(w.w[static_cast<std::size_t>(std::abs(m))]), 1e-6);
@@ -114,13 +122,22 @@ TEST(ParzenSmoothing, Properties) {
 
   // A series shorter than the window, and the longest with the widest window.
   std::vector<float> shortest = {1, 2, 3}, sg(3);
-  smooth(3, shortest, sg, 100, 1.0f, make_window(93.0f, 1.0f));
+  smooth(3, shortest, sg, 1.0f, make_window(93.0f, 1.0f));
   for (float v : shortest)
     EXPECT_TRUE(std::isfinite(v));
   std::vector<float> longest(32769, 1.0f), lg(32769);
-  smooth(32769, longest, lg, 100, 1.0f, make_window(93.0f, 1.0f));
+  smooth(32769, longest, lg, 1.0f, make_window(93.0f, 1.0f));
   EXPECT_NEAR(longest[16000], std::sqrt(0.99706), 1e-4);
 }
 
+TEST(ParzenSmoothing, PublicFunctionRefusesWhatItCannotDo) {
+  std::vector<float> f(10, 1.0f), g(9);
+  EXPECT_THROW(wavespec::smooth(f, g, 1.0f, parzen_window{}), std::invalid_argument);
+  g.resize(10);
+  EXPECT_THROW(wavespec::smooth(f, g, 1.0f, make_window(1e-3f, 1.0f)), std::invalid_argument);
+  wavespec::smooth(f, g, 1.0f, make_window(20.0f, 1.0f));
+  EXPECT_GT(f[5], 0.9f);
+}
+
 } // namespace
-} // namespace wavespec::spectral
+} // namespace wavespec

@@ -1,16 +1,40 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and builds the example program
-# against it with find_package(wavespec). Usage: install_test.sh BUILD_DIR SOURCE_DIR
+# Installs the build into a temporary prefix, builds the examples against it
+# with find_package(wavespec), and checks analyse_record against the dialogue.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
 prefix=$(mktemp -d) work=$(mktemp -d)
 trap 'rm -rf "$prefix" "$work"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/wavespec bin/wavespec-merge bin/wavespec-plot share/man/man1/wavespec.1 include/wavespec/spectrum.hpp; do
+for f in bin/wavespec bin/wavespec-merge bin/wavespec-plot share/man/man1/wavespec.1 \
+         include/wavespec/wavespec.hpp include/wavespec/version.hpp lib/libwavespec.a; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
-cmake -S "$source/examples" -B "$work" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$work" >/dev/null
-"$work/spectrum_example" | tee "$work/out.txt"
+# Only the public face: headers under include/wavespec, libraries libwavespec*.
+stray=$(cd "$prefix" && find include lib -type f ! -path 'include/wavespec/*' \
+        ! -name 'libwavespec*' ! -path 'lib/cmake/wavespec/*')
+[ -z "$stray" ] || { echo "installed outside the public face: $stray"; exit 1; }
+cmake -S "$source/examples" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/build" >/dev/null
+"$work/build/spectrum_example" | tee "$work/out.txt"
 grep -q "peak at 4.98047 Hz" "$work/out.txt" # the bin nearest 5 Hz
-echo "1 passed, 0 failed"
+
+cp "$source/data/sf1295.txt" "$work/w.txt"
+cd "$work"
+checked=0
+for answers in "0 0" "1 0.5" "2 0.2" "3 1.5"; do
+  set -- $answers
+  printf 'w.txt\n%s\n%s\ndialogue.csv\n' "$1" "$2" | "$prefix/bin/wavespec" >/dev/null
+  "$work/build/analyse_record" w.txt "$1" "$2" library.csv
+  cmp dialogue.csv library.csv
+  checked=$((checked + 1))
+done
+printf 'h\n0 1 2 3\n0.01 1 x 3\n' > bad.txt
+if "$work/build/analyse_record" bad.txt 0 0 bad.csv 2>err.txt; then
+  echo "a malformed record was analysed"; exit 1
+fi
+grep -q "invalid number: incomprehensible list input" err.txt
+[ ! -e bad.csv ] || { echo "a malformed record left a file"; exit 1; }
+echo "$((checked + 2)) passed, 0 failed"

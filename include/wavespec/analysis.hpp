@@ -1,0 +1,104 @@
+// The analysis of one record: its spectra, optionally integrated or
+// differentiated, and their Parzen-smoothed amplitudes.
+//
+//   wavespec::workspace ws;                           // one per thread, reused
+//   auto record = wavespec::read_waveform("sf1295.txt");
+//   auto spectrum = wavespec::analyse(record, {wavespec::operation::integrate, 0.5f}, ws);
+//   float x100 = spectrum.smoothed(0)[100];           // X at 100 * df Hz
+//   wavespec::write_csv(spectrum, "sf1295.csv");
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "wavespec/record.hpp"
+#include "wavespec/spectral.hpp"
+
+namespace wavespec {
+
+struct analysis_options {
+  operation op = operation::none;
+  float band = 0.0f; // the Parzen bandwidth in Hz; 0 for no smoothing
+};
+
+// The amplitude spectra of one analysis, held elsewhere. Component c is 0
+// (X), 1 (Y) or 2 (Z); each series has grid.nom points, point i at the
+// frequency frequency(i).
+struct spectrum_view {
+  frequency_grid grid;
+  analysis_options options;
+  std::span<const float> original_values; // X, then Y, then Z: 3 * nom values
+  std::span<const float> smoothed_values; // the same layout
+  // |spectrum| at each point after the operation.
+  [[nodiscard]] std::span<const float> original(int c) const;
+  // The same smoothed (with no smoothing, through power and back).
+  [[nodiscard]] std::span<const float> smoothed(int c) const;
+  // The frequency of point i as the CSV writes it: float(i * df).
+  [[nodiscard]] float frequency(std::int32_t i) const;
+};
+
+// The same, owning its values.
+struct spectrum {
+  frequency_grid grid;
+  analysis_options options;
+  std::vector<float> original_values;
+  std::vector<float> smoothed_values;
+  [[nodiscard]] spectrum_view view() const {
+    return {grid, options, original_values, smoothed_values};
+  }
+  operator spectrum_view() const { return view(); } // NOLINT: a view, as string_view
+  [[nodiscard]] std::span<const float> original(int c) const { return view().original(c); }
+  [[nodiscard]] std::span<const float> smoothed(int c) const { return view().smoothed(c); }
+  [[nodiscard]] float frequency(std::int32_t i) const { return view().frequency(i); }
+};
+
+// A bandwidth the record's frequency step refuses: the window would be
+// narrower than 5 points or wider than 101. The message names the band and
+// the limits in the dialogue's digits:
+//   band 5 Hz is outside 0.0905422345 .. 2.26355577 Hz for this record
+class band_error : public std::invalid_argument {
+public:
+  band_error(float band, float band_min, float band_max);
+  [[nodiscard]] float band() const noexcept { return band_; }
+  [[nodiscard]] float band_min() const noexcept { return min_; }
+  [[nodiscard]] float band_max() const noexcept { return max_; }
+
+private:
+  float band_, min_, max_;
+};
+
+// Memory for analyses, reused from record to record so that a thread that
+// analyses many records allocates once. Not shared between threads.
+class workspace {
+public:
+  workspace();
+  ~workspace();
+  workspace(workspace &&) noexcept;
+  workspace &operator=(workspace &&) noexcept;
+  struct buffers; // the library's own
+  [[nodiscard]] buffers &get() { return *b_; }
+
+private:
+  std::unique_ptr<buffers> b_;
+};
+
+// The grid of a record: its transform length (the smallest power of two, at
+// least 4, not below nt) and dt. Throws record_error as check_waveform.
+[[nodiscard]] frequency_grid grid_of(waveform_view w);
+
+// Analyses a record (checked with check_waveform): each component
+// transformed, scaled by dt, the operation applied to its one-sided
+// spectrum, then its amplitudes and their smoothing. Writes 3 * nom values
+// to each of `original` and `smoothed` (at least as long; nom from grid_of)
+// and returns the view of them. Throws record_error, band_error, or
+// std::invalid_argument for spans too short.
+spectrum_view analyse_into(waveform_view w, const analysis_options &options, workspace &ws,
+                           std::span<float> original, std::span<float> smoothed);
+// The same into a spectrum of its own.
+[[nodiscard]] spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws);
+[[nodiscard]] spectrum analyse(waveform_view w, const analysis_options &options = {});
+
+} // namespace wavespec

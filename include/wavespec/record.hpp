@@ -1,0 +1,94 @@
+// A three-component waveform record, read by the dialogue's reading rules.
+//
+// The waveform file is a header line, then one record per sample: the time,
+// then the X, Y and Z values, separated by blanks, tabs or a comma; a record
+// may continue over several lines, values after the fourth are ignored, and
+// "1.5d3", "1.5+3", ",," (a null: the value stays 0) and "3*0.5" (a repeat)
+// are numbers as the dialogue reads them. Only the first two times are used:
+// dt is their difference, and the samples are taken to be evenly spaced.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wavespec {
+
+// The most samples a record may hold: the largest transform is 2^16 points.
+inline constexpr std::int32_t max_samples = 65536;
+
+// The samples of a record held elsewhere.
+struct waveform_view {
+  std::span<const float> x, y, z; // the X, Y and Z samples, as many each
+  float dt = 0.0f;                // the sampling interval (s)
+  [[nodiscard]] std::int64_t nt() const { return static_cast<std::int64_t>(x.size()); }
+};
+
+struct waveform {
+  std::string header;   // the header line as read (its first 4096 characters), no line end
+  std::vector<float> x; // the X samples
+  std::vector<float> y; // the Y samples, as many
+  std::vector<float> z; // the Z samples, as many
+  float dt = 0.0f;      // the sampling interval: time(2) - time(1) in float
+  [[nodiscard]] std::int64_t nt() const { return static_cast<std::int64_t>(x.size()); }
+  operator waveform_view() const { return {x, y, z, dt}; } // NOLINT: a view, as string_view
+};
+
+// A record that cannot be read or analysed. For a file that breaks the
+// reading rules, report() holds the four lines the dialogue prints on
+// standard error, for example
+//   invalid number: incomprehensible list input
+//   apparent state: unit 11 named wave.txt
+//   last format: list io
+//   lately reading sequential formatted external IO
+// and line() the line of the file where reading stopped. For a record that
+// was read but cannot be analysed (more than max_samples samples, fewer than
+// two, an interval that is not positive and finite) report() is one line.
+class record_error : public std::runtime_error {
+public:
+  enum class kind { unreadable, too_many_samples, too_few_samples, bad_interval };
+  record_error(kind k, std::vector<std::string> report, std::int64_t line = 0);
+  [[nodiscard]] kind reason() const noexcept { return kind_; }
+  [[nodiscard]] const std::vector<std::string> &report() const noexcept { return report_; }
+  // The line of the file where reading failed, from 1; 0 when none applies.
+  [[nodiscard]] std::int64_t line() const noexcept { return line_; }
+  // The report on one line: its lines joined by "; " (what() holds the same).
+  [[nodiscard]] std::string one_line() const;
+
+private:
+  kind kind_;
+  std::vector<std::string> report_;
+  std::int64_t line_;
+};
+
+// The run was interrupted (SIGINT, SIGTERM or SIGHUP noted by a program that
+// asked for it); thrown between records and rows, never by a program that
+// installs no handler.
+class interrupted : public std::runtime_error {
+public:
+  explicit interrupted(int signal);
+  [[nodiscard]] int signal() const noexcept { return signal_; }
+
+private:
+  int signal_;
+};
+
+// Reads a waveform file (opened for reading only) and checks that it can be
+// analysed. Throws record_error.
+[[nodiscard]] waveform read_waveform(const std::filesystem::path &path);
+// The same for the bytes of a waveform file already in memory; `name` is the
+// name its failure reports give.
+[[nodiscard]] waveform parse_waveform(std::string_view bytes, std::string_view name);
+// The same from standard input (file descriptor 0), named `name`.
+[[nodiscard]] waveform read_waveform_stdin(std::string_view name = "standard input");
+
+// Throws record_error when `w` cannot be analysed: its three components of
+// different lengths (kind unreadable), more than max_samples samples, fewer
+// than two, or dt not positive and finite.
+void check_waveform(waveform_view w);
+
+} // namespace wavespec

@@ -1,0 +1,52 @@
+// Reading a waveform record from an open record stream, shared by the
+// library's readers, the dialogue (which opens the file by its own rule and
+// prints what it read before any check) and the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "records/failure.h"
+#include "records/interrupt.h"
+#include "records/record_io.h"
+#include "wavespec/analysis.hpp"
+
+namespace wavespec::core {
+
+// A record read into a workspace: its samples lie in the workspace's memory
+// until the next record is read there.
+struct loaded_record {
+  std::string header;     // the header's first characters
+  waveform_view samples;  // the first max_samples samples, and dt
+  std::int64_t count = 0; // complete data records read, also beyond max_samples
+};
+
+// Passes over the header, then reads the data records to the end of the
+// stream into the workspace. dt is time(2) - time(1) from the values stored,
+// also by a last record cut short (zero where none was read). Throws
+// records::record_failure and records::interrupted.
+[[nodiscard]] loaded_record load_records(records::stream_state &u, workspace &ws);
+
+// The same into a waveform of its own; `count` receives the records read.
+[[nodiscard]] waveform load_waveform(records::stream_state &u, std::int64_t &count);
+
+// Throws record_error when a record of `count` data records, read as
+// `samples`, cannot be analysed.
+void check_loaded(std::int64_t count, waveform_view samples);
+
+// The report of a failure as the library gives it.
+[[nodiscard]] record_error public_error(const records::failure_report &report);
+
+// Runs `read`, turning the record layer's failures into the library's
+// record_error and interrupted.
+template <typename F> auto with_public_errors(F &&read) -> decltype(read()) {
+  try {
+    return read();
+  } catch (const records::record_failure &failure) {
+    throw public_error(failure.report());
+  } catch (const records::interrupted &signal) {
+    throw interrupted(signal.signal);
+  }
+}
+
+} // namespace wavespec::core
