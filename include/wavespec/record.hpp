@@ -16,10 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace wavespec {
+#include "wavespec/spectral.hpp"
 
-// The most samples a record may hold: the largest transform is 2^16 points.
-inline constexpr std::int32_t max_samples = 65536;
+namespace wavespec {
 
 // The samples of a record held elsewhere.
 struct waveform_view {

@@ -48,8 +48,11 @@ struct frequency_grid {
 // The grid of an nf-point transform at interval dt (nf a power of two >= 4).
 [[nodiscard]] frequency_grid make_grid(std::int32_t nf, float dt);
 
+// The most samples a record may hold: the largest transform is 2^16 points.
+inline constexpr std::int32_t max_samples = 65536;
+
 // The smallest power of two, at least 4, not below nt: the transform length
-// of a record of nt samples (0 for nt above 65536).
+// of a record of nt samples (0 for nt above max_samples).
 [[nodiscard]] std::int32_t transform_length(std::int64_t nt);
 
 // The radix-2 decimation-in-time transform, in place and not normalised:

@@ -135,7 +135,7 @@ void transform(int n, complex32 *a, const complex32 *by_stage) {
 
 std::int32_t transform_length(std::int64_t nt) {
   std::int32_t nf = 4;
-  while (nf < nt && nf < 65536)
+  while (nf < nt && nf < max_samples)
     nf *= 2;
   return nf >= nt ? nf : 0;
 }
