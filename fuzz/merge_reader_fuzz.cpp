@@ -12,21 +12,19 @@ using namespace wavespec::merge;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size == 0)
     return 0;
-  std::vector<std::string> lines(1);
+  text_file file{"fuzz", {std::string()}};
   for (std::size_t i = 1; i < size; ++i) {
     if (data[i] == '\n')
-      lines.emplace_back();
+      file.lines.emplace_back();
     else
-      lines.back().push_back(static_cast<char>(data[i]));
+      file.lines.back().push_back(static_cast<char>(data[i]));
   }
-  static const file_format formats[] = {file_format::cosmos, file_format::smc,
-                                        file_format::geonet, file_format::at2,
-                                        file_format::knet,   file_format::generic};
-  const auto detected = detect_format(lines);
-  const file_format f = detected ? *detected : formats[data[0] % 6];
+  const auto all = formats();
+  const format_entry *detected = detect_format(file);
+  const format_entry &f = detected ? *detected : all[data[0] % all.size()];
   const quantity q = data[0] & 8 ? quantity::velocity : quantity::acceleration;
   try {
-    const auto components = read_components(f, "fuzz", lines, q, 0.01);
+    const auto components = read_components(f, file, {q, 0.01});
     if (components.empty())
       __builtin_trap();
   } catch (const merge_error &) {

@@ -1,9 +1,9 @@
-// Readers for the strong-motion formats wavespec-merge turns into one
-// waveform file: COSMOS V1/V2, USGS SMC, GeoNet V1A/V2A, PEER NGA AT2,
-// K-NET/KiK-net ASCII, and one value per line.
+// The strong-motion formats wavespec-merge reads, one table entry each: its
+// name, how its files are recognised, what its reader gives and in what
+// unit. Adding a format is one entry here plus one reader function.
 #pragma once
 
-#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,22 +28,45 @@ struct series {
   std::vector<double> values;
 };
 
-enum class file_format { cosmos, smc, geonet, at2, knet, generic };
 enum class quantity { acceleration, velocity, displacement };
 
-// The format of a file from its first lines, or none.
-[[nodiscard]] std::optional<file_format> detect_format(const std::vector<std::string> &lines);
-// "cosmos", "smc", "geonet", "at2", "knet", "generic"; throws merge_error otherwise.
-[[nodiscard]] file_format format_from_name(std::string_view name);
-[[nodiscard]] const char *format_name(file_format f);
+// A component file as the readers see it: its name and its lines (line
+// terminators and a carriage return before them dropped).
+struct text_file {
+  std::string path;
+  std::vector<std::string> lines;
+};
 
-// The components of one file (three for GeoNet, one for the others).
-// `generic_dt` serves the generic format only. Throws merge_error.
-[[nodiscard]] std::vector<series> read_components(file_format f, const std::string &path,
-                                                  const std::vector<std::string> &lines, quantity q,
-                                                  double generic_dt);
+// What a reader needs beyond the file.
+struct read_request {
+  quantity wanted = quantity::acceleration;
+  double dt = 0.0; // for formats that do not state it (generic)
+};
 
-// The lines of a text file (CR before LF dropped); throws merge_error.
-[[nodiscard]] std::vector<std::string> read_lines(const std::string &path);
+struct format_entry {
+  const char *name;                      // as given to --format
+  const char *title;                     // as shown to the user
+  const char *units;                     // the unit of the samples it gives
+  bool all_quantities;                   // also velocity and displacement series
+  bool (*detect)(const text_file &file); // from its first lines; null: never detected
+  std::vector<series> (*read)(const text_file &file, const read_request &request);
+};
+
+// Every format, in the order they are tried when detecting.
+[[nodiscard]] std::span<const format_entry> formats();
+// The entry of --format NAME; throws merge_error listing the names.
+[[nodiscard]] const format_entry &format_named(std::string_view name);
+// The format whose detection recognises the file, or none.
+[[nodiscard]] const format_entry *detect_format(const text_file &file);
+// The components of a file in the given format (three for GeoNet, one for
+// the others). Throws merge_error naming the file and what is wrong.
+[[nodiscard]] std::vector<series> read_components(const format_entry &format, const text_file &file,
+                                                  const read_request &request);
+
+// The lines of a component file; a file of more than max_file_bytes, or a
+// line longer than max_line_bytes, is refused. Throws merge_error.
+inline constexpr std::size_t max_file_bytes = std::size_t{256} << 20;
+inline constexpr std::size_t max_line_bytes = std::size_t{1} << 20;
+[[nodiscard]] text_file read_text_file(const std::string &path);
 
 } // namespace wavespec::merge

@@ -6,6 +6,7 @@
 
 #include "merge/formats.h"
 #include "merge/output.h"
+#include "wavespec/spectral.hpp"
 
 namespace {
 
@@ -77,29 +78,22 @@ int run(int argc, char **argv) {
   const arguments a = parse(argc, argv);
   std::vector<series> xyz;
   for (const std::string &path : a.inputs) {
-    const std::vector<std::string> lines = read_lines(path);
-    file_format f{};
-    if (!a.format.empty()) {
-      f = format_from_name(a.format);
-    } else if (const auto detected = detect_format(lines)) {
-      f = *detected;
-    } else {
-      throw merge_error(
-          path +
-          ": unknown format; name it with --format (cosmos, smc, geonet, at2, knet, generic)");
-    }
-    for (series &s : read_components(f, path, lines, a.q, a.dt))
+    const text_file file = read_text_file(path);
+    const format_entry *f = a.format.empty() ? detect_format(file) : &format_named(a.format);
+    if (f == nullptr)
+      throw merge_error(path + ": unknown format; name it with --format");
+    for (series &s : read_components(*f, file, {a.q, a.dt}))
       xyz.push_back(std::move(s));
   }
   if (xyz.size() != 3)
     throw merge_error("these files give " + std::to_string(xyz.size()) + " components, not 3");
   const std::size_t n = check_components(xyz, a.options);
-  if (n > 65536)
+  if (n > static_cast<std::size_t>(wavespec::max_samples))
     std::fprintf(stderr,
-                 "wavespec-merge: warning: %zu samples; wavespec analyses at most 65536 and will "
-                 "refuse this "
-                 "record: keep the first 65536 with  head -n 65537 %s > short.txt\n",
-                 n, a.out.c_str());
+                 "wavespec-merge: warning: %zu samples; wavespec analyses at most %d and will "
+                 "refuse this record: keep the first %d with  head -n %d %s > short.txt\n",
+                 n, wavespec::max_samples, wavespec::max_samples, wavespec::max_samples + 1,
+                 a.out.c_str());
   write_waveform(a.out, std::move(xyz), n, a.options);
   return 0;
 }

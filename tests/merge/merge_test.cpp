@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -20,33 +21,34 @@ const std::string data = WAVESPEC_TEST_DATA "/merge/";
 
 std::vector<series> read(const std::string &name, quantity q = quantity::acceleration,
                          double dt = 0) {
-  const auto lines = read_lines(data + name);
-  const auto f = detect_format(lines);
-  return read_components(f ? *f : file_format::generic, data + name, lines, q, dt);
+  const text_file file = read_text_file(data + name);
+  const format_entry *f = detect_format(file);
+  return read_components(f ? *f : format_named("generic"), file, {q, dt});
 }
 
 TEST(MergeFormats, EachFormatFromItsOwnHeader) {
   const struct {
     const char *file;
-    file_format format;
+    const char *format;
     std::size_t components, count;
     double dt, first, last;
     const char *component, *units;
   } rows[] = {
-      {"0111a.smc", file_format::smc, 1, 6001, 0.005, 1.5057, -0.0, "360", "gal"},
-      {"0111c.smc", file_format::smc, 1, 6004, 0.005, -5.8486, -0.0, "270", "gal"},
-      {"mli_HNN_first20.V1c", file_format::cosmos, 1, 20, 0.01, -0.004575336, -0.0, "360", "gal"},
-      {"mli_HNZ_first20.V1c", file_format::cosmos, 1, 20, 0.01, 0.01302731, -0.0, "Up", "gal"},
-      {"wtmc.V2A", file_format::geonet, 3, 8192, 0.02, 0.02, -0.0, "N28W", "gal"},
-      {"test_NS.knet", file_format::knet, 1, 10, 0.01, 1000 * 3920.0 / 6182761,
-       10000 * 3920.0 / 6182761, "N-S", "gal"},
-      {"test_000.at2", file_format::at2, 1, 7, 0.005, 0.001, 0.007, "000", "g"},
+      {"0111a.smc", "smc", 1, 6001, 0.005, 1.5057, -0.0, "360", "gal"},
+      {"0111c.smc", "smc", 1, 6004, 0.005, -5.8486, -0.0, "270", "gal"},
+      {"mli_HNN_first20.V1c", "cosmos", 1, 20, 0.01, -0.004575336, -0.0, "360", "gal"},
+      {"mli_HNZ_first20.V1c", "cosmos", 1, 20, 0.01, 0.01302731, -0.0, "Up", "gal"},
+      {"wtmc.V2A", "geonet", 3, 8192, 0.02, 0.02, -0.0, "N28W", "gal"},
+      {"test_NS.knet", "knet", 1, 10, 0.01, 1000 * 3920.0 / 6182761, 10000 * 3920.0 / 6182761,
+       "N-S", "gal"},
+      {"test_000.at2", "at2", 1, 7, 0.005, 0.001, 0.007, "000", "g"},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.file);
-    const auto lines = read_lines(data + r.file);
-    ASSERT_EQ(detect_format(lines), r.format);
-    const auto got = read_components(r.format, r.file, lines, quantity::acceleration, 0);
+    const text_file file = read_text_file(data + r.file);
+    ASSERT_NE(detect_format(file), nullptr);
+    ASSERT_STREQ(detect_format(file)->name, r.format);
+    const auto got = read_components(*detect_format(file), file, {});
     ASSERT_EQ(got.size(), r.components);
     EXPECT_EQ(got[0].values.size(), r.count);
     EXPECT_DOUBLE_EQ(got[0].dt, r.dt);
@@ -62,25 +64,78 @@ TEST(MergeFormats, EachFormatFromItsOwnHeader) {
   EXPECT_THROW((void)read("0111a.smc", quantity::velocity), merge_error);
 }
 
-TEST(MergeFormats, MalformedHeadersAreReported) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("wavespec-merge-bad-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  std::ofstream(dir / "short.smc") << "2 CORRECTED ACCELEROGRAM\n*\n";
-  std::ofstream(dir / "knet.txt") << "Origin Time       2011/03/11 14:46:00\nLat. 1\n";
-  std::ofstream(dir / "at2.txt") << "PEER NGA\nx\nUNITS OF G\nno count here\n";
-  for (const char *name : {"short.smc", "knet.txt", "at2.txt"}) {
-    const std::string path = (dir / name).string();
-    const auto lines = read_lines(path);
-    ASSERT_TRUE(detect_format(lines)) << name;
-    try {
-      (void)read_components(*detect_format(lines), path, lines, quantity::acceleration, 0);
-      ADD_FAILURE() << name << " was read";
-    } catch (const merge_error &e) {
-      EXPECT_NE(std::string(e.what()).find("malformed header"), std::string::npos) << e.what();
-    }
+// A file in a temporary folder of its own, removed after the test.
+class scratch {
+public:
+  scratch() : dir_(fs::temp_directory_path() / ("wavespec-merge-" + std::to_string(getpid()))) {
+    fs::create_directories(dir_);
   }
-  fs::remove_all(dir);
+  ~scratch() { fs::remove_all(dir_); }
+  std::string file(const std::string &name, const std::string &content) const {
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+    return (dir_ / name).string();
+  }
+
+private:
+  fs::path dir_;
+};
+
+std::string failure_of(const std::string &path) {
+  try {
+    const text_file file = read_text_file(path);
+    const format_entry *f = detect_format(file);
+    (void)read_components(f ? *f : format_named("generic"), file, {quantity::acceleration, 0.01});
+  } catch (const merge_error &e) {
+    return e.what();
+  }
+  return "read";
+}
+
+TEST(MergeFormats, MalformedHeadersAreReportedWithTheirLine) {
+  const scratch dir;
+  const std::string knet_head =
+      "Origin Time       2011/03/11 14:46:00\nLat.\nLong.\nDepth.\nMag.\n"
+      "Station Code      TST001\nSLat\nSLong\nSHeight\nRecord\n"
+      "Sampling Freq(Hz) 100Hz\nDuration Time(s)  0.1\nDir.              N-S\n";
+  const struct {
+    const char *name;
+    std::string content;
+    const char *message;
+  } rows[] = {
+      {"short.smc", "2 CORRECTED ACCELEROGRAM\n*\n", "malformed header at line 27"},
+      {"knet.txt", "Origin Time       2011/03/11 14:46:00\nLat. 1\n",
+       "malformed header at line 6: the file ends after 2 lines"},
+      {"at2.txt", "PEER NGA\nx\nUNITS OF G\nno count here\n",
+       "malformed header at line 4: no NPTS and DT"},
+      // Long lines are scanned, not matched recursively: no crash.
+      {"long.at2", "PEER\nx\ny\nNPTS=" + std::string(30000, ' ') + "\n",
+       "malformed header at line 4: no NPTS and DT"},
+      {"long.v1", "x (Format v01.20 with 13 text lines)" + std::string(100000, ' ') + "\n",
+       "malformed header at line 5: the file ends after 1 lines"},
+      {"scale.knet", knet_head + "Scale Factor      " + std::string(100000, '9') + "\n",
+       "malformed header at line 14: scale factor"},
+      // Counts too large for their type name their field.
+      {"huge.at2", "PEER\nx\ny\nNPTS=99999999999999999999999, DT= .01\n",
+       "malformed header at line 4: no NPTS"},
+      {"big.at2", "PEER\nx\ny\nNPTS=999999999999, DT= .01\n",
+       "malformed header at line 4: NPTS 999999999999 is more than 100000000"},
+      // Fewer samples than the header promises.
+      {"cut.knet", knet_head + "Scale Factor      3920(gal)/6182761\nMax\nLast\nMemo.\n1 2 3\n",
+       "3 samples where the header promises 10"},
+      {"cut.at2", "PEER\nx\ny\nNPTS= 4, DT= .01\n1 2 3\n", "3 samples where the header promises 4"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string path = dir.file(r.name, r.content);
+    EXPECT_EQ(failure_of(path).substr(0, path.size() + 2 + std::strlen(r.message)),
+              path + ": " + r.message);
+  }
+}
+
+TEST(MergeFormats, EndlessInputEndsWithAClearError) {
+  EXPECT_EQ(failure_of("/dev/zero"), "/dev/zero: line 1 is longer than 1 MiB");
+  const scratch dir;
+  EXPECT_EQ(failure_of(dir.file("empty", "")), dir.file("empty", "") + ": no samples");
 }
 
 TEST(MergeOutput, TimesGiveBackTheIntervalInSinglePrecision) {

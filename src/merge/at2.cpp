@@ -1,0 +1,63 @@
+// PEER NGA AT2: 4 header lines, the fourth "NPTS=  3930, DT=   .0050 SEC"
+// (or the older "3930 .0050 NPTS, DT"), then the samples separated by
+// blanks, in g (line 3 names the unit).
+#include "merge/readers.h"
+#include "merge/reading.h"
+#include "merge/text_scan.h"
+
+namespace wavespec::merge {
+namespace {
+
+struct count_and_interval {
+  std::optional<std::uint64_t> count;
+  std::optional<double> dt;
+};
+
+count_and_interval npts_and_dt(std::string_view line) {
+  text_scan scan(line);
+  if (scan.after("NPTS") && scan.take("=")) {
+    const auto count = scan.whole_number();
+    if (scan.take(",") && scan.take("DT") && scan.take("="))
+      return {count, scan.real_number()};
+    return {};
+  }
+  text_scan old(line);
+  const auto count = old.whole_number();
+  const auto dt = old.real_number();
+  return old.take("NPTS") ? count_and_interval{count, dt} : count_and_interval{};
+}
+
+// "Test Event, 01/01/2000, Test Station, 000": the station and the component.
+void names(std::string_view line, series &s) {
+  std::vector<std::string> parts;
+  text_scan scan(line);
+  do
+    parts.emplace_back(trimmed(scan.until_any(",")));
+  while (scan.take(","));
+  s.station = parts.size() >= 3 ? parts[2] : "";
+  s.component = parts.size() >= 4 ? parts.back() : "";
+}
+
+} // namespace
+
+bool is_at2(const text_file &file) {
+  return !file.lines.empty() &&
+         (file.lines[0].find("PEER") != std::string::npos ||
+          (file.lines.size() > 3 && file.lines[3].find("NPTS") != std::string::npos));
+}
+
+std::vector<series> read_at2(const text_file &file, const read_request &) {
+  const auto [count, dt] = npts_and_dt(header_line(file, 3));
+  if (!count || !dt)
+    malformed_header(file, 3, "no NPTS and DT");
+  series s;
+  s.source = file.path;
+  s.dt = *dt;
+  names(header_line(file, 1), s);
+  const std::string &units = header_line(file, 2);
+  s.units = units.find("UNITS OF G") != std::string::npos ? "g" : after_key(units, "UNITS OF");
+  free_fields(file, 4, header_count(file, 3, "NPTS", count, max_announced_samples), s.values);
+  return {s};
+}
+
+} // namespace wavespec::merge
