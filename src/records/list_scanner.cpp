@@ -13,24 +13,43 @@
 namespace wavespec::records {
 namespace detail {
 
+void number_token::add_digit(char d, bool after_point) {
+  any_digit = true;
+  if (digits.empty() && d == '0') { // a leading zero: only its place counts
+    scale -= after_point ? 1 : 0;
+    return;
+  }
+  if (digits.size() < max_kept_digits) {
+    digits.push_back(d);
+    scale -= after_point ? 1 : 0;
+    return;
+  }
+  scale += after_point ? 0 : 1;
+  dropped_nonzero = dropped_nonzero || d != '0';
+}
+
 float token_to_real(const number_token &t) {
+  if (t.digits.empty())
+    return t.negative ? -0.0f : 0.0f;
   std::string s;
-  s.reserve(t.mantissa.size() + 16);
+  s.reserve(t.digits.size() + 24);
   if (t.negative)
     s.push_back('-');
-  s += t.mantissa;
+  s += t.digits;
+  std::int64_t power = t.scale + t.exponent;
+  if (t.dropped_nonzero) { // stands for the digits dropped
+    s.push_back('1');
+    --power;
+  }
   s.push_back('e');
-  s += std::to_string(t.exponent);
+  s += std::to_string(power);
   double d = 0.0;
   const auto r = std::from_chars(s.data(), s.data() + s.size(), d);
   if (r.ec == std::errc::result_out_of_range) {
     // Nothing was stored: decide between overflow and underflow from the
-    // decimal exponent of the first non-zero digit.
-    const auto point = t.has_point ? t.mantissa.find('.') : t.mantissa.size();
-    const auto first = t.mantissa.find_first_not_of("0.");
-    const auto lead = static_cast<std::int64_t>(point) - static_cast<std::int64_t>(first) -
-                      (first < point ? 1 : 0);
-    d = lead + t.exponent >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    // decimal exponent of the first digit.
+    const auto lead = static_cast<std::int64_t>(t.digits.size()) - 1 + t.scale + t.exponent;
+    d = lead >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
     if (t.negative)
       d = -d;
   }
@@ -40,20 +59,16 @@ float token_to_real(const number_token &t) {
 std::int32_t token_to_integer(const number_token &t) {
   if (t.has_point || t.letter_exponent)
     throw list_error{failures::invalid_integer};
-  const auto first = t.mantissa.find_first_not_of('0');
-  if (first == std::string::npos)
-    return 0;
-  const auto n = static_cast<std::int64_t>(t.mantissa.size() - first);
-  const std::int64_t whole = n + t.exponent; // digits before the point
-  if (whole <= 0)
+  const std::int64_t whole = static_cast<std::int64_t>(t.digits.size()) + t.scale + t.exponent;
+  if (t.digits.empty() || whole <= 0) // digits before the point
     return 0;
   if (whole > 10)
     throw list_error{failures::integer_range};
   std::int64_t v = 0;
   for (std::int64_t i = 0; i < whole; ++i)
-    v = v * 10 +
-        (i < n ? t.mantissa[static_cast<std::size_t>(first) + static_cast<std::size_t>(i)] - '0'
-               : 0);
+    v = v * 10 + (i < static_cast<std::int64_t>(t.digits.size())
+                      ? t.digits[static_cast<std::size_t>(i)] - '0'
+                      : 0);
   if (t.negative)
     v = -v;
   if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
@@ -223,7 +238,8 @@ struct scanned_value {
 //   start    : '+'/'-' -> sign ; digit -> count ; '*' -> fail "bad repetition count"
 //   count    : digit -> count ; '*' -> repeat (r >= 1, no '-') ; else -> mantissa
 //   repeat   : blank/tab/line end/','/'/'/end -> r nulls ; else -> start of a number
-//   mantissa : digit, one '.' ; no digit at all -> null before ','/'/', else "invalid number"
+//   mantissa : digit, one '.' ; no digit at all -> null before ','/'/' (after r*, also
+//              before blank/tab/line end/end), else "invalid number"
 //   exponent : E/e/D/d [sign] digit+ | sign digit+ ; letter or sign without digit -> "exponent
 //   field"
 // The character that ends a number is put back for whatever comes next.
@@ -245,8 +261,10 @@ public:
       }
       in_.unget(c);
       c = sign_and_digits(v.number);
+      v.null = !rest_of_number(c, v.number, true);
+      return v;
     }
-    v.null = !rest_of_number(c, v.number);
+    v.null = !rest_of_number(c, v.number, false);
     return v;
   }
 
@@ -258,40 +276,44 @@ private:
       c = in_.get();
     }
     while (is_digit(c)) {
-      t.mantissa.push_back(static_cast<char>(c));
+      t.add_digit(static_cast<char>(c), false);
       c = in_.get();
     }
     return c;
   }
 
   std::int64_t repeat_count(const number_token &t) const {
-    if (t.negative || t.mantissa.empty())
+    // At least 1, at most the largest 32-bit integer, digits only.
+    const std::int64_t length = static_cast<std::int64_t>(t.digits.size()) + t.scale;
+    if (t.negative || t.digits.empty() || length > 10)
       throw list_error{failures::bad_repetition};
-    const auto first = t.mantissa.find_first_not_of('0');
-    if (first == std::string::npos || t.mantissa.size() - first > 10)
-      throw list_error{failures::bad_repetition};
-    const std::int64_t r = std::stoll(t.mantissa.substr(first));
+    std::int64_t r = 0;
+    for (std::int64_t i = 0; i < length; ++i)
+      r = r * 10 + (i < static_cast<std::int64_t>(t.digits.size())
+                        ? t.digits[static_cast<std::size_t>(i)] - '0'
+                        : 0);
     if (r > std::numeric_limits<std::int32_t>::max())
       throw list_error{failures::bad_repetition};
     return r;
   }
 
-  // Continues after the sign and the leading digits; false for a null value.
-  bool rest_of_number(int c, number_token &t) {
+  // Continues after the sign and the leading digits; false for a null value
+  // (after "r*", also before a blank, a tab or a line end).
+  bool rest_of_number(int c, number_token &t, bool after_repeat) {
     if (c == '.') {
       if (integer_)
         throw list_error{failures::invalid_integer};
       t.has_point = true;
-      t.mantissa.push_back('.');
       c = in_.get();
       while (is_digit(c)) {
-        t.mantissa.push_back(static_cast<char>(c));
+        t.add_digit(static_cast<char>(c), true);
         c = in_.get();
       }
     }
-    if (t.mantissa.size() == (t.has_point ? 1u : 0u)) { // no digit at all
+    if (!t.any_digit) { // no digit at all: a null before a separator
       in_.unget(c);
-      if (c == ',' || c == '/')
+      if (c == ',' || c == '/' ||
+          (after_repeat && (is_blank(c) || c == '\n' || c == input_source::end)))
         return false;
       throw list_error{failures::invalid_number};
     }

@@ -6,13 +6,25 @@
 
 namespace wavespec::records::detail {
 
-// A number as written: sign, mantissa and decimal exponent.
+// Significant digits a token keeps. A decimal that decides a rounding between
+// two doubles has at most 767 significant digits, so a number cut after 800
+// digits, with a last '1' standing for any non-zero digit dropped, rounds to
+// the same double: however long a number is written, it takes bounded memory.
+inline constexpr std::size_t max_kept_digits = 800;
+
+// A number as written: value = digits x 10^(scale + exponent), signed.
 struct number_token {
   bool negative = false;
-  std::string mantissa;         // digits with at most one '.', at least one digit
-  bool has_point = false;       // the mantissa holds a '.'
+  std::string digits;           // significant digits, no leading zeros ("" for zero)
+  std::int64_t scale = 0;       // power of ten of the last kept digit
+  bool dropped_nonzero = false; // a digit past max_kept_digits was not zero
+  bool any_digit = false;       // at least one digit was written
+  bool has_point = false;       // a '.' was written
   bool letter_exponent = false; // the exponent was written with E, e, D or d
   std::int64_t exponent = 0;    // |exponent| <= 99999999
+
+  // Takes the next digit before (or, with after_point, after) the point.
+  void add_digit(char d, bool after_point);
 };
 
 // The nearest double to the token, then the nearest 32-bit real; values

@@ -1,6 +1,8 @@
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 #include <random>
@@ -212,6 +214,43 @@ TEST(NumberConversion, DecimalsNearFloatMidpoints) {
     const auto got = read_reals(std::string(text) + "\n", 1);
     ASSERT_EQ(got.values[0], static_cast<float>(std::strtod(text, nullptr))) << text;
   }
+}
+
+// Numbers longer than the digits a token keeps round as their whole decimal:
+// against glibc's strtod, which is exact for any length.
+TEST(NumberConversion, LongNumbersRoundAsTheirWholeDecimal) {
+  std::mt19937_64 rng(8008);
+  for (int n = 0; n < 300; ++n) {
+    const auto f = std::bit_cast<float>(static_cast<std::uint32_t>(rng() % 0x7f000000u));
+    char head[64];
+    std::snprintf(head, sizeof head, "%.17e", static_cast<double>(f));
+    std::string text(head, std::strchr(head, 'e'));
+    const std::string exponent = std::strchr(head, 'e');
+    const std::size_t more = 780 + rng() % 900; // straddling the digits kept
+    for (std::size_t i = 0; i < more; ++i)
+      text.push_back(i + 1 == more && rng() % 2 ? '1' : (rng() % 4 ? '0' : '9'));
+    text += exponent;
+    const auto got = read_reals(text + "\n", 1);
+    ASSERT_EQ(got.values[0], static_cast<float>(std::strtod(text.c_str(), nullptr))) << text;
+  }
+  // Leading zeros, before and after the point, take no digits kept.
+  const auto zeros = read_reals(std::string(5000, '0') + "1.5 0." + std::string(5000, '0') +
+                                    "25e5001 " + std::string(900, '9') + "e-900\n",
+                                3);
+  EXPECT_EQ(zeros.values[0], 1.5f);
+  EXPECT_EQ(zeros.values[1], 2.5f);
+  EXPECT_EQ(zeros.values[2], 1.0f);
+}
+
+TEST(FreeFormatRead, RepeatCountBeforeALoneSignOrPointGivesNulls) {
+  // "r*" then a sign or a point with no digit: r nulls when a blank, a tab, a
+  // line end, the end, a comma or a slash follows; anything else fails.
+  for (const char *text : {"2*- 9\n", "2*+\t9\n", "2*.\n9\n", "2*+.\n9\n", "2*-,9\n"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(read_reals(text, 3).values, (std::vector<float>{unset, unset, 9}));
+  }
+  EXPECT_EQ(failure_of("2*-x\n", false), "invalid number: incomprehensible list input");
+  EXPECT_EQ(failure_of("- 5\n", false), "invalid number: incomprehensible list input");
 }
 
 } // namespace
