@@ -37,7 +37,8 @@ std::vector<series> read_knet(const text_file &file, const read_request &) {
   series s;
   s.source = file.path;
   s.station = value(file, 5, "Station Code");
-  text_scan freq(value(file, 10, "Sampling Freq(Hz)"));
+  const std::string rate = value(file, 10, "Sampling Freq(Hz)");
+  text_scan freq(rate);
   const double hz = positive(file, 10, "sampling frequency", freq.real_number());
   s.dt = 1.0 / hz;
   const double duration =
