@@ -14,7 +14,7 @@ using namespace records;
 
 namespace {
 
-const fixed_layout &name_answer() {
+const fixed_layout &name_layout() {
   static const fixed_layout layout("(A30)");
   return layout;
 }
@@ -29,11 +29,15 @@ void text_record(record_streams &io, std::string_view text) {
 
 // Stage 1: the waveform file, its sample count and interval, and the
 // transform length. Ends the run for a record that cannot be analysed.
-core::loaded_record input_stage(record_streams &io, workspace &ws) {
+// The waveform file is opened as it is (never created); `identity` receives
+// which file it is.
+core::loaded_record input_stage(record_streams &io, workspace &ws, file_identity &identity) {
   static const fixed_layout prompt("(1X,/,'Enter input file of waveform data')");
   write_fixed_record(io, console, prompt);
-  const std::string infile = read_fixed_record(io, keyboard, name_answer());
-  open_record_file(io, waveform_file, infile);
+  const name_answer infile = read_fixed_record(io, keyboard, name_layout());
+  open_record_file(io, waveform_file, infile, open_rule::read_write_or_read);
+  identity = io.at(waveform_file).identity;
+  io.last = {"read", waveform_file, std::string(list_io), false};
   core::loaded_record loaded = core::load_records(io.at(waveform_file), ws);
   close_record_file(io, waveform_file);
   const std::int32_t nt = loaded.count > std::numeric_limits<std::int32_t>::max()
@@ -44,9 +48,9 @@ core::loaded_record input_stage(record_streams &io, workspace &ws) {
   write_free_record(io, console,
                     {free_item::text("NT and DT="), free_item::integer(nt), free_item::real(dt)});
   const std::int32_t nf = transform_length(nt);
-  if (nf == 0) {
+  if (nf == 0) { // a record refused is a failure
     text_record(io, " NT>2**16 !!!!!");
-    stop_run(io);
+    stop_run(io, 2);
   }
   // A spectrum from fewer than two samples or without a usable interval
   // would be computed from nothing: the run ends without one.
@@ -134,14 +138,15 @@ parzen_window ask_bandwidth(record_streams &io, const frequency_grid &g, float &
   return window;
 }
 
-// Stage 5: the spectrum CSV file.
-void output_stage(record_streams &io, const spectrum_view &s) {
+// Stage 5: the spectrum CSV file, which must not be the waveform file under
+// any name (it would be written over the record).
+void output_stage(record_streams &io, const spectrum_view &s, const file_identity &waveform) {
   static const fixed_layout prompt("(/,1X,'Enter output file name (csv format)')");
   empty_record(io);
   text_record(io, "Output of Original and Smoothed Fourier Spectrum:");
   write_fixed_record(io, console, prompt);
-  const std::string outfile = read_fixed_record(io, keyboard, name_answer());
-  open_record_file(io, spectrum_file, outfile);
+  const name_answer outfile = read_fixed_record(io, keyboard, name_layout());
+  open_record_file(io, spectrum_file, outfile, open_rule::read_write_read_or_create, &waveform);
   write_free_record(io, spectrum_file, {free_item::text(core::csv_columns)});
   for (std::int32_t i = 0; i < s.grid.nom; ++i)
     write_fixed_record(io, spectrum_file, core::csv_row_layout(), core::csv_row(s, i));
@@ -153,14 +158,17 @@ void output_stage(record_streams &io, const spectrum_view &s) {
 // The spectra are computed once every answer is in, one component at a time;
 // what the console shows does not depend on when.
 void run_dialogue(record_streams &io) {
+  io.last.operation = "storage";
   workspace ws;
-  const core::loaded_record record = input_stage(io, ws);
+  file_identity waveform;
+  const core::loaded_record record = input_stage(io, ws, waveform);
   const frequency_grid grid = make_grid(transform_length(record.count), record.samples.dt);
   report_grid(io, grid);
   const operation op = ask_operation(io);
   float band = 0.0f;
   const parzen_window window = ask_bandwidth(io, grid, band);
-  output_stage(io, core::run_analysis(record.samples, op, window, band, ws));
+  io.last.operation = "analysis";
+  output_stage(io, core::run_analysis(record.samples, op, window, band, ws), waveform);
   stop_run(io);
 }
 

@@ -3,7 +3,7 @@
 namespace wavespec::records {
 
 std::string render_failure(const failure_report &r) {
-  std::string s = r.context + ": " + r.cause + "\n";
+  std::string s = r.cause.empty() ? r.context + "\n" : r.context + ": " + r.cause + "\n";
   s += "apparent state: unit " + std::to_string(r.unit) + " ";
   s += r.name ? "named " + *r.name : std::string("(unnamed)");
   s += "\n";

@@ -31,6 +31,7 @@ inline constexpr failure_text read_start_end{"read start", end_of_file}; // inpu
 inline constexpr failure_text null_file_name{"open", "null file name"};
 inline constexpr failure_text cannot_write{"list output start", "can't write file"};
 inline constexpr failure_text truncation{"endfile", "truncation failed in endfile"};
+inline constexpr failure_text same_file{"open", "the spectrum file is the waveform file"};
 } // namespace failures
 
 struct failure_report {
@@ -43,7 +44,8 @@ struct failure_report {
   std::int64_t line = 0;             // line of an input file where reading failed; 0: none
 };
 
-// The four lines (three for an open or a close), each ending in a line feed:
+// The four lines (three for an open or a close), each ending in a line feed
+// (the first without ": cause" when there is none):
 //   invalid number: incomprehensible list input
 //   apparent state: unit 11 named wave.txt
 //   last format: list io

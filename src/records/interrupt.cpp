@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
+#include <pthread.h>
 
 namespace wavespec::records {
 namespace {
@@ -29,6 +30,7 @@ void install_one(int sig) {
 void install_interrupt_handlers() {
   install_one(SIGINT);
   install_one(SIGTERM);
+  install_one(SIGHUP);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -48,7 +50,8 @@ void wait_readable(int fd) {
   sigemptyset(&block);
   sigaddset(&block, SIGINT);
   sigaddset(&block, SIGTERM);
-  sigprocmask(SIG_BLOCK, &block, &old);
+  sigaddset(&block, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
   for (;;) {
     if (noted_signal != 0)
       break;
@@ -56,11 +59,12 @@ void wait_readable(int fd) {
     sigset_t during = old;
     sigdelset(&during, SIGINT);
     sigdelset(&during, SIGTERM);
+    sigdelset(&during, SIGHUP);
     const int r = ppoll(&p, 1, nullptr, &during);
     if (r >= 0 || errno != EINTR)
       break;
   }
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
   check_interrupt();
 }
 

@@ -6,12 +6,13 @@
 namespace wavespec::records {
 
 struct interrupted {
-  int signal; // SIGINT or SIGTERM
+  int signal; // SIGINT, SIGTERM or SIGHUP
 };
 
-// Installs the handlers for SIGINT and SIGTERM, keeping a signal that the
-// process started with ignored ignored. SIGPIPE is ignored so that a closed
-// pipe shows up as a write failure.
+// Installs the handlers for SIGINT, SIGTERM and SIGHUP (a closed terminal or
+// a lost connection), keeping a signal that the process started with ignored
+// ignored. SIGPIPE is ignored so that a closed pipe shows up as a write
+// failure.
 void install_interrupt_handlers();
 
 // The signal noted by the handler, or 0.

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,37 +21,87 @@ const std::string list_io_text(list_io);
 constexpr std::size_t free_record_width = 80;
 constexpr std::size_t delivery_size = 1 << 16;
 
-// Hands the pending records to the stream. A signal that interrupts the
-// write ends the run, unless the run is already ending (`quiet`).
+// The format of the record at `offset` of the pending records.
+std::string format_at(const stream_state &u, std::size_t offset) {
+  std::string format(list_io);
+  for (const auto &[from, f] : u.formats)
+    if (from <= offset)
+      format = f;
+  return format;
+}
+
+// Drops the first `done` pending characters, delivered: the format in force
+// at `done` starts what is left, and the later ones move with it.
+void drop_delivered(stream_state &u, std::size_t done) {
+  std::vector<std::pair<std::size_t, std::string>> rest;
+  rest.emplace_back(0, format_at(u, done));
+  for (auto &[from, f] : u.formats)
+    if (from > done)
+      rest.emplace_back(from - done, std::move(f));
+  u.buffer.erase(0, done);
+  u.formats = std::move(rest);
+}
+
+bool is_regular_file(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// After an interrupt: what a pipe, a FIFO or a terminal takes at once, in
+// pieces small enough never to block; a regular file takes everything.
+void deliver_without_waiting(stream_state &u) {
+  std::size_t done = 0;
+  while (done < u.buffer.size()) {
+    pollfd p{u.fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) != 1 || (p.revents & POLLOUT) == 0)
+      break;
+    const std::size_t piece = std::min<std::size_t>(u.buffer.size() - done, PIPE_BUF);
+    const ssize_t n = ::write(u.fd, u.buffer.data() + done, piece);
+    if (n <= 0)
+      break;
+    done += static_cast<std::size_t>(n);
+    u.position += static_cast<std::uint64_t>(n);
+  }
+  u.buffer.clear();
+  u.formats.clear();
+}
+
+// Hands the pending records to the stream. A signal noted meanwhile ends the
+// run between two writes, with what was not delivered kept for the quiet
+// close that follows; once the run is ending (`quiet`), nothing waits.
 void deliver(stream_state &u, bool quiet = false) {
   if (u.buffer.empty())
     return;
   if (u.sink != nullptr) {
     u.sink->append(u.buffer);
     u.buffer.clear();
+    u.formats.clear();
+    return;
+  }
+  if (quiet && !is_regular_file(u.fd)) {
+    deliver_without_waiting(u);
     return;
   }
   std::size_t done = 0;
   while (done < u.buffer.size()) {
     const ssize_t n = ::write(u.fd, u.buffer.data() + done, u.buffer.size() - done);
-    if (n >= 0) {
+    if (n > 0) {
       done += static_cast<std::size_t>(n);
       u.position += static_cast<std::uint64_t>(n);
-      continue;
+    } else if (n < 0 && errno != EINTR) {
+      const int err = errno;
+      const std::string format = format_at(u, done);
+      u.buffer.clear(); // what could not be delivered is lost, not retried
+      u.formats.clear();
+      report_io_failure(u, "write", std::strerror(err), &format, true);
     }
-    const int err = errno;
-    u.buffer.erase(0, done);
-    done = 0;
-    if (err == EINTR) {
-      if (!quiet)
-        check_interrupt();
-      continue;
+    if (!quiet && pending_interrupt() != 0) {
+      drop_delivered(u, done);
+      check_interrupt();
     }
-    const std::string format = u.buffer_format;
-    u.buffer.clear(); // what could not be delivered is lost, not retried
-    report_io_failure(u, "write", std::strerror(err), &format, true);
   }
   u.buffer.clear();
+  u.formats.clear();
 }
 
 // Starts a record on an output stream.
@@ -59,8 +111,8 @@ void begin_write(stream_state &u, std::string_view format) {
     throw std::logic_error("record written to a closed stream");
   if (u.access == file_access::read_only)
     report_io_failure(u, failures::cannot_write, format, true);
-  if (u.buffer_format != format)
-    u.buffer_format = format;
+  if (u.formats.empty() || u.formats.back().second != format)
+    u.formats.emplace_back(u.buffer.size(), format);
 }
 
 // Ends a record: the console is delivered before every keyboard read, a file
@@ -137,6 +189,15 @@ bool cut_at_position(stream_state &u) {
   return ::ftruncate(u.fd, static_cast<off_t>(u.position)) == 0;
 }
 
+// Closes a file that must not be used, its name kept for the report.
+void disconnect_keeping_name(stream_state &u) {
+  ::close(u.fd);
+  u.fd = -1;
+  u.open = false;
+  u.access = file_access::none;
+  u.identity = {};
+}
+
 void disconnect(stream_state &u) {
   if (u.fd >= 0)
     ::close(u.fd);
@@ -147,7 +208,8 @@ void disconnect(stream_state &u) {
   u.last_was_write = false;
   u.in = input_source{};
   u.buffer.clear();
-  u.buffer_format.clear();
+  u.formats.clear();
+  u.identity = {};
   u.position = 0;
 }
 
@@ -190,6 +252,10 @@ record_streams::record_streams(std::string_view keyboard_text, std::string *cons
   keyboard_.in.attach(keyboard_text);
   console_.fd = -1;
   console_.sink = console_out;
+}
+
+const stream_state &record_streams::at(int stream) const {
+  return const_cast<record_streams *>(this)->at(stream);
 }
 
 stream_state &record_streams::at(int stream) {
@@ -254,6 +320,9 @@ void open_stream(stream_state &u, std::string_view name, open_rule rule) {
   u.last_was_write = false;
   u.position = 0;
   u.buffer.clear();
+  struct stat st {};
+  if (::fstat(u.fd, &st) == 0)
+    u.identity = {st.st_dev, st.st_ino, true};
   // A file created just now is empty: it is never read through its
   // write-only handle.
   u.in.attach(u.fd, u.access == file_access::created);
@@ -389,6 +458,7 @@ std::string render_free_record(std::initializer_list<free_item> items) {
 }
 
 void write_free_record(record_streams &s, int stream, std::initializer_list<free_item> items) {
+  s.last = {"write", stream, std::string(list_io), true};
   stream_state &u = s.at(stream);
   begin_write(u, list_io);
   u.buffer.append(render_free_record(items));
@@ -397,6 +467,8 @@ void write_free_record(record_streams &s, int stream, std::initializer_list<free
 
 void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
                         std::span<const float> items) {
+  if (s.last.unit != stream || s.last.format != layout.source() || !s.last.writing)
+    s.last = {"write", stream, layout.source(), true};
   stream_state &u = s.at(stream);
   begin_write(u, layout.source());
   // The record is laid out in a local line (the fields have fixed widths) and
@@ -414,6 +486,7 @@ void write_fixed_record(record_streams &s, int stream, const fixed_layout &layou
 
 read_outcome read_free_record(record_streams &s, int stream, std::span<const read_target> items,
                               bool end_allowed) {
+  s.last = {"read", stream, std::string(list_io), false};
   check_interrupt();
   if (stream == keyboard)
     deliver(s.at(console));
@@ -426,27 +499,49 @@ std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *cons
   return read_real_rows(s.at(stream), columns.size(), store);
 }
 
-std::string read_fixed_record(record_streams &s, int stream, const fixed_layout &layout) {
+name_answer read_fixed_record(record_streams &s, int stream, const fixed_layout &layout) {
+  s.last = {"read", stream, layout.source(), false};
   check_interrupt();
   deliver(s.at(console));
   stream_state &u = s.at(stream);
   if (u.in.end_flag())
     report_io_failure(u, failures::read_start_end, layout.source(), false);
-  std::string text;
+  name_answer answer;
   try {
     for (int c = u.in.get(); c != '\n'; c = u.in.get()) {
       if (c == input_source::end)
         report_io_failure(u, failures::fmt_end, layout.source(), false);
-      text.push_back(static_cast<char>(c));
+      if (answer.text.size() <= max_name_bytes)
+        answer.text.push_back(static_cast<char>(c));
+      else
+        answer.longer = answer.longer || c != ' ';
     }
   } catch (const source_read_error &e) {
     report_io_failure(u, "read", std::strerror(e.error), &layout.source(), false);
   }
-  return text;
+  return answer;
+}
+
+void open_record_file(record_streams &s, int stream, const name_answer &answer, open_rule rule,
+                      const file_identity *other) {
+  s.last = {"open", stream, {}, false};
+  stream_state &u = s.at(stream);
+  const std::string name = trim_trailing_blanks(answer.text);
+  if (answer.longer || name.size() > max_name_bytes) { // never opened
+    if (u.open)
+      close_stream(u);
+    u.name = name.substr(0, max_name_bytes) + "...";
+    report_io_failure(u, "open", std::strerror(ENAMETOOLONG), nullptr, false);
+  }
+  open_stream(u, name, rule);
+  if (other != nullptr && other->known && u.identity == *other) {
+    disconnect_keeping_name(u);
+    report_io_failure(u, failures::same_file, {}, false);
+  }
 }
 
 void open_record_file(record_streams &s, int stream, std::string_view name, open_rule rule) {
-  open_stream(s.at(stream), trim_trailing_blanks(name), rule);
+  open_record_file(s, stream, name_answer{std::string(name), false}, rule);
 }
 
 void close_record_file(record_streams &s, int stream) {
@@ -478,6 +573,20 @@ void close_all_quietly(record_streams &s) noexcept {
   } catch (...) {
     s.at(console).buffer.clear();
   }
+}
+
+failure_report activity_failure(const record_streams &s, std::string context, std::string cause) {
+  failure_report r;
+  r.context = std::move(context);
+  r.cause = std::move(cause);
+  r.unit = s.last.unit;
+  const stream_state &u = s.at(s.last.unit);
+  if (u.is_file)
+    r.name = u.name;
+  if (!s.last.format.empty())
+    r.format = s.last.format;
+  r.writing = s.last.writing;
+  return r;
 }
 
 } // namespace wavespec::records

@@ -9,7 +9,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
 
+#include "records/failure.h"
 #include "records/input_source.h"
 #include "records/layout.h"
 #include "records/list_scanner.h"
@@ -48,6 +52,26 @@ private:
 
 enum class file_access { none, read_write, read_only, created };
 
+// Which file a stream has open: its device and inode.
+struct file_identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool known = false;
+  friend bool operator==(const file_identity &, const file_identity &) = default;
+};
+
+// The longest file name the dialogue opens (the host's PATH_MAX). An answer
+// keeps one character more and whether anything but blanks follows, so that
+// a longer name is refused in bounded memory.
+inline constexpr std::size_t max_name_bytes = 4096;
+
+// A file-name answer: the line's first max_name_bytes + 1 characters, and
+// whether anything but blanks followed them.
+struct name_answer {
+  std::string text;
+  bool longer = false;
+};
+
 // How a file is opened; the first way that succeeds is taken.
 enum class open_rule {
   read_write_read_or_create, // the spectrum file: existing (read-write, else read-only) or new
@@ -72,9 +96,20 @@ struct stream_state {
   input_source in;
   int fd = -1;
   std::string *sink = nullptr; // in-memory console
+  file_identity identity;      // of the open file
   std::string buffer;          // records not yet delivered
-  std::string buffer_format;   // format of the last record in `buffer`
-  std::uint64_t position = 0;  // bytes delivered to the file
+  // The formats of the records in `buffer`: each from its offset on.
+  std::vector<std::pair<std::size_t, std::string>> formats;
+  std::uint64_t position = 0; // bytes delivered to the file
+};
+
+// What the dialogue did last, for a report of a failure that no record
+// operation caught (memory running out): the operation and the stream.
+struct activity {
+  const char *operation = "start";
+  int unit = keyboard;
+  std::string format{list_io};
+  bool writing = false;
 };
 
 // The four streams of the dialogue.
@@ -89,9 +124,13 @@ public:
   record_streams &operator=(const record_streams &) = delete;
 
   [[nodiscard]] stream_state &at(int stream);
+  [[nodiscard]] const stream_state &at(int stream) const;
 
   // For tests and fuzzing: the waveform file's content is `content`, not a file.
   void open_memory_file(int stream, std::string_view name, std::string_view content);
+
+  // The last record operation, or the computation the dialogue has begun.
+  activity last;
 
 private:
   stream_state keyboard_, console_, spectrum_, waveform_;
@@ -144,11 +183,16 @@ std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *cons
                             std::size_t rows);
 void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
                         std::span<const float> items = {});
-// The whole answer line without its terminator.
-[[nodiscard]] std::string read_fixed_record(record_streams &s, int stream,
+// The answer line without its terminator (see name_answer).
+[[nodiscard]] name_answer read_fixed_record(record_streams &s, int stream,
                                             const fixed_layout &layout);
-// Existing file for reading and writing, else for reading only, else a new
-// empty file; trailing blanks of the name are dropped.
+// Opens the file an answer names, trailing blanks dropped, by `rule`
+// (existing file for reading and writing, else for reading only, else a new
+// empty file). A name longer than max_name_bytes is never opened; a file
+// that is `other` under any name fails as the same file.
+void open_record_file(record_streams &s, int stream, const name_answer &name,
+                      open_rule rule = open_rule::read_write_read_or_create,
+                      const file_identity *other = nullptr);
 void open_record_file(record_streams &s, int stream, std::string_view name,
                       open_rule rule = open_rule::read_write_read_or_create);
 void close_record_file(record_streams &s, int stream);
@@ -159,8 +203,13 @@ void close_record_file(record_streams &s, int stream);
                                     std::string_view format, bool writing);
 [[noreturn]] void report_io_failure(const stream_state &u, std::string context, std::string cause,
                                     const std::string *format, bool writing);
-// After a failure or an interrupt: delivers what can be delivered, closes the
-// files as a normal close does and ignores any further failure.
+// After a failure or an interrupt: delivers what can be delivered without
+// waiting (a pipe or a FIFO nobody reads gets no more), closes the files as
+// a normal close does and ignores any further failure.
 void close_all_quietly(record_streams &s) noexcept;
+// The report of a failure of the last activity: `context: cause` and the
+// state of the stream it was on.
+[[nodiscard]] failure_report activity_failure(const record_streams &s, std::string context,
+                                              std::string cause);
 
 } // namespace wavespec::records

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <random>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,6 +134,53 @@ run_result sandbox::signal_at_prompt(const std::string &answers, const std::stri
   r.err = read(".stderr");
   fs::remove(err);
   return r;
+}
+
+pid_t sandbox::start(const std::string &input, int out, std::size_t limit_bytes) const {
+  const fs::path err = dir_ / ".stderr", stdout_file = dir_ / ".stdout";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (limit_bytes != 0) {
+      const rlimit limit{limit_bytes, limit_bytes};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    const int out_fd =
+        out >= 0 ? out : open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    exec_program(dir_, open(input.c_str(), O_RDONLY), out_fd, err);
+  }
+  return pid;
+}
+
+run_result sandbox::finish(pid_t pid, long *max_rss_kb) const {
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (max_rss_kb != nullptr)
+    *max_rss_kb = usage.ru_maxrss;
+  run_result r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = read(".stdout");
+  r.err = read(".stderr");
+  return r;
+}
+
+long resident_kb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmRSS:"))
+      return std::stol(line.substr(6));
+  return 0;
+}
+
+bool ends_within(pid_t pid, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid)
+      return true;
+    usleep(10000);
+  }
+  return false;
 }
 
 std::string waveform_text(int nt, double dt, unsigned seed) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 
 namespace wavespec::testing {
 
@@ -38,9 +39,22 @@ public:
                                             int signal, bool ignore_interrupts = false,
                                             const std::string &then = "") const;
 
+  // Starts wavespec in the folder with standard input from `input` (a path)
+  // and standard output on `out` (a descriptor; -1: the folder's .stdout),
+  // its address space limited to `limit_bytes` when that is not 0.
+  [[nodiscard]] pid_t start(const std::string &input, int out = -1,
+                            std::size_t limit_bytes = 0) const;
+  // Waits for a started run; its peak memory (KiB) into `max_rss_kb`.
+  [[nodiscard]] run_result finish(pid_t pid, long *max_rss_kb = nullptr) const;
+
 private:
   std::filesystem::path dir_;
 };
+
+// The resident memory of a running process (KiB), 0 when it has ended.
+[[nodiscard]] long resident_kb(pid_t pid);
+// Whether the process ends (is waitable) within `ms` milliseconds.
+[[nodiscard]] bool ends_within(pid_t pid, int ms);
 
 // A waveform file: a header, then nt records "t,x,y,z" with t = i * dt.
 [[nodiscard]] std::string waveform_text(int nt, double dt, unsigned seed = 1);

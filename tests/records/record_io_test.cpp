@@ -135,9 +135,9 @@ TEST_F(RecordIo, FileNameAnswers) {
   const std::string answers = "wave.dat   \n  two\r\n" + std::string(40, 'x') + "\nlast";
   record_streams io(answers, &out);
   const fixed_layout a30("(A30)");
-  EXPECT_EQ(read_fixed_record(io, keyboard, a30), "wave.dat   ");
-  EXPECT_EQ(read_fixed_record(io, keyboard, a30), "  two");
-  EXPECT_EQ(read_fixed_record(io, keyboard, a30), std::string(40, 'x')); // never cut
+  EXPECT_EQ(read_fixed_record(io, keyboard, a30).text, "wave.dat   ");
+  EXPECT_EQ(read_fixed_record(io, keyboard, a30).text, "  two");
+  EXPECT_EQ(read_fixed_record(io, keyboard, a30).text, std::string(40, 'x')); // never cut
   const auto r = failure([&] { (void)read_fixed_record(io, keyboard, a30); });
   EXPECT_EQ(render_failure(r),
             "fmt: end of file\napparent state: unit 5 (unnamed)\nlast format: (A30)\n"
