@@ -12,11 +12,13 @@
 //   }
 //
 // record.hpp reads records, analysis.hpp analyses them, csv.hpp writes the
-// spectrum file, spectral.hpp holds the kernels underneath. Every function is
+// spectrum file, batch.hpp takes records through all three and keeps the
+// summary of a batch, spectral.hpp holds the kernels underneath. Every function is
 // reentrant: nothing is shared between analyses but read-only tables.
 #pragma once
 
 #include "wavespec/analysis.hpp"
+#include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
 #include "wavespec/record.hpp"
 #include "wavespec/spectral.hpp"

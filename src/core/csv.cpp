@@ -2,6 +2,7 @@
 #include <string>
 
 #include "core/csv_rows.h"
+#include "records/interrupt.h"
 #include "records/output_file.h"
 #include "records/record_io.h"
 #include "wavespec/csv.hpp"
@@ -75,10 +76,14 @@ void write_csv(const spectrum_view &s, std::ostream &out) {
 }
 
 void write_csv(const spectrum_view &s, const std::filesystem::path &path) {
-  records::output_file file(path.string());
-  file_sink sink(file);
-  write_csv(s, sink);
-  file.commit();
+  try {
+    records::output_file file(path.string());
+    file_sink sink(file);
+    write_csv(s, sink);
+    file.commit();
+  } catch (const records::interrupted &signal) {
+    throw interrupted(signal.signal);
+  }
 }
 
 } // namespace wavespec

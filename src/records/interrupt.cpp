@@ -60,8 +60,11 @@ void wait_readable(int fd) {
     sigdelset(&during, SIGINT);
     sigdelset(&during, SIGTERM);
     sigdelset(&during, SIGHUP);
-    const int r = ppoll(&p, 1, nullptr, &during);
-    if (r >= 0 || errno != EINTR)
+    // A tenth of a second at a time: in a program with several threads the
+    // signal may be delivered to another one.
+    const timespec tenth{0, 100'000'000};
+    const int r = ppoll(&p, 1, &tenth, &during);
+    if (r > 0 || (r < 0 && errno != EINTR))
       break;
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);

@@ -22,7 +22,7 @@ void install_interrupt_handlers();
 void check_interrupt();
 
 // Waits until `fd` can be read or a signal arrives (which then throws). A
-// signal that comes just before the wait still ends it.
+// signal that comes just before the wait, or to another thread, still ends it.
 void wait_readable(int fd);
 
 } // namespace wavespec::records

@@ -1,9 +1,12 @@
 #include "records/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -102,8 +105,12 @@ void output_file::open_new_file() {
   fail(err);
 }
 
+output_file::output_file(int fd, std::string name)
+    : path_(std::move(name)), target_(path_), fd_(fd), durable_(false), through_(true),
+      borrowed_(true) {}
+
 output_file::~output_file() {
-  if (fd_ >= 0)
+  if (fd_ >= 0 && !borrowed_)
     ::close(fd_);
   if (!committed_ && !temp_.empty())
     ::unlink(temp_.c_str());
@@ -113,14 +120,29 @@ void output_file::fail(int error) const {
   throw std::system_error(error, std::generic_category(), path_);
 }
 
+// A file takes everything at once. A pipe, a FIFO or a device may make a
+// write wait, and a signal may go to another thread: there, the write waits
+// for room a tenth of a second at a time, looking at the signal note
+// between, and writes no more than the room it was told of.
 void output_file::write(std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    std::size_t piece = bytes.size();
+    if (through_) {
+      pollfd p{fd_, POLLOUT, 0};
+      const int ready = ::poll(&p, 1, 100);
+      if (interruptible_)
+        check_interrupt();
+      if (ready == 0 || (ready < 0 && errno == EINTR))
+        continue;
+      piece = std::min<std::size_t>(piece, PIPE_BUF);
+    }
+    const ssize_t n = ::write(fd_, bytes.data(), piece);
     if (n < 0 && errno != EINTR)
       fail(errno);
     if (n > 0)
       bytes.remove_prefix(static_cast<std::size_t>(n));
-    check_interrupt();
+    if (interruptible_)
+      check_interrupt();
   }
 }
 
@@ -143,7 +165,7 @@ void output_file::commit() {
   }
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0)
+  if (!borrowed_ && ::close(fd) != 0)
     fail(errno);
   if (!through_ && ::rename(temp_.c_str(), target_.c_str()) != 0)
     fail(errno);

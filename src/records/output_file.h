@@ -17,15 +17,21 @@ public:
   // on disk before the new file takes the name. Throws std::system_error,
   // its message the path.
   explicit output_file(std::string path, bool durable = false);
+  // Writes through an open descriptor (standard output), named `name` in
+  // messages; the descriptor stays open.
+  output_file(int fd, std::string name);
   ~output_file(); // not committed: the new file is dropped
   output_file(const output_file &) = delete;
   output_file &operator=(const output_file &) = delete;
 
-  // Throws std::system_error; a signal noted meanwhile throws `interrupted`.
+  // Throws std::system_error; a signal noted meanwhile throws `interrupted`,
+  // also while a pipe or a FIFO nobody reads makes the write wait.
   void write(std::string_view bytes);
   // The file is complete: it takes its name (or is closed, when written
   // through). Throws std::system_error.
   void commit();
+  // Writes on when a signal is noted (what is written after an interrupt).
+  void ignore_interrupts() { interruptible_ = false; }
   // The name written in the end: the path, or the target of its link.
   [[nodiscard]] const std::string &target() const { return target_; }
 
@@ -38,9 +44,11 @@ private:
   std::string temp_;   // the new file's own name while written, if it has one
   int fd_ = -1;
   bool durable_;
-  bool through_ = false; // written straight into a device or FIFO
-  bool unnamed_ = false; // the new file has no name yet
+  bool through_ = false;  // written straight into a device or FIFO
+  bool borrowed_ = false; // the descriptor is the caller's
+  bool unnamed_ = false;  // the new file has no name yet
   bool committed_ = false;
+  bool interruptible_ = true;
 };
 
 } // namespace wavespec::records
