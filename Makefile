@@ -31,13 +31,15 @@ demo: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Stage micro-benchmarks, then whole runs against the numpy/scipy peer.
+# Stage micro-benchmarks, whole runs against the numpy/scipy peer, and a batch
+# of 200 records against scripting the dialogue.
 bench: prerequisites
 	@tools/prerequisites.sh bench
 	@$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DWAVESPEC_BENCH=ON -DWAVESPEC_TESTS=OFF >/dev/null
 	@$(CMAKE) --build build-bench -j $(JOBS)
 	@build-bench/bench/stage_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	@/usr/bin/python3 bench/whole_run.py build-bench/src/driver/wavespec
+	@/usr/bin/python3 bench/batch_run.py build-bench/src/driver/wavespec
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: prerequisites

@@ -1,5 +1,5 @@
 // wavespec: Fourier spectra of three-component waveform records. Without
-// arguments, the dialogue on the console.
+// arguments, the dialogue on the console; with them, the command line.
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "driver/command_line.h"
 #include "driver/dialogue.h"
 #include "records/failure.h"
 #include "records/interrupt.h"
@@ -96,8 +97,8 @@ int run() {
 
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
   hold_closed_standard_streams();
   records::install_interrupt_handlers();
-  return run();
+  return argc > 1 ? driver::run_command_line(argc, argv) : run();
 }

@@ -51,7 +51,8 @@ const char *program() {
 
 // In the child: runs wavespec in `dir` with the given standard streams
 // (out < 0: standard output closed).
-[[noreturn]] void exec_program(const fs::path &dir, int in, int out, const fs::path &err) {
+[[noreturn]] void exec_program(const fs::path &dir, int in, int out, const fs::path &err,
+                               const std::vector<std::string> &args = {}) {
   if (chdir(dir.c_str()) != 0)
     _exit(127);
   dup2(in, 0);
@@ -62,7 +63,11 @@ const char *program() {
     close(fd);
   if (out < 0)
     close(1); // last, so that no file opened above takes its number
-  execl(program(), "wavespec", static_cast<char *>(nullptr));
+  std::vector<char *> argv{const_cast<char *>("wavespec")};
+  for (const std::string &a : args)
+    argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(program(), argv.data());
   _exit(127);
 }
 
@@ -136,7 +141,18 @@ run_result sandbox::signal_at_prompt(const std::string &answers, const std::stri
   return r;
 }
 
-pid_t sandbox::start(const std::string &input, int out, std::size_t limit_bytes) const {
+run_result sandbox::command(const std::vector<std::string> &args, const std::string &input) const {
+  const fs::path in = dir_ / ".input";
+  std::ofstream(in, std::ios::binary) << input;
+  run_result r = finish(start(in.string(), -1, 0, args));
+  fs::remove(in);
+  fs::remove(dir_ / ".stdout");
+  fs::remove(dir_ / ".stderr");
+  return r;
+}
+
+pid_t sandbox::start(const std::string &input, int out, std::size_t limit_bytes,
+                     const std::vector<std::string> &args) const {
   const fs::path err = dir_ / ".stderr", stdout_file = dir_ / ".stdout";
   const pid_t pid = fork();
   if (pid == 0) {
@@ -146,7 +162,7 @@ pid_t sandbox::start(const std::string &input, int out, std::size_t limit_bytes)
     }
     const int out_fd =
         out >= 0 ? out : open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    exec_program(dir_, open(input.c_str(), O_RDONLY), out_fd, err);
+    exec_program(dir_, open(input.c_str(), O_RDONLY), out_fd, err, args);
   }
   return pid;
 }

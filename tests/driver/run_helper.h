@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace wavespec::testing {
 
@@ -39,11 +40,16 @@ public:
                                             int signal, bool ignore_interrupts = false,
                                             const std::string &then = "") const;
 
+  // Runs wavespec with command-line arguments and `input` on its standard
+  // input.
+  [[nodiscard]] run_result command(const std::vector<std::string> &args,
+                                   const std::string &input = "") const;
+
   // Starts wavespec in the folder with standard input from `input` (a path)
   // and standard output on `out` (a descriptor; -1: the folder's .stdout),
   // its address space limited to `limit_bytes` when that is not 0.
-  [[nodiscard]] pid_t start(const std::string &input, int out = -1,
-                            std::size_t limit_bytes = 0) const;
+  [[nodiscard]] pid_t start(const std::string &input, int out = -1, std::size_t limit_bytes = 0,
+                            const std::vector<std::string> &args = {}) const;
   // Waits for a started run; its peak memory (KiB) into `max_rss_kb`.
   [[nodiscard]] run_result finish(pid_t pid, long *max_rss_kb = nullptr) const;
 

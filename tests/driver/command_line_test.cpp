@@ -1,0 +1,210 @@
+// The command line, end to end: the dialogue's bytes for every option, batches
+// with failures, usage errors, standard streams, interrupts, and jobs.
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/run_helper.h"
+
+namespace wavespec::testing {
+namespace fs = std::filesystem;
+namespace {
+
+const std::string try_help = "Try 'wavespec --help' for more information.\n";
+
+std::string record(const std::string &name) {
+  return read_file(std::string(WAVESPEC_DATA) + "/" + name);
+}
+
+std::vector<std::string> files_in(const fs::path &dir) {
+  std::vector<std::string> names;
+  for (const auto &e : fs::recursive_directory_iterator(dir))
+    if (!e.is_directory())
+      names.push_back(fs::relative(e.path(), dir).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CommandLine, EveryOptionGivesTheDialoguesBytes) {
+  const char *const names[] = {"none", "integrate", "double-integrate", "differentiate"};
+  for (const char *rec : {"sf1295.txt", "wtmc_v2a.txt", "nc_mli.txt"}) {
+    sandbox box;
+    box.write("w.txt", record(rec));
+    for (int op = 0; op <= 3; ++op)
+      for (const char *band : {"0", "0.25"}) {
+        SCOPED_TRACE(std::string(rec) + " " + std::to_string(op) + " " + band);
+        ASSERT_EQ(box.run("w.txt\n" + std::to_string(op) + "\n" + band + "\nd.csv\n").status, 0);
+        const std::string want = box.read("d.csv");
+        const run_result by_number =
+            box.command({"-m", std::to_string(op), "-b", band, "-o", "c.csv", "w.txt"});
+        EXPECT_EQ(by_number.status, 0) << by_number.err;
+        EXPECT_EQ(by_number.err, "");
+        EXPECT_EQ(box.read("c.csv"), want);
+        const run_result by_name =
+            box.command({std::string("--operation=") + names[op], "--band", band, "w.txt"});
+        EXPECT_EQ(by_name.out, want); // one input: standard output
+        const run_result piped =
+            box.command({"--oper", names[op], "--ba=" + std::string(band), "-"}, record(rec));
+        EXPECT_EQ(piped.out, want);
+      }
+  }
+}
+
+TEST(CommandLine, ABatchGoesOnPastItsFailures) {
+  sandbox box;
+  box.write("good.txt", record("sf1295.txt"));
+  box.write("bad.txt", "h\n0 1 2 3\n0.01 1 x 3\n");
+  box.write("wide.txt", record("nc_mli.txt")); // refuses 0.5 Hz
+  ASSERT_EQ(box.run("good.txt\n1\n0.5\nwant.csv\n").status, 0);
+  const run_result got =
+      box.command({"-m", "1", "-b", "0.5", "-d", "out/deep", "good.txt", "missing.txt", "bad.txt",
+                   "wide.txt", "--summary", "sum.csv", "-j", "2"});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(files_in(box.dir() / "out"), std::vector<std::string>{"deep/good.csv"});
+  EXPECT_EQ(box.read("out/deep/good.csv"), box.read("want.csv"));
+  const std::string bad_report =
+      "line 3: invalid number: incomprehensible list input; apparent state: unit 11 named "
+      "bad.txt; last format: list io; lately reading sequential formatted external IO";
+  EXPECT_EQ(box.read("sum.csv"),
+            "input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz,band_max_hz,message\n"
+            "good.txt,out/deep/good.csv,ok,6001,0.00499999989,8192,0.0244140625,100.024406,"
+            "0.0905422345,2.26355577,\n"
+            "missing.txt,out/deep/missing.csv,failed,,,,,,,,open: No such file or directory; "
+            "apparent state: unit 11 named missing.txt; lately reading sequential formatted "
+            "external IO\n"
+            "bad.txt,out/deep/bad.csv,failed,,,,,,,," +
+                bad_report +
+                "\n"
+                "wide.txt,out/deep/wide.csv,failed,19200,0.00999999978,32768,0.00305175781,"
+                "50.0030479,0.0113177793,0.282944471,band 0.5 Hz is outside 0.0113177793 .. "
+                "0.282944471 Hz for this record\n");
+  EXPECT_NE(got.err.find("wavespec: bad.txt: " + bad_report + "\n"), std::string::npos);
+  EXPECT_NE(got.err.find("wavespec: wide.txt: band 0.5 Hz is outside 0.0113177793 .. "
+                         "0.282944471 Hz for this record\n"),
+            std::string::npos);
+  EXPECT_NE(got.err.find("wavespec: 1 of 4 records written to out/deep in "), std::string::npos);
+  EXPECT_TRUE(got.err.ends_with(" s, 3 failed\n")) << got.err;
+}
+
+TEST(CommandLine, UsageErrorsReadAndWriteNothing) {
+  const struct {
+    std::vector<std::string> args;
+    const char *line;
+  } rows[] = {
+      {{"--bogus", "w.txt"}, "unrecognized option --bogus"},
+      {{"-x", "w.txt"}, "unrecognized option -x"},
+      {{"--out", "o.csv", "w.txt"}, "option --out is ambiguous (--output, --output-dir)"},
+      {{"w.txt", "-b"}, "option -b needs a value"},
+      {{"w.txt", "--jobs"}, "option --jobs needs a value"},
+      {{"-m", "4", "w.txt"},
+       "invalid operation '4' (0 none, 1 integrate, 2 double-integrate, 3 differentiate)"},
+      {{"-b", "-1", "w.txt"}, "invalid band '-1': a bandwidth in Hz, 0 or more"},
+      {{"-b", "nan", "w.txt"}, "invalid band 'nan': a bandwidth in Hz, 0 or more"},
+      {{"-j", "0", "w.txt"}, "invalid jobs '0': a whole number from 1 to 4096"},
+      {{"-q"}, "no input files"},
+      {{"w.txt", "w.txt"}, "2 inputs need -d DIR for their outputs"},
+      {{"-o", "o.csv", "w.txt", "v.txt"},
+       "-o names one output, but there are 2 inputs: use -d DIR"},
+      {{"-o", "o.csv", "-d", "out", "w.txt"},
+       "-o and -d do not go together: -o names the output of one input"},
+      {{"-d", "out", "w.txt", "sub/w.txt"}, "w.txt and sub/w.txt would both write out/w.csv"},
+      {{"-d", "out", "-", "-"}, "standard input (\"-\") can be read only once"},
+      {{"-o", "w.txt", "w.txt"}, "w.txt: its spectrum would replace it (w.txt)"},
+      {{"--summary", "-", "w.txt"},
+       "the spectrum already goes to standard output: --summary needs a file"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.line);
+    sandbox box;
+    box.write("w.txt", waveform_text(64, 0.01));
+    const run_result got = box.command(r.args);
+    EXPECT_EQ(got.err, "wavespec: " + std::string(r.line) + "\n" + try_help);
+    EXPECT_EQ(got.status, 2);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(files_in(box.dir()), std::vector<std::string>{"w.txt"});
+  }
+}
+
+TEST(CommandLine, HelpAndVersion) {
+  sandbox box;
+  for (const char *flag : {"-h", "--help", "--he"}) {
+    const run_result help = box.command({flag});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: wavespec [OPTION]... FILE...\n"));
+    for (const char *option : {"--operation", "--band", "--output", "--output-dir", "--jobs",
+                               "--summary", "--quiet", "--help", "--version", "Example:"})
+      EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  // The manual page names every option of --help.
+  const std::string manual = read_file(std::string(WAVESPEC_DATA) + "/../doc/wavespec.1");
+  for (const char *option : {"operation", "band", "output", "output\\-dir", "jobs", "summary",
+                             "quiet", "help", "version"})
+    EXPECT_NE(manual.find(std::string("\\-\\-") + option), std::string::npos) << option;
+  const run_result v = box.command({"-V"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, "wavespec " WAVESPEC_VERSION "\n");
+}
+
+TEST(CommandLine, JobsDoNotChangeTheFiles) {
+  sandbox box;
+  std::vector<std::string> inputs;
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = "r" + std::to_string(i) + ".txt";
+    box.write(name, waveform_text(1000 + 650 * i, 0.01, static_cast<unsigned>(i)));
+    inputs.push_back(name);
+  }
+  std::vector<std::string> one = {"-q", "-m", "2", "-b", "0.5", "-j", "1", "-d", "one"};
+  std::vector<std::string> four = {"-q", "-m", "2", "-b", "0.5", "-j", "4", "-d", "four"};
+  one.insert(one.end(), inputs.begin(), inputs.end());
+  four.insert(four.end(), inputs.begin(), inputs.end());
+  const run_result a = box.command(one), b = box.command(four);
+  EXPECT_EQ(a.status, 0) << a.err;
+  EXPECT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(a.err + b.err, ""); // quiet
+  for (int i = 0; i < 12; ++i) {
+    const std::string csv = "r" + std::to_string(i) + ".csv";
+    EXPECT_EQ(box.read("one/" + csv), box.read("four/" + csv)) << csv;
+  }
+}
+
+TEST(CommandLine, AnInterruptedBatchLeavesOnlyWholeFiles) {
+  sandbox box;
+  box.write("big.txt", record("wtmc_v1a.txt"));
+  ASSERT_EQ(box.command({"-o", "whole.csv", "big.txt"}).status, 0);
+  const std::string whole = box.read("whole.csv");
+  std::vector<std::string> args = {"-d", "out", "--summary", "sum.csv", "-j", "2"};
+  for (int i = 0; i < 150; ++i) {
+    const std::string name = "in/r" + std::to_string(i) + ".txt";
+    fs::create_directories(box.dir() / "in");
+    fs::create_hard_link(box.dir() / "big.txt", box.dir() / name);
+    args.push_back(name);
+  }
+  box.write(".nothing", "");
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    fs::remove_all(box.dir() / "out");
+    const pid_t pid = box.start((box.dir() / ".nothing").string(), -1, 0, args);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    kill(pid, sig);
+    ASSERT_TRUE(ends_within(pid, 2000));
+    const run_result got = box.finish(pid);
+    EXPECT_EQ(got.status, 1);
+    const std::vector<std::string> written = files_in(box.dir() / "out");
+    EXPECT_GT(written.size(), 0u);
+    EXPECT_LT(written.size(), 150u);
+    for (const std::string &f : written) // no temporary file, no piece of one
+      EXPECT_EQ(box.read("out/" + f), whole) << f;
+    const std::string summary = box.read("sum.csv");
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'),
+              static_cast<long>(written.size()) + 1);
+    EXPECT_NE(got.err.find("wavespec: interrupted: "), std::string::npos) << got.err;
+  }
+}
+
+} // namespace
+} // namespace wavespec::testing
