@@ -1,23 +1,25 @@
 // wavespec-merge: one waveform file from the component files of a
 // strong-motion record. Exit status 0 on success, 2 on any error.
 #include <cstdio>
+#include <getopt.h>
 #include <string>
 #include <vector>
 
 #include "merge/formats.h"
 #include "merge/output.h"
+#include "records/usage.h"
 #include "wavespec/spectral.hpp"
+#include "wavespec/version.hpp"
 
 namespace {
 
 using namespace wavespec::merge;
 
-constexpr const char *usage =
-    "usage: wavespec-merge [--format F] [--quantity acc|vel|dis] [--demean] [--trim] [--dt DT] X Y "
-    "Z -o OUT\n"
-    "       wavespec-merge [options] FILE -o OUT    (GeoNet V1A/V2A: three components in one "
-    "file)\n"
-    "formats: cosmos, smc, geonet, at2, knet, generic (one value per line, needs --dt)\n";
+// A command line that asks for what cannot be done.
+class usage_error : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 struct arguments {
   std::vector<std::string> inputs;
@@ -26,56 +28,120 @@ struct arguments {
   quantity q = quantity::acceleration;
   merge_options options;
   double dt = 0.0;
+  bool help = false, version = false;
 };
+
+std::string help_text() {
+  std::string formats;
+  for (const format_entry &f : wavespec::merge::formats())
+    formats += "  " + std::string(f.name) + std::string(10 - std::string(f.name).size(), ' ') +
+               f.title + ": " + f.units + "\n";
+  return "Usage: wavespec-merge [OPTION]... X Y Z -o OUT\n"
+         "       wavespec-merge [OPTION]... FILE -o OUT   (GeoNet V1A/V2A: three components)\n"
+         "One waveform file (time, X, Y, Z) for wavespec from the component files of a\n"
+         "strong-motion record, in the order X, Y, Z.\n\n"
+         "  -o, --output=OUT       the waveform file, written whole or not at all\n"
+         "      --format=F         the input format, when it cannot be told from the files\n"
+         "      --quantity=Q       acc (default), vel or dis: the series of a COSMOS V2 or\n"
+         "                           GeoNet V2A file\n"
+         "      --demean           remove each component's mean\n"
+         "      --trim             cut the components to the shortest\n"
+         "      --dt=DT            the sampling interval of the generic format (s)\n"
+         "  -h, --help             this help\n"
+         "  -V, --version          the version\n\n"
+         "Formats (found from the content unless --format names one):\n" +
+         formats +
+         "\nExit status: 0 when the file was written, 2 on any error.\n\n"
+         "Example:\n"
+         "  wavespec-merge --trim 0111a.smc 0111c.smc 0111b.smc -o sf1295.txt\n";
+}
+
+const option long_options[] = {{"output", required_argument, nullptr, 'o'},
+                               {"format", required_argument, nullptr, 'f'},
+                               {"quantity", required_argument, nullptr, 'Q'},
+                               {"demean", no_argument, nullptr, 'M'},
+                               {"trim", no_argument, nullptr, 'T'},
+                               {"dt", required_argument, nullptr, 't'},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
+
+quantity parse_quantity(const std::string &v) {
+  if (v == "acc")
+    return quantity::acceleration;
+  if (v == "vel")
+    return quantity::velocity;
+  if (v == "dis")
+    return quantity::displacement;
+  throw usage_error("--quantity: acc, vel or dis, not '" + v + "'");
+}
+
+double parse_dt(const std::string &v) {
+  try {
+    std::size_t used = 0;
+    const double dt = std::stod(v, &used);
+    if (used == v.size())
+      return dt;
+  } catch (const std::exception &) {
+  }
+  throw usage_error("--dt: not a number: '" + v + "'");
+}
+
+void take_option(int c, arguments &a, char **argv) {
+  switch (c) {
+  case 'o':
+    a.out = optarg;
+    break;
+  case 'f':
+    a.format = optarg;
+    break;
+  case 'Q':
+    a.q = parse_quantity(optarg);
+    break;
+  case 'M':
+    a.options.demean = true;
+    break;
+  case 'T':
+    a.options.trim = true;
+    break;
+  case 't':
+    a.dt = parse_dt(optarg);
+    break;
+  case 'h':
+    a.help = true;
+    break;
+  case 'V':
+    a.version = true;
+    break;
+  default:
+    throw usage_error(
+        wavespec::records::refused_option(argv, optind, optopt, long_options, c == ':'));
+  }
+}
 
 arguments parse(int argc, char **argv) {
   arguments a;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc)
-        throw merge_error(arg + " needs a value");
-      return argv[++i];
-    };
-    if (arg == "-o")
-      a.out = value();
-    else if (arg == "--format")
-      a.format = value();
-    else if (arg == "--demean")
-      a.options.demean = true;
-    else if (arg == "--trim")
-      a.options.trim = true;
-    else if (arg == "--dt") {
-      const std::string v = value();
-      try {
-        a.dt = std::stod(v);
-      } catch (...) {
-        throw merge_error("--dt: not a number: " + v);
-      }
-    } else if (arg == "--quantity") {
-      const std::string v = value();
-      if (v == "acc")
-        a.q = quantity::acceleration;
-      else if (v == "vel")
-        a.q = quantity::velocity;
-      else if (v == "dis")
-        a.q = quantity::displacement;
-      else
-        throw merge_error("--quantity: acc, vel or dis, not " + v);
-    } else if (arg.size() > 1 && arg[0] == '-')
-      throw merge_error("unknown option " + arg);
-    else
-      a.inputs.push_back(arg);
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":o:hV", long_options, nullptr)) != -1;)
+    take_option(c, a, argv);
+  if (a.help || a.version)
+    return a;
+  a.inputs.assign(argv + optind, argv + argc);
+  if (!a.format.empty()) {
+    try {
+      (void)format_named(a.format);
+    } catch (const merge_error &e) {
+      throw usage_error(e.what());
+    }
   }
   if (a.out.empty())
-    throw merge_error("no output file (-o OUT)");
+    throw usage_error("no output file (-o OUT)");
   if (a.inputs.size() != 1 && a.inputs.size() != 3)
-    throw merge_error("give three component files, or one GeoNet file");
+    throw usage_error("give three component files, or one GeoNet file");
   return a;
 }
 
-int run(int argc, char **argv) {
-  const arguments a = parse(argc, argv);
+int run(const arguments &a) {
   std::vector<series> xyz;
   for (const std::string &path : a.inputs) {
     const text_file file = read_text_file(path);
@@ -102,9 +168,21 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   try {
-    return run(argc, argv);
+    const arguments a = parse(argc, argv);
+    if (a.help) {
+      std::fputs(help_text().c_str(), stdout);
+      return 0;
+    }
+    if (a.version) {
+      std::printf("wavespec-merge %s\n", wavespec::version);
+      return 0;
+    }
+    return run(a);
+  } catch (const usage_error &e) {
+    std::fprintf(stderr, "wavespec-merge: %s\nTry 'wavespec-merge --help' for more information.\n",
+                 e.what());
   } catch (const merge_error &e) {
-    std::fprintf(stderr, "wavespec-merge: %s\n%s", e.what(), usage);
+    std::fprintf(stderr, "wavespec-merge: %s\n", e.what());
   } catch (const std::exception &e) {
     std::fprintf(stderr, "wavespec-merge: %s\n", e.what());
   }

@@ -219,6 +219,21 @@ TEST(MergeCommand, RealRecordsAndErrors) {
       merge_cmd(data + "nosuchfile " + u + " " + u + " -o " + (dir / "x.txt").string()).status, 2);
   EXPECT_FALSE(fs::exists(dir / "x.txt"));
 
+  // The conventions of the command line: usage errors with the pointer to
+  // --help, file errors without it, "--" before names that begin with "-".
+  const result bogus = merge_cmd("--bogus");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_EQ(bogus.err, "wavespec-merge: unrecognized option --bogus\n"
+                       "Try 'wavespec-merge --help' for more information.\n");
+  EXPECT_EQ(merge_cmd("--help > /dev/null").status, 0);
+  EXPECT_EQ(merge_cmd("--version > /dev/null").status, 0);
+  const result missing =
+      merge_cmd(data + "0111a.smc " + data + "0111c.smc nosuchfile -o " + (dir / "x.txt").string());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "wavespec-merge: nosuchfile: cannot open: No such file or directory\n");
+  const result dash = merge_cmd("-o " + (dir / "x.txt").string() + " -- -a -b -c");
+  EXPECT_EQ(dash.err, "wavespec-merge: -a: cannot open: No such file or directory\n");
+
   { // more than 65536 samples: written, with a warning
     std::ofstream g(dir / "long.txt");
     for (int i = 0; i < 70000; ++i)
