@@ -18,6 +18,9 @@ def main(readme, bin_dir, merge_dir, tools_dir, data_dir, merge_data):
     env = dict(os.environ, PATH=os.pathsep.join([bin_dir, merge_dir, tools_dir, os.environ["PATH"]]))
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(os.path.join(data_dir, "sf1295.txt"), work)
+        os.mkdir(os.path.join(work, "records"))
+        for name in ("sf1295.txt", "wtmc_v2a.txt"):
+            shutil.copy(os.path.join(data_dir, name), os.path.join(work, "records"))
         for name in ("0111a.smc", "0111b.smc", "0111c.smc"):
             shutil.copy(os.path.join(merge_data, name), work)
         for block in blocks:
@@ -30,6 +33,8 @@ def main(readme, bin_dir, merge_dir, tools_dir, data_dir, merge_data):
         assert csv_block.splitlines() == rows[:3], "the README's first CSV lines differ"
         assert os.path.getsize(os.path.join(work, "sf1295.png")) > 10000
         assert os.path.exists(os.path.join(work, "sf1295-velocity.csv"))
+        summary = open(os.path.join(work, "spectra", "summary.csv")).read().splitlines()
+        assert len(summary) == 3 and all(",ok," in row for row in summary[1:]), summary
         merged = open(os.path.join(work, "sf1295-merged.txt")).read().split("\n", 1)[1]
         assert merged == open(os.path.join(data_dir, "sf1295.txt")).read().split("\n", 1)[1]
     print("1 passed, 0 failed")
