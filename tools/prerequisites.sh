@@ -11,7 +11,9 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok
 
 for set in "${@:-base}"; do
   case "$set" in
-    base) want g++; want cmake; want make; want libgtest-dev; want python3; want python3-matplotlib ;;
+    base) want g++; want cmake; want make; want libgtest-dev; want python3; want python3-matplotlib
+          want pybind11-dev; want python3-dev; want python3-numpy; want python3-pytest
+          want python3-dask; want python3-distributed ;;
     bench) want libbenchmark-dev; want python3-numpy; want python3-scipy; want time ;;
     ci) want clang; want libclang-rt-14-dev; want clang-format; want python3-matplotlib ;;
     plot) want python3-matplotlib ;;

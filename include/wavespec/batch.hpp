@@ -33,8 +33,11 @@ struct record_outcome {
 // Reads `input`, analyses it and writes the spectrum CSV to `output` whole or
 // not at all. Whatever is wrong with the record or its output is in the
 // outcome, never thrown; an interrupt noted meanwhile throws `interrupted`.
+// Relative names are taken from `directory` when it is given (a process
+// elsewhere, as on a cluster's worker), and named as given in any case.
 [[nodiscard]] record_outcome process_record(const std::string &input, const std::string &output,
-                                            const analysis_options &options, workspace &ws);
+                                            const analysis_options &options, workspace &ws,
+                                            const std::string &directory = {});
 
 // The summary CSV: a header, then one row per record, numbers in the digits
 // the dialogue shows for them and empty where unknown:

@@ -13,15 +13,26 @@
 namespace wavespec {
 namespace {
 
-// Reads the record into the workspace, by the library's rules.
-core::loaded_record load(const std::string &input, workspace &ws) {
+// `name` in `directory` (when given and the name is relative).
+std::string in_directory(const std::string &name, const std::string &directory) {
+  if (directory.empty() || name.starts_with('/') || name == standard_stream)
+    return name;
+  std::string path = directory;
+  if (!path.ends_with('/'))
+    path.push_back('/');
+  return path.append(name);
+}
+
+// Reads the record into the workspace, by the library's rules; its failures
+// name it as given.
+core::loaded_record load(const std::string &input, const std::string &directory, workspace &ws) {
   return core::with_public_errors([&] {
     records::stream_state u(records::waveform_file, true);
     if (input == standard_stream) {
       records::open_memory_stream(u, "standard input", {});
       u.in.attach(0);
     } else {
-      records::open_stream(u, input, records::open_rule::read_only);
+      records::open_stream(u, in_directory(input, directory), records::open_rule::read_only, input);
     }
     core::loaded_record loaded = core::load_records(u, ws);
     records::close_stream(u);
@@ -38,21 +49,26 @@ private:
   records::output_file &out_;
 };
 
-void write_output(const spectrum_view &s, const std::string &output) {
-  std::optional<records::output_file> file;
-  if (output == standard_stream)
-    file.emplace(STDOUT_FILENO, "standard output");
-  else
-    file.emplace(output);
-  file_sink sink(*file);
-  write_csv(s, sink);
-  file->commit();
+void write_output(const spectrum_view &s, const std::string &output, const std::string &directory) {
+  try {
+    std::optional<records::output_file> file;
+    if (output == standard_stream)
+      file.emplace(STDOUT_FILENO, "standard output");
+    else
+      file.emplace(in_directory(output, directory));
+    file_sink sink(*file);
+    write_csv(s, sink);
+    file->commit();
+  } catch (const std::system_error &e) {
+    throw std::system_error(e.code(), output); // named as given
+  }
 }
 
 // The record's course; fills `o` as it goes, throws what went wrong.
 void run_record(const std::string &input, const std::string &output,
-                const analysis_options &options, workspace &ws, record_outcome &o) {
-  const core::loaded_record record = load(input, ws);
+                const analysis_options &options, workspace &ws, const std::string &directory,
+                record_outcome &o) {
+  const core::loaded_record record = load(input, directory, ws);
   o.nt = record.count;
   o.dt = record.samples.dt;
   core::check_loaded(record.count, record.samples);
@@ -60,7 +76,8 @@ void run_record(const std::string &input, const std::string &output,
   const parzen_window window = make_window(options.band, o.grid->df);
   if (core::refused(window))
     throw band_error(options.band, o.grid->band_min, o.grid->band_max);
-  write_output(core::run_analysis(record.samples, options.op, window, options.band, ws), output);
+  write_output(core::run_analysis(record.samples, options.op, window, options.band, ws), output,
+               directory);
   o.ok = true;
 }
 
@@ -76,10 +93,6 @@ std::string field(std::string_view text) {
       quoted.push_back('"');
   }
   return quoted + "\"";
-}
-
-template <typename T, typename F> std::string known(const std::optional<T> &v, F &&digits) {
-  return v ? digits(*v) : std::string();
 }
 
 } // namespace
@@ -98,12 +111,13 @@ std::string output_path(std::string_view input, std::string_view dir) {
 }
 
 record_outcome process_record(const std::string &input, const std::string &output,
-                              const analysis_options &options, workspace &ws) {
+                              const analysis_options &options, workspace &ws,
+                              const std::string &directory) {
   record_outcome o;
   o.input = input;
   o.output = output;
   try {
-    run_record(input, output, options, ws, o);
+    run_record(input, output, options, ws, directory, o);
   } catch (const records::interrupted &signal) {
     throw interrupted(signal.signal);
   } catch (const record_error &e) {
@@ -124,14 +138,28 @@ std::string summary_header() {
 }
 
 std::string summary_row(const record_outcome &o) {
-  const auto integer = [](auto v) { return std::to_string(v); };
-  const auto real = [](float v) { return core::free_digits(v); };
   const std::optional<frequency_grid> &g = o.grid;
-  std::string row = field(o.input) + "," + field(o.output) + "," + (o.ok ? "ok" : "failed");
-  row += "," + known(o.nt, integer) + "," + known(o.dt, real);
-  row += "," + (g ? integer(g->nf) : "") + "," + (g ? real(g->df) : "");
-  row += "," + (g ? real(g->highest) : "") + "," + (g ? real(g->band_min) : "");
-  row += "," + (g ? real(g->band_max) : "") + "," + field(o.message) + "\n";
+  const auto real = [](std::optional<float> v) {
+    return v ? core::free_digits(*v) : std::string();
+  };
+  const auto grid = [&](float frequency_grid::*value) {
+    return real(g ? std::optional<float>((*g).*value) : std::nullopt);
+  };
+  const std::string fields[] = {field(o.input),
+                                field(o.output),
+                                o.ok ? "ok" : "failed",
+                                o.nt ? std::to_string(*o.nt) : std::string(),
+                                real(o.dt),
+                                g ? std::to_string(g->nf) : std::string(),
+                                grid(&frequency_grid::df),
+                                grid(&frequency_grid::highest),
+                                grid(&frequency_grid::band_min),
+                                grid(&frequency_grid::band_max),
+                                field(o.message)};
+  std::string row;
+  for (const std::string &f : fields)
+    row.append(row.empty() && &f == &fields[0] ? "" : ",").append(f);
+  row.push_back('\n');
   return row;
 }
 

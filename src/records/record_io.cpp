@@ -301,16 +301,16 @@ void report_io_failure(const stream_state &u, failure_text text, std::string_vie
 
 // --- Operations on one stream -----------------------------------------------
 
-void open_stream(stream_state &u, std::string_view name, open_rule rule) {
+void open_stream(stream_state &u, std::string_view name, open_rule rule, std::string_view shown) {
   check_interrupt();
   if (u.open)
     close_stream(u);
-  u.name = std::string(name);
-  if (u.name.empty())
+  u.name = std::string(shown.empty() ? name : shown);
+  if (name.empty())
     report_io_failure(u, failures::null_file_name, {}, false);
-  if (u.name.find('\0') != std::string::npos)
+  if (name.find('\0') != std::string_view::npos)
     report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false);
-  u.fd = open_by_rule(u.name, rule, u.access);
+  u.fd = open_by_rule(std::string(name), rule, u.access);
   if (u.fd < 0) {
     const int err = errno;
     u.access = file_access::none;

@@ -147,8 +147,10 @@ public:
 
 // --- Operations on one stream ---------------------------------------------
 
-// Opens the file named `name` by `rule`.
-void open_stream(stream_state &u, std::string_view name, open_rule rule);
+// Opens the file named `name` by `rule`; failures name it `shown` when that
+// is given (a name resolved elsewhere, reported as the user gave it).
+void open_stream(stream_state &u, std::string_view name, open_rule rule,
+                 std::string_view shown = {});
 // For the library: a stream over bytes in memory, named `name`.
 void open_memory_stream(stream_state &u, std::string_view name, std::string_view content);
 // Delivers pending records and cuts a written file at its current position.

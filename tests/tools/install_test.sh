@@ -13,7 +13,7 @@ for f in bin/wavespec bin/wavespec-merge bin/wavespec-plot share/man/man1/wavesp
 done
 # Only the public face: headers under include/wavespec, libraries libwavespec*.
 stray=$(cd "$prefix" && find include lib -type f ! -path 'include/wavespec/*' \
-        ! -name 'libwavespec*' ! -path 'lib/cmake/wavespec/*')
+        ! -name 'libwavespec*' ! -path 'lib/cmake/wavespec/*' ! -path 'lib/python3*/dist-packages/wavespec/*')
 [ -z "$stray" ] || { echo "installed outside the public face: $stray"; exit 1; }
 cmake -S "$source/examples" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -37,4 +37,12 @@ if "$work/build/analyse_record" bad.txt 0 0 bad.csv 2>err.txt; then
 fi
 grep -q "invalid number: incomprehensible list input" err.txt
 [ ! -e bad.csv ] || { echo "a malformed record left a file"; exit 1; }
+# The Python package, where the prefix puts it, writes the same file.
+site=$(ls -d "$prefix"/lib/python3*/dist-packages 2>/dev/null || true)
+if [ -n "$site" ]; then
+  PYTHONPATH="$site" /usr/bin/python3 -c 'import wavespec; wavespec.analyse(wavespec.read_waveform("w.txt"), 2, 0.2).to_csv("python.csv")'
+  printf 'w.txt\n2\n0.2\ndialogue.csv\n' | "$prefix/bin/wavespec" >/dev/null
+  cmp dialogue.csv python.csv
+  checked=$((checked + 1))
+fi
 echo "$((checked + 2)) passed, 0 failed"

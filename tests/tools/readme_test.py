@@ -25,6 +25,11 @@ def main(readme, bin_dir, merge_dir, tools_dir, data_dir, merge_data):
             shutil.copy(os.path.join(merge_data, name), work)
         for block in blocks:
             subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=work, env=env, check=True)
+        for block in re.findall(r"```python\n(.*?)```", text, re.S):
+            if os.environ.get("PYTHONPATH"):  # the module is built
+                subprocess.run(["/usr/bin/python3", "-c", block], cwd=work, env=env, check=True)
+                python_csv = open(os.path.join(work, "sf1295-python.csv"), "rb").read()
+                assert python_csv == open(os.path.join(work, "sf1295-velocity.csv"), "rb").read()
         log = open(os.path.join(work, "session.log")).read()
         assert log == session, "the README's session differs from the program's:\n" + log
         rows = open(os.path.join(work, "sf1295-spectrum.csv")).read().splitlines()

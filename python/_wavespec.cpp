@@ -1,0 +1,176 @@
+// The extension under the wavespec Python package: numpy arrays in and out
+// of the C++ core, the interpreter lock released while the core works. The
+// classes and their documentation are in wavespec/__init__.py.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/output_file.h"
+#include "wavespec/wavespec.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using float_array = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+// A thread that analyses many records allocates its buffers once.
+wavespec::workspace &thread_workspace() {
+  thread_local wavespec::workspace ws;
+  return ws;
+}
+
+// A numpy array over a vector's storage, which it then owns: no copy.
+py::array_t<float> owning(std::vector<float> &&values) {
+  auto *owner = new std::vector<float>(std::move(values));
+  const py::capsule release(owner, [](void *p) { delete static_cast<std::vector<float> *>(p); });
+  return py::array_t<float>(static_cast<py::ssize_t>(owner->size()), owner->data(), release);
+}
+
+py::dict grid_dict(const wavespec::frequency_grid &g) {
+  py::dict d;
+  d["nf"] = g.nf;
+  d["dur"] = g.dur;
+  d["df"] = g.df;
+  d["dom"] = g.dom;
+  d["nom"] = g.nom;
+  d["eom"] = g.eom;
+  d["fmax"] = g.highest;
+  d["band_min"] = g.band_min;
+  d["band_max"] = g.band_max;
+  return d;
+}
+
+wavespec::frequency_grid grid_of(const py::dict &d) {
+  wavespec::frequency_grid g;
+  g.nf = d["nf"].cast<std::int32_t>();
+  g.dur = d["dur"].cast<float>();
+  g.df = d["df"].cast<float>();
+  g.dom = d["dom"].cast<float>();
+  g.nom = d["nom"].cast<std::int32_t>();
+  g.eom = d["eom"].cast<float>();
+  g.highest = d["fmax"].cast<float>();
+  g.band_min = d["band_min"].cast<float>();
+  g.band_max = d["band_max"].cast<float>();
+  return g;
+}
+
+std::span<const float> span_of(const float_array &a) {
+  return {a.data(), static_cast<std::size_t>(a.size())};
+}
+
+// (header, x, y, z, dt) of a waveform file, the arrays owning the samples.
+py::tuple read_waveform(const std::string &path) {
+  wavespec::waveform w;
+  {
+    const py::gil_scoped_release unlocked;
+    w = wavespec::read_waveform(path);
+  }
+  return py::make_tuple(w.header, owning(std::move(w.x)), owning(std::move(w.y)),
+                        owning(std::move(w.z)), w.dt);
+}
+
+// Raises ValueError when the arrays cannot be a record.
+void check(const float_array &x, const float_array &y, const float_array &z, float dt) {
+  for (const float_array *a : {&x, &y, &z})
+    if (a->ndim() != 1)
+      throw py::value_error("x, y and z must be one-dimensional");
+  try {
+    wavespec::check_waveform({span_of(x), span_of(y), span_of(z), dt});
+  } catch (const wavespec::record_error &e) {
+    throw py::value_error(e.what());
+  }
+}
+
+// (grid, freq, original, smoothed): the (3, nom) arrays are the core's
+// result buffers themselves.
+py::tuple analyse(const float_array &x, const float_array &y, const float_array &z, float dt,
+                  int op, float band) {
+  if (op < 0 || op > 3)
+    throw py::value_error("operation must be 0 to 3");
+  check(x, y, z, dt);
+  const wavespec::waveform_view w{span_of(x), span_of(y), span_of(z), dt};
+  const wavespec::frequency_grid g = wavespec::grid_of(w);
+  const auto nom = static_cast<py::ssize_t>(g.nom);
+  py::array_t<float> original({py::ssize_t{3}, nom}), smoothed({py::ssize_t{3}, nom});
+  py::array_t<float> freq(nom);
+  float *const o = original.mutable_data(), *const s = smoothed.mutable_data();
+  float *const f = freq.mutable_data();
+  {
+    const py::gil_scoped_release unlocked;
+    const auto size = static_cast<std::size_t>(3 * nom);
+    const wavespec::spectrum_view v = wavespec::analyse_into(
+        w, {static_cast<wavespec::operation>(op), band}, thread_workspace(), {o, size}, {s, size});
+    for (std::int32_t i = 0; i < g.nom; ++i)
+      f[i] = v.frequency(i);
+  }
+  return py::make_tuple(grid_dict(g), freq, original, smoothed);
+}
+
+void write_csv(const py::dict &grid, int op, float band, const float_array &original,
+               const float_array &smoothed, const std::string &path) {
+  const wavespec::frequency_grid g = grid_of(grid);
+  const auto values = 3 * static_cast<std::size_t>(g.nom);
+  if (static_cast<std::size_t>(original.size()) != values ||
+      static_cast<std::size_t>(smoothed.size()) != values)
+    throw py::value_error("original and smoothed must hold 3 x nom values");
+  const wavespec::spectrum_view v{
+      g, {static_cast<wavespec::operation>(op), band}, span_of(original), span_of(smoothed)};
+  const py::gil_scoped_release unlocked;
+  wavespec::write_csv(v, path);
+}
+
+// One record of a batch: (ok, message, summary row); relative names are
+// taken from `directory`.
+py::tuple process_record(const std::string &input, const std::string &output, int op, float band,
+                         const std::string &directory) {
+  wavespec::record_outcome o;
+  {
+    const py::gil_scoped_release unlocked;
+    o = wavespec::process_record(input, output, {static_cast<wavespec::operation>(op), band},
+                                 thread_workspace(), directory);
+  }
+  return py::make_tuple(o.ok, o.message, wavespec::summary_row(o));
+}
+
+void write_whole_file(const std::string &path, const std::string &text) {
+  const py::gil_scoped_release unlocked;
+  wavespec::records::output_file file(path);
+  file.write(text);
+  file.commit();
+}
+
+} // namespace
+
+PYBIND11_MODULE(_wavespec, m) {
+  m.doc() = "The C++ core under the wavespec package; use the package itself.";
+  m.attr("__version__") = wavespec::version;
+  m.attr("max_samples") = wavespec::max_samples;
+  // The exception type lives as long as the interpreter: never released, so
+  // that nothing is released after the interpreter has gone.
+  static const auto *record_error =
+      new py::object(py::exception<wavespec::record_error>(m, "RecordError", PyExc_ValueError));
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p)
+        std::rethrow_exception(p);
+    } catch (const wavespec::record_error &e) {
+      py::object error = (*record_error)(e.what());
+      error.attr("report") = e.report();
+      error.attr("line") = e.line();
+      PyErr_SetObject(record_error->ptr(), error.ptr());
+    }
+  });
+  m.def("read_waveform", &read_waveform, py::arg("path"));
+  m.def("check", &check);
+  m.def("analyse", &analyse);
+  m.def("write_csv", &write_csv);
+  m.def("process_record", &process_record);
+  m.def("summary_header", &wavespec::summary_header);
+  m.def("output_path", &wavespec::output_path);
+  m.def("write_whole_file", &write_whole_file);
+}

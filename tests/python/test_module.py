@@ -1,0 +1,101 @@
+"""The module against the program: arrays, files, errors, threads."""
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import wavespec
+from conftest import PROGRAM, RECORDS
+
+
+def program_csv(folder, record, op, band, name="program.csv"):
+    subprocess.run([PROGRAM, "-m", str(op), "-b", band, "-o", name, record], cwd=folder, check=True)
+    return (folder / name).read_bytes()
+
+
+@pytest.mark.parametrize("record", RECORDS)
+def test_every_operation_writes_the_programs_bytes(records, record):
+    w = wavespec.read_waveform(records / record)
+    for op in range(4):
+        for band in ("0", "%.9g" % (wavespec.analyse(w).band_limits[0] * 3)):
+            s = wavespec.analyse(w, op, float(band))
+            s.to_csv(records / "module.csv")
+            assert (records / "module.csv").read_bytes() == program_csv(records, record, op, band), (op, band)
+
+
+def test_the_arrays_are_what_the_csv_renders(records):
+    s = wavespec.analyse(wavespec.read_waveform(records / "sf1295.txt"), "double-integrate", 0.5)
+    s.to_csv(records / "s.csv")
+    rows = np.loadtxt(records / "s.csv", delimiter=",", skiprows=1)
+    assert rows.shape == (s.nom, 7)
+    assert s.freq.dtype == s.original.dtype == s.smoothed.dtype == np.float32
+    assert s.original.shape == s.smoothed.shape == (3, s.nom)
+    np.testing.assert_allclose(rows[:, 0], s.freq, atol=0.5e-4)  # F8.4
+    for c in range(3):  # E14.6: six significant digits
+        np.testing.assert_allclose(rows[:, 1 + 2 * c], s.original[c], rtol=5e-6, atol=1e-37)
+        np.testing.assert_allclose(rows[:, 2 + 2 * c], s.smoothed[c], rtol=5e-6, atol=1e-37)
+    assert not s.smoothed.flags.writeable
+    assert (s.nf, s.nom, s.df) == (8192, 4097, np.float32(0.0244140625))
+    assert s.band_limits == (np.float32(0.0905422345), np.float32(2.26355577))
+
+
+def test_arrays_in_give_the_files_spectrum(records):
+    w = wavespec.read_waveform(records / "wtmc_v2a.txt")
+    assert w.header.startswith("time(s)") and w.nt == 8192 and w.x.dtype == np.float32
+    from_arrays = wavespec.Waveform(w.x.astype(np.float64), list(w.y), w.z, 0.02)
+    a = wavespec.analyse(from_arrays, "integrate", 0.3)
+    b = wavespec.analyse(w, 1, 0.3)
+    assert np.array_equal(a.smoothed, b.smoothed) and np.array_equal(a.original, b.original)
+
+
+def test_errors_and_their_classes(records):
+    assert issubclass(wavespec.RecordError, ValueError)
+    (records / "bad.txt").write_text("h\n0 1 2 3\n0.01 1 x 3\n")
+    with pytest.raises(wavespec.RecordError) as e:
+        wavespec.read_waveform(records / "bad.txt")
+    assert e.value.report == ["invalid number: incomprehensible list input",
+                              "apparent state: unit 11 named %s" % (records / "bad.txt"),
+                              "last format: list io", "lately reading sequential formatted external IO"]
+    assert e.value.line == 3
+    with pytest.raises(wavespec.RecordError, match="No such file or directory"):
+        wavespec.read_waveform(records / "missing.txt")
+    w = wavespec.read_waveform(records / "sf1295.txt")
+    with pytest.raises(ValueError, match=r"band 5 Hz is outside 0.0905422345 .. 2.26355577 Hz"):
+        wavespec.analyse(w, band=5)
+    with pytest.raises(ValueError, match="operation"):
+        wavespec.analyse(w, operation="smooth")
+    with pytest.raises(ValueError, match="operation"):
+        wavespec.analyse(w, operation=4)
+    with pytest.raises(ValueError, match="differ in length"):
+        wavespec.Waveform([1, 2, 3], [1, 2], [1, 2, 3], 0.01)
+    with pytest.raises(ValueError, match="one-dimensional"):
+        wavespec.Waveform([[1, 2]], [[1, 2]], [[1, 2]], 0.01)
+    with pytest.raises(ValueError, match="at least two"):
+        wavespec.Waveform([1], [1], [1], 0.01)
+    with pytest.raises(ValueError, match="must be positive"):
+        wavespec.Waveform([1, 2], [1, 2], [1, 2], -0.01)
+
+
+def test_two_threads_give_the_same_results(records):
+    w = [wavespec.read_waveform(records / name) for name in ("np_2825.txt", "sf1295.txt")]
+    want = [wavespec.analyse(r, 2, 0.2).smoothed for r in w]
+    got = [[], []]
+
+    def work(k):
+        for _ in range(3):
+            got[k].append(wavespec.analyse(w[k], 2, 0.2).smoothed)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in (0, 1)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for k in (0, 1):
+        assert all(np.array_equal(g, want[k]) for g in got[k])
+
+
+def test_version_and_help():
+    assert wavespec.__version__ == subprocess.run([PROGRAM, "--version"], capture_output=True,
+                                                  text=True).stdout.split()[1]
+    assert "operation" in wavespec.analyse.__doc__ and "band" in wavespec.analyse.__doc__
