@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Batch benchmark: 200 generated records of 8192 samples, analysed (double
 integration, band 0.5 Hz) by scripting the dialogue once per record two at a
-time, as a user would before the command line existed, and by one command
-line run with -j 2; both side by side in one run, medians of repeated runs.
-Also the peak memory of batches of 20 and 200 records.
-Usage: batch_run.py WAVESPEC [RUNS]"""
+time, as a user would before the command line existed, by one command line
+run with -j 2, and by the Dask batch on a LocalCluster of 2 workers (its
+whole run, and the records alone once the cluster is up); side by side in one
+run, medians of repeated runs. Also the peak memory of batches of 20 and 200.
+Usage: batch_run.py WAVESPEC [RUNS]   (PYTHONPATH naming the built module)"""
 import os
 import random
 import statistics
@@ -44,6 +45,34 @@ def command_line(wavespec, names, out, jobs=2):
     return time.perf_counter() - start
 
 
+def dask_batch(names, out):
+    """python3 -m wavespec.batch --workers 2: the whole run."""
+    start = time.perf_counter()
+    subprocess.run(["/usr/bin/python3", "-m", "wavespec.batch", "-q", "--workers", "2", "-m", "2", "-b", "0.5", "-d",
+                    out] + names, check=True)
+    return time.perf_counter() - start
+
+
+def dask_records_only(names, out, runs):
+    """The records alone on a LocalCluster already up, as a long batch sees them."""
+    import logging
+    from dask.distributed import Client, LocalCluster
+    from wavespec import batch, _wavespec
+    pairs = [(n, _wavespec.output_path(n, out)) for n in names]
+    times = []
+    scratch = tempfile.mkdtemp(prefix="wavespec-bench-")
+    with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None, silence_logs=logging.ERROR,
+                      local_directory=scratch) as c, \
+            Client(c) as client:
+        for _ in range(runs + 1):
+            start = time.perf_counter()
+            futures = [client.submit(batch.process_group, g, 2, 0.5, os.getcwd(), pure=False)
+                       for g in batch.groups_of(pairs, 2)]
+            client.gather(futures)
+            times.append(time.perf_counter() - start)
+    return statistics.median(times[1:])  # the first warms the workers up
+
+
 def peak_kb(wavespec, names, out):
     done = subprocess.run(["/usr/bin/time", "-f", "%M", wavespec, "-q", "-j", "2", "-m", "2", "-b", "0.5", "-d", out]
                           + names, stderr=subprocess.PIPE, text=True, check=True)
@@ -63,10 +92,17 @@ def main():
             batch_s.append(command_line(wavespec, names, b))
         same = all(open(os.path.join(a, f), "rb").read() == open(os.path.join(b, f), "rb").read()
                    for f in os.listdir(a))
+        dask_s = [dask_batch(names, os.path.join(work, "c")) for _ in range(runs)]
+        records_s = dask_records_only(names, os.path.join(work, "d"), runs)
         ms, mb = statistics.median(script_s), statistics.median(batch_s)
+        md = statistics.median(dask_s)
         print("%d records of %d samples, median of %d paired runs" % (N, SAMPLES, runs))
         print("  scripted dialogue, 2 at a time: %7.2f s  %7.0f records/s" % (ms, N / ms))
         print("  wavespec -j 2 -d:               %7.2f s  %7.0f records/s  (%.1fx)" % (mb, N / mb, ms / mb))
+        print("  python3 -m wavespec.batch, LocalCluster of 2, whole run: %7.2f s  %7.0f records/s  (%.2fx the "
+              "command line)" % (md, N / md, mb / md))
+        print("    the records alone, cluster up:                       %7.2f s  %7.0f records/s  (%.2fx)" % (
+            records_s, N / records_s, mb / records_s))
         print("  the same files: %s" % ("yes" if same else "NO"))
         print("  peak memory, -j 2: 20 records %d KB, 200 records %d KB" % (
             peak_kb(wavespec, names[:20], b), peak_kb(wavespec, names, b)))

@@ -189,7 +189,13 @@ TEST(CommandLine, AnInterruptedBatchLeavesOnlyWholeFiles) {
     SCOPED_TRACE(sig);
     fs::remove_all(box.dir() / "out");
     const pid_t pid = box.start((box.dir() / ".nothing").string(), -1, 0, args);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    for (int waited = 0; waited < 30000; waited += 10) { // until some spectra are written
+      std::error_code ec;
+      if (fs::exists(box.dir() / "out") &&
+          std::distance(fs::directory_iterator(box.dir() / "out", ec), {}) >= 3)
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     kill(pid, sig);
     ASSERT_TRUE(ends_within(pid, 2000));
     const run_result got = box.finish(pid);
