@@ -40,6 +40,7 @@ bench: prerequisites
 	@build-bench/bench/stage_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	@/usr/bin/python3 bench/whole_run.py build-bench/src/driver/wavespec
 	@PYTHONPATH=build-bench/python /usr/bin/python3 bench/batch_run.py build-bench/src/driver/wavespec
+	@PYTHONPATH=build-bench/python /usr/bin/python3 bench/konno_ohmachi.py data
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: prerequisites

@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,8 +87,8 @@ void check(const float_array &x, const float_array &y, const float_array &z, flo
   }
 }
 
-// (grid, freq, original, smoothed): the (3, nom) arrays are the core's
-// result buffers themselves.
+// (grid, freq, original, smoothed, eas): the (3, nom) arrays are the core's
+// result buffers themselves; eas is sqrt((X^2 + Y^2) / 2) of the originals.
 py::tuple analyse(const float_array &x, const float_array &y, const float_array &z, float dt,
                   int op, float band) {
   if (op < 0 || op > 3)
@@ -97,18 +98,20 @@ py::tuple analyse(const float_array &x, const float_array &y, const float_array 
   const wavespec::frequency_grid g = wavespec::grid_of(w);
   const auto nom = static_cast<py::ssize_t>(g.nom);
   py::array_t<float> original({py::ssize_t{3}, nom}), smoothed({py::ssize_t{3}, nom});
-  py::array_t<float> freq(nom);
+  py::array_t<float> freq(nom), eas(nom);
   float *const o = original.mutable_data(), *const s = smoothed.mutable_data();
-  float *const f = freq.mutable_data();
+  float *const f = freq.mutable_data(), *const e = eas.mutable_data();
   {
     const py::gil_scoped_release unlocked;
     const auto size = static_cast<std::size_t>(3 * nom);
     const wavespec::spectrum_view v = wavespec::analyse_into(
         w, {static_cast<wavespec::operation>(op), band}, thread_workspace(), {o, size}, {s, size});
-    for (std::int32_t i = 0; i < g.nom; ++i)
+    for (std::int32_t i = 0; i < g.nom; ++i) {
       f[i] = v.frequency(i);
+      e[i] = wavespec::effective_amplitude(o[i], o[g.nom + i]);
+    }
   }
-  return py::make_tuple(grid_dict(g), freq, original, smoothed);
+  return py::make_tuple(grid_dict(g), freq, original, smoothed, eas);
 }
 
 void write_csv(const py::dict &grid, int op, float band, const float_array &original,
@@ -127,14 +130,79 @@ void write_csv(const py::dict &grid, int op, float band, const float_array &orig
 // One record of a batch: (ok, message, summary row); relative names are
 // taken from `directory`.
 py::tuple process_record(const std::string &input, const std::string &output, int op, float band,
+                         double konno_ohmachi, const std::vector<double> &centres, bool eas,
                          const std::string &directory) {
   wavespec::record_outcome o;
   {
     const py::gil_scoped_release unlocked;
-    o = wavespec::process_record(input, output, {static_cast<wavespec::operation>(op), band},
-                                 thread_workspace(), directory);
+    o = wavespec::process_record(
+        input, output, {static_cast<wavespec::operation>(op), band, konno_ohmachi, centres, eas},
+        thread_workspace(), directory);
   }
   return py::make_tuple(o.ok, o.message, wavespec::summary_row(o));
+}
+
+// The points of a frequency array that take part (f > 0): exactly k df when
+// it is the grid a spectrum gives (freq[k] the float of k df), so that the
+// results are the command line's; its values otherwise.
+std::vector<double>
+points_of(const py::array_t<double, py::array::c_style | py::array::forcecast> &freq,
+          bool is_float_grid, std::size_t &first) {
+  const double *v = freq.data();
+  const auto n = static_cast<std::size_t>(freq.size());
+  first = 0;
+  while (first < n && !(v[first] > 0))
+    ++first;
+  std::vector<double> f(v + first, v + n);
+  if (is_float_grid && n > 1 && v[0] == 0.0) {
+    const double df = v[1];
+    bool grid = true;
+    for (std::size_t k = 0; k < n && grid; ++k)
+      grid = v[k] == static_cast<double>(static_cast<float>(static_cast<double>(k) * df));
+    if (grid)
+      for (std::size_t k = first; k < n; ++k)
+        f[k - first] = static_cast<double>(k) * df;
+  }
+  return f;
+}
+
+// (fc, smoothed): Konno-Ohmachi smoothing of each row of `amplitudes` (as
+// long as freq) at the centres (100 per decade from df to the last frequency
+// when none are given).
+py::tuple konno_ohmachi(
+    const py::array &freq, const float_array &amplitudes, double b,
+    const std::optional<py::array_t<double, py::array::c_style | py::array::forcecast>> &centres,
+    unsigned threads) {
+  const bool is_float_grid = py::isinstance<py::array_t<float>>(freq);
+  const py::array_t<double, py::array::c_style | py::array::forcecast> fd(freq);
+  if (fd.ndim() != 1 || amplitudes.ndim() < 1 || amplitudes.ndim() > 2 ||
+      amplitudes.shape(amplitudes.ndim() - 1) != fd.size())
+    throw py::value_error("amplitudes must be of shape (n,) or (m, n) for n frequencies");
+  std::size_t first = 0;
+  const std::vector<double> f = points_of(fd, is_float_grid, first);
+  if (f.size() < 2)
+    throw py::value_error("at least two positive frequencies are needed");
+  const std::vector<double> fc =
+      centres ? std::vector<double>(centres->data(), centres->data() + centres->size())
+              : wavespec::per_decade_frequencies(f.front(), f.back());
+  const std::size_t rows =
+      amplitudes.ndim() == 1 ? 1 : static_cast<std::size_t>(amplitudes.shape(0));
+  const std::size_t n = static_cast<std::size_t>(fd.size());
+  std::vector<std::span<const float>> series;
+  for (std::size_t r = 0; r < rows; ++r)
+    series.emplace_back(amplitudes.data() + r * n + first, f.size());
+  py::array_t<float> smoothed(amplitudes.ndim() == 1
+                                  ? std::vector<py::ssize_t>{static_cast<py::ssize_t>(fc.size())}
+                                  : std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows),
+                                                             static_cast<py::ssize_t>(fc.size())});
+  float *const out = smoothed.mutable_data();
+  {
+    const py::gil_scoped_release unlocked;
+    wavespec::konno_ohmachi(f, series, b, fc, {out, rows * fc.size()}, threads);
+  }
+  py::array_t<double> centre_array(static_cast<py::ssize_t>(fc.size()));
+  std::copy(fc.begin(), fc.end(), centre_array.mutable_data());
+  return py::make_tuple(centre_array, smoothed);
 }
 
 void write_whole_file(const std::string &path, const std::string &text) {
@@ -173,4 +241,6 @@ PYBIND11_MODULE(_wavespec, m) {
   m.def("summary_header", &wavespec::summary_header);
   m.def("output_path", &wavespec::output_path);
   m.def("write_whole_file", &write_whole_file);
+  m.def("konno_ohmachi", &konno_ohmachi);
+  m.def("log_spaced_frequencies", &wavespec::log_spaced_frequencies);
 }

@@ -22,6 +22,11 @@ namespace wavespec {
 struct analysis_options {
   operation op = operation::none;
   float band = 0.0f; // the Parzen bandwidth in Hz; 0 for no smoothing
+  // Konno-Ohmachi smoothing with this coefficient b (> 0) instead of Parzen's,
+  // at `centres` (Hz; empty: 100 per decade from df to the Nyquist frequency).
+  double konno_ohmachi = 0.0;
+  std::vector<double> centres{};
+  bool eas = false; // also the effective amplitude spectrum of X and Y
 };
 
 // The amplitude spectra of one analysis, held elsewhere. Component c is 0
@@ -32,6 +37,13 @@ struct spectrum_view {
   analysis_options options;
   std::span<const float> original_values; // X, then Y, then Z: 3 * nom values
   std::span<const float> smoothed_values; // the same layout
+  // With options.eas: sqrt((X^2 + Y^2) / 2) of the originals, and its Parzen
+  // smoothing like the components' (nom values each).
+  std::span<const float> eas_original{}, eas_smoothed{};
+  // With Konno-Ohmachi smoothing: the centres, and the smoothed X, Y, Z (and
+  // EAS) at them, one row of centres.size() values each.
+  std::span<const double> centres{};
+  std::span<const float> konno_ohmachi_values{};
   // |spectrum| at each point after the operation.
   [[nodiscard]] std::span<const float> original(int c) const;
   // The same smoothed (with no smoothing, through power and back).
@@ -46,8 +58,12 @@ struct spectrum {
   analysis_options options;
   std::vector<float> original_values;
   std::vector<float> smoothed_values;
+  std::vector<float> eas_original{}, eas_smoothed{};
+  std::vector<double> centres{};
+  std::vector<float> konno_ohmachi_values{};
   [[nodiscard]] spectrum_view view() const {
-    return {grid, options, original_values, smoothed_values};
+    return {grid,         options,      original_values, smoothed_values,
+            eas_original, eas_smoothed, centres,         konno_ohmachi_values};
   }
   operator spectrum_view() const { return view(); } // NOLINT: a view, as string_view
   [[nodiscard]] std::span<const float> original(int c) const { return view().original(c); }
@@ -68,6 +84,13 @@ public:
 
 private:
   float band_, min_, max_;
+};
+
+// Konno-Ohmachi coefficients must be positive and finite, and go without a
+// Parzen bandwidth.
+class options_error : public std::invalid_argument {
+public:
+  using std::invalid_argument::invalid_argument;
 };
 
 // Memory for analyses, reused from record to record so that a thread that
@@ -91,14 +114,22 @@ private:
 
 // Analyses a record (checked with check_waveform): each component
 // transformed, scaled by dt, the operation applied to its one-sided
-// spectrum, then its amplitudes and their smoothing. Writes 3 * nom values
-// to each of `original` and `smoothed` (at least as long; nom from grid_of)
-// and returns the view of them. Throws record_error, band_error, or
-// std::invalid_argument for spans too short.
+// spectrum, then its amplitudes and their Parzen smoothing. Writes 3 * nom
+// values to each of `original` and `smoothed` (at least as long; nom from
+// grid_of) and returns the view of them (Konno-Ohmachi smoothing and the EAS,
+// which need storage of their own, are left to analyse). Throws
+// record_error, band_error, or std::invalid_argument for spans too short.
 spectrum_view analyse_into(waveform_view w, const analysis_options &options, workspace &ws,
                            std::span<float> original, std::span<float> smoothed);
-// The same into a spectrum of its own.
-[[nodiscard]] spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws);
+// The Konno-Ohmachi smoothing of a spectrum's original X, Y, Z (and EAS)
+// amplitudes, at f_k = k df for k = 1 .. nom-1, into `out` (`threads` share
+// the centres). Throws options_error.
+void smooth_konno_ohmachi(const spectrum_view &s, double b, std::span<const double> centres,
+                          std::span<const float> eas, std::span<float> out, unsigned threads = 1);
+// The same into a spectrum of its own, with Konno-Ohmachi smoothing and the
+// EAS when the options ask for them; `threads` share the Konno-Ohmachi sums.
+[[nodiscard]] spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws,
+                               unsigned threads = 1);
 [[nodiscard]] spectrum analyse(waveform_view w, const analysis_options &options = {});
 
 } // namespace wavespec

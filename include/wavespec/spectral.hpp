@@ -144,4 +144,34 @@ struct parzen_window {
 void smooth(std::span<float> amplitude_spectrum, std::span<float> power, float df,
             const parzen_window &window);
 
+// Konno-Ohmachi smoothing at centre frequencies fc > 0:
+//   S(fc) = sum_k w_k A_k / sum_k w_k,  x_k = b log10(f_k / fc),
+//   w_k = (sin(x_k) / x_k)^4  (1 where x_k = 0),
+// over every point k (the window is never cut), in double, each result
+// rounded once to float. `f` holds the frequencies f_k > 0 of the points;
+// `series` the amplitude series A_k (each as long as f); `smoothed` receives
+// series.size() rows of centres.size() values. The sums are formed by angle
+// addition on sin and cos of b log10 f_k, computed once, within 1e-9 of the
+// direct double sums; the bits depend neither on the machine nor on
+// `threads`, which share the centres. Throws std::invalid_argument for sizes
+// that do not fit or b not positive.
+void konno_ohmachi(std::span<const double> f, std::span<const std::span<const float>> series,
+                   double b, std::span<const double> centres, std::span<float> smoothed,
+                   unsigned threads = 1);
+
+// n frequencies spaced evenly in log10 from fmin to fmax inclusive:
+// fmin * 10^(i log10(fmax / fmin) / (n - 1)). Throws std::invalid_argument
+// unless 0 < fmin < fmax and n >= 2.
+[[nodiscard]] std::vector<double> log_spaced_frequencies(double fmin, double fmax, std::int64_t n);
+
+// 100 per decade from fmin up to fmax: fmin * 10^(i / 100), i = 0 ..
+// floor(100 log10(fmax / fmin)).
+[[nodiscard]] std::vector<double> per_decade_frequencies(double fmin, double fmax);
+// The same from the grid's df to its Nyquist frequency (nom - 1) df.
+[[nodiscard]] std::vector<double> per_decade_frequencies(const frequency_grid &grid);
+
+// The effective amplitude of two horizontal amplitudes: sqrt((x^2 + y^2) / 2)
+// formed in double and rounded once.
+[[nodiscard]] float effective_amplitude(float x, float y);
+
 } // namespace wavespec

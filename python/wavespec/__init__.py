@@ -23,8 +23,8 @@ import numpy as np
 from ._wavespec import RecordError, __version__, max_samples
 from . import _wavespec
 
-__all__ = ["Waveform", "Spectrum", "RecordError", "read_waveform", "analyse", "OPERATIONS",
-           "__version__", "max_samples"]
+__all__ = ["Waveform", "Spectrum", "RecordError", "read_waveform", "analyse", "konno_ohmachi", "log_spaced",
+           "OPERATIONS", "__version__", "max_samples"]
 
 #: The operations by name, with the numbers of the wavespec dialogue.
 OPERATIONS = {"none": 0, "integrate": 1, "double-integrate": 2, "differentiate": 3}
@@ -88,13 +88,18 @@ class Spectrum:
     (points from 0 Hz to the Nyquist frequency), ``dur``, ``dom``, ``eom``,
     ``fmax`` (the "Highest Frequency" the dialogue reports) and
     ``band_limits``, the pair of bandwidths the dialogue shows.
+
+    ``eas`` (float32, nom points) is the effective amplitude spectrum of the two
+    horizontal components, sqrt((X^2 + Y^2) / 2) of the original amplitudes,
+    formed in double and rounded once; ``wavespec.konno_ohmachi(spectrum.freq,
+    spectrum.eas, 188.5)`` smooths it as ground-motion models use it.
     """
 
-    def __init__(self, grid, freq, original, smoothed, operation, band):
+    def __init__(self, grid, freq, original, smoothed, eas, operation, band):
         self._grid = grid
-        for array in (freq, original, smoothed):
+        for array in (freq, original, smoothed, eas):
             array.flags.writeable = False
-        self.freq, self.original, self.smoothed = freq, original, smoothed
+        self.freq, self.original, self.smoothed, self.eas = freq, original, smoothed, eas
         self.operation, self.band = operation, band
 
     nf = property(lambda self: self._grid["nf"], doc="The transform length.")
@@ -167,6 +172,46 @@ def analyse(waveform, operation=0, band=0.0):
     with the interpreter lock released."""
     op = operation_number(operation)
     band = float(np.float32(band))
-    grid, freq, original, smoothed = _wavespec.analyse(waveform.x, waveform.y, waveform.z,
-                                                       waveform.dt, op, band)
-    return Spectrum(grid, freq, original, smoothed, op, band)
+    grid, freq, original, smoothed, eas = _wavespec.analyse(waveform.x, waveform.y, waveform.z,
+                                                            waveform.dt, op, band)
+    return Spectrum(grid, freq, original, smoothed, eas, op, band)
+
+
+def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):
+    """Konno-Ohmachi smoothing at log-spaced centre frequencies; returns (fc, smoothed).
+
+    For amplitudes A_k at frequencies f_k > 0 (the 0 Hz point takes no part)
+    and each centre frequency fc::
+
+        S(fc) = sum_k w_k A_k / sum_k w_k,   x_k = b log10(f_k / fc),
+        w_k = (sin(x_k) / x_k)^4   (w_k = 1 where x_k = 0)
+
+    summed over every point (the window is never cut) in double precision, each
+    result rounded once to float32. b is the bandwidth coefficient: 20 to 40 is
+    usual, 188.5 the choice for the effective amplitude spectrum of recent
+    ground-motion models.
+
+    freq: one-dimensional frequencies (a Spectrum's ``freq``: then f_k = k df
+    exactly, as the command line takes them). amplitudes: shape (n,) or (m, n)
+    (for example ``spectrum.original`` or ``spectrum.eas``). frequencies: the
+    centres in Hz, or None for 100 per decade from the first positive frequency
+    up to the last (``log_spaced(fmin, fmax, n)`` gives an even set in log10).
+    threads: how many share the work (default: one per processor); the values
+    do not depend on it. The work runs with the interpreter lock released.
+
+    Returns fc (float64, the centres) and smoothed (float32, shape (len(fc),)
+    or (m, len(fc)))."""
+    if not b > 0:
+        raise ValueError("b must be positive")
+    amplitudes = np.ascontiguousarray(np.asarray(amplitudes, dtype=np.float32))
+    centres = None if frequencies is None else np.ascontiguousarray(frequencies, dtype=np.float64)
+    if centres is not None and (centres.ndim != 1 or not np.all(centres > 0)):
+        raise ValueError("frequencies must be positive centre frequencies in Hz")
+    threads = threads or len(os.sched_getaffinity(0))
+    return _wavespec.konno_ohmachi(np.asarray(freq), amplitudes, float(b), centres, int(threads))
+
+
+def log_spaced(fmin, fmax, n):
+    """n frequencies spaced evenly in log10 from fmin to fmax inclusive
+    (fmin * 10^(i log10(fmax / fmin) / (n - 1))), as --frequencies FMIN:FMAX:N."""
+    return np.asarray(_wavespec.log_spaced_frequencies(float(fmin), float(fmax), int(n)))

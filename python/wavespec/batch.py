@@ -2,7 +2,8 @@
 
 Usage::
 
-    python3 -m wavespec.batch [-m OP] [-b HZ] -d DIR [--summary FILE]
+    python3 -m wavespec.batch [-m OP] [-b HZ | --konno-ohmachi B [--frequencies FMIN:FMAX:N]]
+                              [--eas] -d DIR [--summary FILE]
                               [--scheduler ADDRESS | --workers N] [-q] FILE...
 
 Each FILE's spectrum goes to DIR/STEM.csv, byte for byte the file that
@@ -31,10 +32,11 @@ from . import _wavespec, operation_number
 MOST_PER_GROUP = 32
 
 
-def process_group(group, operation, band, directory):
+def process_group(group, options, directory):
     """On a worker: (ok, message, summary row) of each (input, output) of the group,
-    relative names taken from the client's directory."""
-    return [_wavespec.process_record(i, o, operation, band, directory) for i, o in group]
+    with options (operation, band, Konno-Ohmachi b, centres, eas) and relative names
+    taken from the client's directory."""
+    return [_wavespec.process_record(i, o, *options, directory) for i, o in group]
 
 
 def groups_of(pairs, workers):
@@ -57,6 +59,10 @@ def parse(argv):
     where = p.add_mutually_exclusive_group()
     where.add_argument("--scheduler", help="the address of a running Dask scheduler (tcp://HOST:PORT)")
     where.add_argument("--workers", type=int, help="worker processes of a LocalCluster (default: one per processor)")
+    p.add_argument("--konno-ohmachi", type=float, default=0.0, metavar="B",
+                   help="Konno-Ohmachi smoothing with coefficient B instead of Parzen's")
+    p.add_argument("--frequencies", metavar="FMIN:FMAX:N", help="the centres of --konno-ohmachi")
+    p.add_argument("--eas", action="store_true", help="add the effective amplitude spectrum of X and Y")
     p.add_argument("-q", "--quiet", action="store_true", help="no closing line")
     p.add_argument("inputs", nargs="+", metavar="FILE")
     a = p.parse_args(argv)
@@ -66,6 +72,21 @@ def parse(argv):
         raise UsageError("invalid band '%s': a bandwidth in Hz, 0 or more" % a.band)
     if a.workers is not None and a.workers < 1:
         raise UsageError("--workers must be at least 1")
+    if a.konno_ohmachi and a.band:
+        raise UsageError("--konno-ohmachi and a Parzen --band do not go together")
+    if a.frequencies and not a.konno_ohmachi:
+        raise UsageError("--frequencies sets the centres of --konno-ohmachi, which is missing")
+    if not (a.konno_ohmachi >= 0 and a.konno_ohmachi != float("inf")):
+        raise UsageError("invalid Konno-Ohmachi coefficient '%s'" % a.konno_ohmachi)
+    a.centres = []
+    if a.frequencies:
+        try:
+            fmin, fmax, n = a.frequencies.split(":")
+            a.centres = list(_wavespec.log_spaced_frequencies(float(fmin), float(fmax), int(n)))
+        except ValueError:
+            raise UsageError("invalid frequencies '%s': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more"
+                             % a.frequencies) from None
+    a.options = (a.operation, a.band, a.konno_ohmachi, a.centres, a.eas)
     return a
 
 
@@ -103,7 +124,7 @@ def run_groups(client, groups, a, outcomes, quiet):
     reported as it comes."""
     from dask.distributed import as_completed, progress
     here = os.getcwd()
-    futures = {client.submit(process_group, g, a.operation, a.band, here, pure=False): start
+    futures = {client.submit(process_group, g, a.options, here, pure=False): start
                for start, g in zip(range(0, len(outcomes), len(groups[0])), groups)}
     if sys.stdout.isatty() and not quiet:
         progress(list(futures))  # Dask's own progress bar

@@ -67,6 +67,7 @@ frequency_grid grid_of(waveform_view w) {
 
 spectrum_view analyse_into(waveform_view w, const analysis_options &options, workspace &ws,
                            std::span<float> original, std::span<float> smoothed) {
+  core::check_options(options);
   const frequency_grid grid = grid_of(w);
   const parzen_window window = make_window(options.band, grid.df);
   if (core::refused(window))
@@ -74,17 +75,24 @@ spectrum_view analyse_into(waveform_view w, const analysis_options &options, wor
   const auto values = 3 * static_cast<std::size_t>(grid.nom);
   if (original.size() < values || smoothed.size() < values)
     throw std::invalid_argument("wavespec::analyse_into: the spans hold fewer than 3 * nom values");
-  return core::run_analysis(w, options.op, window, options.band, ws, original, smoothed);
+  spectrum_view v = core::run_analysis(w, options.op, window, options.band, ws, original, smoothed);
+  v.options = options;
+  v.options.eas = false; // no storage here for the EAS and Konno-Ohmachi values
+  v.options.konno_ohmachi = 0.0;
+  return v;
 }
 
-spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws) {
+spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws,
+                 unsigned threads) {
+  core::check_options(options);
   const frequency_grid grid = grid_of(w);
   spectrum s;
   s.original_values.resize(3 * static_cast<std::size_t>(grid.nom));
   s.smoothed_values.resize(s.original_values.size());
   const spectrum_view v = analyse_into(w, options, ws, s.original_values, s.smoothed_values);
   s.grid = v.grid;
-  s.options = v.options;
+  s.options = options;
+  core::add_eas_and_konno_ohmachi(s, ws, threads);
   return s;
 }
 

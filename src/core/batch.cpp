@@ -60,14 +60,15 @@ void write_output(const spectrum_view &s, const std::string &output, const std::
     write_csv(s, sink);
     file->commit();
   } catch (const std::system_error &e) {
-    throw std::system_error(e.code(), output); // named as given
+    throw std::system_error(e.code(), output == standard_stream ? "standard output" : output);
   }
 }
 
 // The record's course; fills `o` as it goes, throws what went wrong.
 void run_record(const std::string &input, const std::string &output,
                 const analysis_options &options, workspace &ws, const std::string &directory,
-                record_outcome &o) {
+                unsigned threads, record_outcome &o) {
+  core::check_options(options);
   const core::loaded_record record = load(input, directory, ws);
   o.nt = record.count;
   o.dt = record.samples.dt;
@@ -76,8 +77,17 @@ void run_record(const std::string &input, const std::string &output,
   const parzen_window window = make_window(options.band, o.grid->df);
   if (core::refused(window))
     throw band_error(options.band, o.grid->band_min, o.grid->band_max);
-  write_output(core::run_analysis(record.samples, options.op, window, options.band, ws), output,
-               directory);
+  const spectrum_view v = core::run_analysis(record.samples, options.op, window, options.band, ws);
+  if (options.eas || options.konno_ohmachi > 0.0) { // values of their own
+    spectrum s{v.grid,
+               options,
+               {v.original_values.begin(), v.original_values.end()},
+               {v.smoothed_values.begin(), v.smoothed_values.end()}};
+    core::add_eas_and_konno_ohmachi(s, ws, threads);
+    write_output(s, output, directory);
+  } else {
+    write_output(v, output, directory);
+  }
   o.ok = true;
 }
 
@@ -112,18 +122,18 @@ std::string output_path(std::string_view input, std::string_view dir) {
 
 record_outcome process_record(const std::string &input, const std::string &output,
                               const analysis_options &options, workspace &ws,
-                              const std::string &directory) {
+                              const std::string &directory, unsigned threads) {
   record_outcome o;
   o.input = input;
   o.output = output;
   try {
-    run_record(input, output, options, ws, directory, o);
+    run_record(input, output, options, ws, directory, threads, o);
   } catch (const records::interrupted &signal) {
     throw interrupted(signal.signal);
   } catch (const record_error &e) {
     o.message =
         e.line() > 0 ? "line " + std::to_string(e.line()) + ": " + e.one_line() : e.one_line();
-  } catch (const band_error &e) {
+  } catch (const std::invalid_argument &e) { // a band or Konno-Ohmachi options refused
     o.message = e.what();
   } catch (const std::system_error &e) {
     o.message = e.what();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <ostream>
 #include <string>
 
@@ -50,22 +51,62 @@ private:
   records::output_file &out_;
 };
 
+// The three files: the dialogue's; the same with the EAS's two columns; and
+// the Konno-Ohmachi file, one row per centre frequency, every field E14.6.
+struct file_layout {
+  std::string columns;
+  const records::fixed_layout *row;
+  std::size_t rows;
+  std::size_t width; // values per row
+};
+
+file_layout layout_of(const spectrum_view &s) {
+  static const records::fixed_layout with_eas("(F8.4,8(',',E14.6))");
+  static const records::fixed_layout centres3("(E14.6,3(',',E14.6))");
+  static const records::fixed_layout centres4("(E14.6,4(',',E14.6))");
+  const auto nom = static_cast<std::size_t>(s.grid.nom);
+  if (!s.konno_ohmachi_values.empty()) {
+    const bool eas = s.konno_ohmachi_values.size() == 4 * s.centres.size();
+    return {"freq(Hz),Smoothed X,Smoothed Y,Smoothed Z" + std::string(eas ? ",Smoothed EAS" : ""),
+            eas ? &centres4 : &centres3, s.centres.size(), eas ? 5u : 4u};
+  }
+  if (!s.eas_original.empty())
+    return {std::string(core::csv_columns) + ",Original EAS,Smoothed EAS", &with_eas, nom, 9};
+  return {std::string(core::csv_columns), &core::csv_row_layout(), nom, 7};
+}
+
+void row_values(const spectrum_view &s, std::size_t i, float *v) {
+  if (!s.konno_ohmachi_values.empty()) {
+    const std::size_t n = s.centres.size();
+    v[0] = static_cast<float>(s.centres[i]);
+    for (std::size_t q = 0; q * n < s.konno_ohmachi_values.size(); ++q)
+      v[1 + q] = s.konno_ohmachi_values[q * n + i];
+    return;
+  }
+  const std::array<float, 7> base = core::csv_row(s, static_cast<std::int32_t>(i));
+  std::copy(base.begin(), base.end(), v);
+  if (!s.eas_original.empty())
+    v[7] = s.eas_original[i], v[8] = s.eas_smoothed[i];
+}
+
 } // namespace
 
 void write_csv(const spectrum_view &s, byte_sink &out) {
-  const records::fixed_layout &row = core::csv_row_layout();
-  std::string block = records::render_free_record({records::free_item::text(core::csv_columns)});
-  const std::size_t row_length = row.max_length() + 1;
+  const file_layout f = layout_of(s);
+  std::string block = records::render_free_record({records::free_item::text(f.columns)});
+  const std::size_t row_length = f.row->max_length() + 1;
+  std::size_t used = block.size();
   block.resize(block_size + row_length);
-  std::size_t used = block.find('\n') + 1;
-  for (std::int32_t i = 0; i < s.grid.nom; ++i) {
+  float values[9];
+  for (std::size_t i = 0; i < f.rows; ++i) {
     if (used + row_length > block.size()) {
       out.write(std::string_view(block).substr(0, used));
       used = 0;
     }
-    const std::array<float, 7> values = core::csv_row(s, i);
-    used = static_cast<std::size_t>(records::render_fixed_record(row, values, block.data() + used) -
-                                    block.data());
+    row_values(s, i, values);
+    used = static_cast<std::size_t>(
+        records::render_fixed_record(*f.row, std::span(values, f.width), block.data() + used) -
+        block.data());
   }
   out.write(std::string_view(block).substr(0, used));
 }

@@ -134,7 +134,9 @@ void batch::work_through() {
     if (i >= outcomes_.size() || p_.stop)
       break;
     try {
-      outcomes_[i] = process_record(o_.inputs[i], outputs_[i], o_.analysis, ws);
+      // a single record may share its Konno-Ohmachi sums between processors
+      outcomes_[i] = process_record(o_.inputs[i], outputs_[i], o_.analysis, ws, {},
+                                    outcomes_.size() == 1 ? processors() : 1);
     } catch (const interrupted &) {
       p_.stop = true;
       break;

@@ -11,7 +11,8 @@ namespace wavespec::driver {
 namespace {
 
 const char *const short_options = ":m:b:o:d:j:qhV";
-constexpr int summary_option = 1000;
+constexpr int summary_option = 1000, konno_option = 1001, frequencies_option = 1002,
+              eas_option = 1003;
 
 const option long_options[] = {{"operation", required_argument, nullptr, 'm'},
                                {"band", required_argument, nullptr, 'b'},
@@ -22,6 +23,9 @@ const option long_options[] = {{"operation", required_argument, nullptr, 'm'},
                                {"quiet", no_argument, nullptr, 'q'},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
+                               {"konno-ohmachi", required_argument, nullptr, konno_option},
+                               {"frequencies", required_argument, nullptr, frequencies_option},
+                               {"eas", no_argument, nullptr, eas_option},
                                {nullptr, 0, nullptr, 0}};
 
 // The operation by the dialogue's number or by name.
@@ -44,6 +48,34 @@ float parse_band(std::string_view text) {
   return static_cast<float>(v);
 }
 
+double parse_coefficient(std::string_view text) {
+  double v = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v) || v <= 0)
+    throw usage_error("invalid Konno-Ohmachi coefficient '" + std::string(text) +
+                      "': a number above 0, such as 40");
+  return v;
+}
+
+// FMIN:FMAX:N, N frequencies spaced evenly in log10 from FMIN to FMAX.
+std::vector<double> parse_frequencies(std::string_view text) {
+  const auto first = text.find(':'), second = text.find(':', first + 1);
+  double fmin = 0, fmax = 0;
+  long long n = 0;
+  const auto take = [&](std::string_view part, auto &v) {
+    const auto r = std::from_chars(part.data(), part.data() + part.size(), v);
+    return r.ec == std::errc() && r.ptr == part.data() + part.size();
+  };
+  if (second != std::string_view::npos && take(text.substr(0, first), fmin) &&
+      take(text.substr(first + 1, second - first - 1), fmax) && take(text.substr(second + 1), n))
+    try {
+      return log_spaced_frequencies(fmin, fmax, n);
+    } catch (const std::invalid_argument &) {
+    }
+  throw usage_error("invalid frequencies '" + std::string(text) +
+                    "': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more");
+}
+
 unsigned parse_jobs(std::string_view text) {
   unsigned v = 0;
   const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
@@ -53,6 +85,10 @@ unsigned parse_jobs(std::string_view text) {
 }
 
 void check_outputs(const command_options &o) {
+  if (o.analysis.konno_ohmachi > 0 && o.analysis.band != 0.0f)
+    throw usage_error("--konno-ohmachi and a Parzen --band do not go together");
+  if (!o.analysis.centres.empty() && o.analysis.konno_ohmachi == 0.0)
+    throw usage_error("--frequencies sets the centres of --konno-ohmachi, which is missing");
   if (o.inputs.empty())
     throw usage_error("no input files");
   if (!o.output.empty() && !o.output_dir.empty())
@@ -96,6 +132,15 @@ command parse_command_line(int argc, char **argv, command_options &o) {
     case 'q':
       o.quiet = true;
       break;
+    case konno_option:
+      o.analysis.konno_ohmachi = parse_coefficient(optarg);
+      break;
+    case frequencies_option:
+      o.analysis.centres = parse_frequencies(optarg);
+      break;
+    case eas_option:
+      o.analysis.eas = true;
+      break;
     case 'h':
       return command::help;
     case 'V':
@@ -130,6 +175,15 @@ window, and written as the spectrum CSV file the dialogue writes.
       --summary=FILE     a CSV with one row per input: input, output, status,
                            nt, dt, nf, df_hz, fmax_hz, band_min_hz,
                            band_max_hz, message
+      --konno-ohmachi=B  Konno-Ohmachi smoothing with coefficient B (20 to 40
+                           usual, 188.5 for the EAS of ground-motion models)
+                           at log-spaced centre frequencies, instead of Parzen's
+      --frequencies=FMIN:FMAX:N
+                         N centres from FMIN to FMAX Hz, even in log10
+                           (default: 100 per decade from df to the Nyquist
+                           frequency)
+      --eas              add the effective amplitude spectrum of X and Y,
+                           sqrt((X^2 + Y^2) / 2), smoothed like them
   -q, --quiet            no progress and no closing line
   -h, --help             this help
   -V, --version          the version

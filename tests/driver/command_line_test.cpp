@@ -1,10 +1,12 @@
 // The command line, end to end: the dialogue's bytes for every option, batches
 // with failures, usage errors, standard streams, interrupts, and jobs.
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +119,14 @@ TEST(CommandLine, UsageErrorsReadAndWriteNothing) {
       {{"-o", "w.txt", "w.txt"}, "w.txt: its spectrum would replace it (w.txt)"},
       {{"--summary", "-", "w.txt"},
        "the spectrum already goes to standard output: --summary needs a file"},
+      {{"--konno-ohmachi", "40", "-b", "1", "w.txt"},
+       "--konno-ohmachi and a Parzen --band do not go together"},
+      {{"--frequencies", "1:10:5", "w.txt"},
+       "--frequencies sets the centres of --konno-ohmachi, which is missing"},
+      {{"--konno-ohmachi", "0", "w.txt"},
+       "invalid Konno-Ohmachi coefficient '0': a number above 0, such as 40"},
+      {{"--konno-ohmachi", "40", "--frequencies", "10:1:5", "w.txt"},
+       "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more"},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.line);
@@ -170,6 +180,58 @@ TEST(CommandLine, JobsDoNotChangeTheFiles) {
     const std::string csv = "r" + std::to_string(i) + ".csv";
     EXPECT_EQ(box.read("one/" + csv), box.read("four/" + csv)) << csv;
   }
+}
+
+std::vector<std::vector<double>> csv_numbers(const std::string &text) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream in(text.substr(text.find('\n') + 1));
+  for (std::string line; std::getline(in, line);) {
+    rows.emplace_back();
+    std::istringstream fields(line);
+    for (std::string f; std::getline(fields, f, ',');)
+      rows.back().push_back(std::stod(f));
+  }
+  return rows;
+}
+
+TEST(CommandLine, KonnoOhmachiAndTheEffectiveAmplitudeSpectrum) {
+  sandbox box;
+  box.write("w.txt", record("sf1295.txt"));
+  const run_result ko =
+      box.command({"--konno-ohmachi", "40", "--frequencies", "0.1:10:21", "--eas", "w.txt"});
+  ASSERT_EQ(ko.status, 0) << ko.err;
+  EXPECT_TRUE(ko.out.starts_with(" freq(Hz),Smoothed X,Smoothed Y,Smoothed Z,Smoothed EAS\n"));
+  const auto rows = csv_numbers(ko.out);
+  ASSERT_EQ(rows.size(), 21u);
+  EXPECT_EQ(ko.out.substr(ko.out.find('\n') + 1, 15), "  0.100000E+00,");
+  EXPECT_DOUBLE_EQ(rows.back()[0], 10.0);
+  // The default centres: 100 per decade from df to the Nyquist frequency.
+  EXPECT_EQ(csv_numbers(box.command({"--konno-ohmachi", "188.5", "w.txt"}).out).size(), 362u);
+  // With Parzen smoothing, two more columns; the EAS of the originals.
+  const run_result parzen = box.command({"-m", "1", "-b", "0.5", "--eas", "w.txt"});
+  ASSERT_EQ(parzen.status, 0);
+  EXPECT_TRUE(parzen.out.starts_with(
+      " freq(Hz),Original X,Smoothed X,Original Y,Smoothed Y,Original Z,Smoothed Z,"
+      "Original EAS,Smoothed EAS\n"));
+  for (const auto &row : csv_numbers(parzen.out)) {
+    ASSERT_EQ(row.size(), 9u);
+    const double eas = std::sqrt((row[1] * row[1] + row[3] * row[3]) / 2);
+    ASSERT_NEAR(row[7], eas, 1e-5 * eas + 1e-30); // each printed with 6 digits
+  }
+  // Without --eas the file is the dialogue's.
+  ASSERT_EQ(box.run("w.txt\n1\n0.5\nd.csv\n").status, 0);
+  EXPECT_EQ(box.command({"-m", "1", "-b", "0.5", "w.txt"}).out, box.read("d.csv"));
+  // Jobs share the work, never change the bits.
+  box.write("v.txt", record("wtmc_v2a.txt"));
+  for (const char *jobs : {"1", "2"})
+    ASSERT_EQ(box.command({"-q", "-j", jobs, "--konno-ohmachi", "40", "--eas", "-d",
+                           std::string("j") + jobs, "w.txt", "v.txt"})
+                  .status,
+              0);
+  EXPECT_EQ(box.read("j1/w.csv"), box.read("j2/w.csv"));
+  EXPECT_EQ(box.read("j1/v.csv"), box.read("j2/v.csv"));
+  // A single record shares its sums between the processors: the same bits.
+  EXPECT_EQ(box.command({"--konno-ohmachi", "40", "--eas", "w.txt"}).out, box.read("j1/w.csv"));
 }
 
 TEST(CommandLine, AnInterruptedBatchLeavesOnlyWholeFiles) {

@@ -99,3 +99,25 @@ def test_version_and_help():
     assert wavespec.__version__ == subprocess.run([PROGRAM, "--version"], capture_output=True,
                                                   text=True).stdout.split()[1]
     assert "operation" in wavespec.analyse.__doc__ and "band" in wavespec.analyse.__doc__
+
+
+def test_konno_ohmachi_gives_the_command_lines_values(records):
+    s = wavespec.analyse(wavespec.read_waveform(records / "sf1295.txt"), "integrate")
+    assert s.eas.dtype == np.float32 and s.eas.shape == (s.nom,)
+    np.testing.assert_allclose(s.eas, np.sqrt((s.original[0].astype(np.float64) ** 2
+                                               + s.original[1].astype(np.float64) ** 2) / 2), rtol=1e-7)
+    fc, smoothed = wavespec.konno_ohmachi(s.freq, np.vstack([s.original, s.eas]), 188.5)
+    assert fc.shape == (362,) and smoothed.shape == (4, 362) and smoothed.dtype == np.float32
+    subprocess.run([PROGRAM, "-m", "1", "--konno-ohmachi", "188.5", "--eas", "-o", "ko.csv", "sf1295.txt"],
+                   cwd=records, check=True)
+    rows = np.loadtxt(records / "ko.csv", delimiter=",", skiprows=1)
+    np.testing.assert_allclose(rows[:, 0], fc, rtol=5e-6)
+    np.testing.assert_allclose(rows[:, 1:].T, smoothed, rtol=5e-6)  # the printed digits
+    one_row = wavespec.konno_ohmachi(s.freq, s.original[0], 40, frequencies=wavespec.log_spaced(0.5, 5, 3))[1]
+    assert one_row.shape == (3,)
+    assert np.array_equal(one_row, wavespec.konno_ohmachi(s.freq, s.original[0], 40, wavespec.log_spaced(0.5, 5, 3),
+                                                          threads=1)[1])  # threads never change the bits
+    with pytest.raises(ValueError):
+        wavespec.konno_ohmachi(s.freq, s.original[0], 0)
+    with pytest.raises(ValueError):
+        wavespec.konno_ohmachi(s.freq, s.original[0][:10], 40)

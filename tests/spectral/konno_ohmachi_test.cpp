@@ -1,0 +1,127 @@
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "spectral/konno_ohmachi.h"
+#include "wavespec/wavespec.hpp"
+
+namespace wavespec {
+namespace {
+
+// The sums written straight from the definition, in long double.
+long double direct(std::span<const double> f, std::span<const float> a, double b, double fc) {
+  long double num = 0, den = 0;
+  for (std::size_t k = 0; k < f.size(); ++k) {
+    const long double x = static_cast<long double>(b) *
+                          std::log10(static_cast<long double>(f[k]) / static_cast<long double>(fc));
+    const long double r = x == 0 ? 1.0L : std::sin(x) / x;
+    const long double w = r * r * r * r;
+    num += w * static_cast<long double>(a[k]);
+    den += w;
+  }
+  return num / den;
+}
+
+struct case_data {
+  std::vector<double> f;
+  std::vector<std::vector<float>> series;
+};
+
+// A spectrum of n points at k * df with amplitudes spread over decades.
+case_data synthetic(std::size_t n, double df, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::lognormal_distribution<float> amp(0.0f, 2.0f);
+  case_data c;
+  for (std::size_t k = 1; k <= n; ++k)
+    c.f.push_back(static_cast<double>(k) * df);
+  c.series.assign(5, std::vector<float>(n));
+  for (auto &s : c.series)
+    for (float &v : s)
+      v = amp(rng);
+  return c;
+}
+
+std::vector<std::span<const float>> spans(const case_data &c) {
+  return {c.series.begin(), c.series.end()};
+}
+
+TEST(KonnoOhmachi, WithinOneBillionthOfTheDirectSums) {
+  const spectrum s = analyse(read_waveform(WAVESPEC_DATA "/sf1295.txt"), {});
+  case_data real;
+  for (std::int32_t k = 1; k < s.grid.nom; ++k)
+    real.f.push_back(static_cast<double>(k) * static_cast<double>(s.grid.df));
+  for (int c = 0; c < 3; ++c)
+    real.series.emplace_back(s.original(c).begin() + 1, s.original(c).end());
+  const case_data cases[] = {synthetic(7, 0.5, 1), synthetic(300, 0.01, 2), real};
+  for (const case_data &c : cases)
+    for (double b : {20.0, 40.0, 188.5}) {
+      // the default centres, and centres below, inside and above the band
+      std::vector<std::vector<double>> centre_sets = {
+          per_decade_frequencies(c.f.front(), c.f.back()),
+          log_spaced_frequencies(c.f.front() / 100, c.f.back() * 100, 37),
+          {c.f[0], c.f[1]}};
+      for (const auto &centres : centre_sets) {
+        std::vector<double> sums(c.series.size() * centres.size());
+        spectral::konno_ohmachi_sums(c.f, spans(c), b, centres, sums, 1);
+        for (std::size_t q = 0; q < c.series.size(); ++q)
+          for (std::size_t i = 0; i < centres.size(); ++i) {
+            const long double want = direct(c.f, c.series[q], b, centres[i]);
+            const long double got = sums[q * centres.size() + i];
+            ASSERT_LE(std::fabs(got - want), 1e-9L * std::fabs(want))
+                << "b " << b << " fc " << centres[i] << " series " << q;
+          }
+      }
+    }
+}
+
+TEST(KonnoOhmachi, TheBitsDependNeitherOnThreadsNorOnTheMachine) {
+  const case_data c = synthetic(5000, 0.01, 3);
+  const std::vector<double> centres = per_decade_frequencies(0.01, 50.0);
+  std::vector<double> one(c.series.size() * centres.size()), other(one.size());
+  spectral::konno_ohmachi_sums(c.f, spans(c), 40.0, centres, one, 1);
+  for (unsigned threads : {2u, 3u, 7u}) {
+    spectral::konno_ohmachi_sums(c.f, spans(c), 40.0, centres, other, threads);
+    ASSERT_EQ(one, other) << threads << " threads";
+  }
+  spectral::konno_ohmachi_sums(c.f, spans(c), 40.0, centres, other, 2, true);
+  ASSERT_EQ(one, other) << "the plain path";
+  std::vector<float> rounded(one.size());
+  konno_ohmachi(c.f, spans(c), 40.0, centres, rounded);
+  for (std::size_t i = 0; i < one.size(); ++i)
+    ASSERT_EQ(rounded[i], static_cast<float>(one[i])); // rounded once
+}
+
+TEST(KonnoOhmachi, FrequencySetsAndRefusals) {
+  const std::vector<double> log = log_spaced_frequencies(0.1, 10.0, 5);
+  EXPECT_EQ(log.size(), 5u);
+  EXPECT_EQ(log.front(), 0.1);
+  EXPECT_NEAR(log[2], 1.0, 1e-15);
+  EXPECT_NEAR(log.back(), 10.0, 1e-14);
+  frequency_grid g = make_grid(8192, 0.005f); // df 0.0244..., Nyquist 100 Hz
+  const std::vector<double> decade = per_decade_frequencies(g);
+  EXPECT_EQ(decade.size(), 362u); // floor(100 log10(4096)) + 1
+  EXPECT_EQ(decade.front(), static_cast<double>(g.df));
+  EXPECT_LE(decade.back(), 4096.0 * static_cast<double>(g.df));
+  EXPECT_THROW((void)log_spaced_frequencies(1.0, 0.5, 3), std::invalid_argument);
+  EXPECT_THROW((void)log_spaced_frequencies(1.0, 2.0, 1), std::invalid_argument);
+  const case_data c = synthetic(10, 1.0, 4);
+  std::vector<float> out(c.series.size());
+  EXPECT_THROW(konno_ohmachi(c.f, spans(c), 0.0, std::vector<double>{1.0}, out),
+               std::invalid_argument);
+  EXPECT_THROW(konno_ohmachi(c.f, spans(c), 40.0, std::vector<double>{-1.0}, out),
+               std::invalid_argument);
+}
+
+TEST(EffectiveAmplitude, TheRootMeanSquareOfTheHorizontals) {
+  EXPECT_EQ(effective_amplitude(3.0f, 4.0f), static_cast<float>(std::sqrt(12.5)));
+  EXPECT_EQ(effective_amplitude(0.0f, 0.0f), 0.0f);
+  EXPECT_EQ(effective_amplitude(3e38f, 3e38f), 3e38f); // formed in double: no overflow
+  EXPECT_EQ(effective_amplitude(1e-30f, 0.0f), static_cast<float>(1e-30 / std::sqrt(2.0)));
+}
+
+} // namespace
+} // namespace wavespec
