@@ -66,7 +66,7 @@ def dask_records_only(names, out, runs):
             Client(c) as client:
         for _ in range(runs + 1):
             start = time.perf_counter()
-            futures = [client.submit(batch.process_group, g, (2, 0.5, 0.0, [], False), os.getcwd(), pure=False)
+            futures = [client.submit(batch.process_group, g, (2, 0.5, 0.0, [], False, False), os.getcwd(), pure=False)
                        for g in batch.groups_of(pairs, 2)]
             client.gather(futures)
             times.append(time.perf_counter() - start)

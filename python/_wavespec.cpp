@@ -131,13 +131,13 @@ void write_csv(const py::dict &grid, int op, float band, const float_array &orig
 // taken from `directory`.
 py::tuple process_record(const std::string &input, const std::string &output, int op, float band,
                          double konno_ohmachi, const std::vector<double> &centres, bool eas,
-                         const std::string &directory) {
+                         bool metadata, const std::string &directory) {
   wavespec::record_outcome o;
   {
     const py::gil_scoped_release unlocked;
     o = wavespec::process_record(
         input, output, {static_cast<wavespec::operation>(op), band, konno_ohmachi, centres, eas},
-        thread_workspace(), directory);
+        thread_workspace(), directory, 1, metadata);
   }
   return py::make_tuple(o.ok, o.message, wavespec::summary_row(o));
 }
@@ -205,6 +205,16 @@ py::tuple konno_ohmachi(
   return py::make_tuple(centre_array, smoothed);
 }
 
+// The JSON sidecar of a spectrum analysed here.
+std::string metadata(const std::string &input, const std::string &header, std::int64_t nt, float dt,
+                     const py::dict &grid, int op, float band) {
+  wavespec::spectrum_view v{};
+  v.grid = grid_of(grid);
+  v.options.op = static_cast<wavespec::operation>(op);
+  v.options.band = band;
+  return wavespec::spectrum_metadata({input, header, nt, dt}, v);
+}
+
 void write_whole_file(const std::string &path, const std::string &text) {
   const py::gil_scoped_release unlocked;
   wavespec::records::output_file file(path);
@@ -243,4 +253,6 @@ PYBIND11_MODULE(_wavespec, m) {
   m.def("write_whole_file", &write_whole_file);
   m.def("konno_ohmachi", &konno_ohmachi);
   m.def("log_spaced_frequencies", &wavespec::log_spaced_frequencies);
+  m.def("metadata", &metadata);
+  m.def("metadata_path", &wavespec::metadata_path);
 }

@@ -35,11 +35,13 @@ struct record_outcome {
 // outcome, never thrown; an interrupt noted meanwhile throws `interrupted`.
 // Relative names are taken from `directory` when it is given (a process
 // elsewhere, as on a cluster's worker), and named as given in any case.
-// `threads` share the Konno-Ohmachi sums.
+// `threads` share the Konno-Ohmachi sums. With `metadata`, the sidecar
+// (wavespec/metadata.hpp) goes beside a named output, also whole or not at
+// all.
 [[nodiscard]] record_outcome process_record(const std::string &input, const std::string &output,
                                             const analysis_options &options, workspace &ws,
-                                            const std::string &directory = {},
-                                            unsigned threads = 1);
+                                            const std::string &directory = {}, unsigned threads = 1,
+                                            bool metadata = false);
 
 // The summary CSV: a header, then one row per record, numbers in the digits
 // the dialogue shows for them and empty where unknown:

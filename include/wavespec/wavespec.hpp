@@ -20,6 +20,7 @@
 #include "wavespec/analysis.hpp"
 #include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
+#include "wavespec/metadata.hpp"
 #include "wavespec/record.hpp"
 #include "wavespec/spectral.hpp"
 #include "wavespec/version.hpp"

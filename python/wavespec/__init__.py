@@ -16,6 +16,7 @@ smoothed with a Parzen window of the bandwidth given. The computation runs
 in C++ with the interpreter lock released, so threads analyse records side by
 side. ``python3 -m wavespec.batch`` analyses many records on a Dask cluster.
 """
+import json
 import os
 
 import numpy as np
@@ -52,19 +53,21 @@ class Waveform:
     interval in seconds. A ValueError says what does not fit.
 
     Attributes: ``x``, ``y``, ``z`` (numpy float32 arrays), ``dt`` (float, the
-    interval as a 32-bit real), ``nt`` (the number of samples) and ``header``
-    (the header line of the file it was read from, "" otherwise).
+    interval as a 32-bit real), ``nt`` (the number of samples), ``header``
+    (the header line of the file it was read from, "" otherwise) and
+    ``source`` (the name it was read by, "" otherwise).
     """
 
-    __slots__ = ("x", "y", "z", "dt", "header")
+    __slots__ = ("x", "y", "z", "dt", "header", "source")
 
-    def __init__(self, x, y, z, dt, header=""):
+    def __init__(self, x, y, z, dt, header="", source=""):
         arrays = [np.ascontiguousarray(np.asarray(a, dtype=np.float32)) for a in (x, y, z)]
         dt = float(np.float32(dt))
         _wavespec.check(*arrays, dt)
         self.x, self.y, self.z = arrays
         self.dt = dt
         self.header = header
+        self.source = source
 
     @property
     def nt(self):
@@ -93,10 +96,17 @@ class Spectrum:
     horizontal components, sqrt((X^2 + Y^2) / 2) of the original amplitudes,
     formed in double and rounded once; ``wavespec.konno_ohmachi(spectrum.freq,
     spectrum.eas, 188.5)`` smooths it as ground-motion models use it.
+
+    ``metadata`` (a dict) says what the CSV cannot: the record's name, header,
+    components and their units, the spectrum's unit (cm/s for acceleration in
+    gal as it is, cm integrated, cm·s integrated twice), the grid, the
+    operation and the smoothing; ``to_csv(path, metadata=True)`` writes it
+    beside the file as JSON, as ``wavespec --metadata`` does.
     """
 
-    def __init__(self, grid, freq, original, smoothed, eas, operation, band):
+    def __init__(self, grid, freq, original, smoothed, eas, operation, band, record=None):
         self._grid = grid
+        self._record = record
         for array in (freq, original, smoothed, eas):
             array.flags.writeable = False
         self.freq, self.original, self.smoothed, self.eas = freq, original, smoothed, eas
@@ -115,13 +125,25 @@ class Spectrum:
         """(narrowest, widest) bandwidth in Hz, as the dialogue shows them."""
         return (self._grid["band_min"], self._grid["band_max"])
 
-    def to_csv(self, path):
-        """Writes the spectrum CSV file, the same bytes as the wavespec program.
+    @property
+    def metadata(self):
+        """The facts the CSV cannot hold, as the JSON sidecar gives them (a dict)."""
+        source, header, nt, dt = self._record or ("", "", 0, 0.0)
+        return json.loads(_wavespec.metadata(source, header, nt, dt, self._grid, self.operation,
+                                             self.band))
 
-        The file is written whole or not at all (a new file renamed into place;
-        a device or a FIFO is written through)."""
-        _wavespec.write_csv(self._grid, self.operation, self.band, self.original, self.smoothed,
-                            os.fspath(path))
+    def to_csv(self, path, metadata=False):
+        """Writes the spectrum CSV file, the same bytes as the wavespec program,
+        and with metadata=True its JSON sidecar beside it (PATH.json for PATH.csv).
+
+        Each file is written whole or not at all (a new file renamed into
+        place; a device or a FIFO is written through)."""
+        path = os.fspath(path)
+        _wavespec.write_csv(self._grid, self.operation, self.band, self.original, self.smoothed, path)
+        if metadata:
+            source, header, nt, dt = self._record or ("", "", 0, 0.0)
+            _wavespec.write_whole_file(_wavespec.metadata_path(path), _wavespec.metadata(
+                source, header, nt, dt, self._grid, self.operation, self.band))
 
     def __repr__(self):
         return "Spectrum(nf=%d, df=%r, operation=%d, band=%r)" % (self.nf, self.df, self.operation,
@@ -139,7 +161,7 @@ def read_waveform(path):
     times that do not increase."""
     header, x, y, z, dt = _wavespec.read_waveform(os.fspath(path))
     w = Waveform.__new__(Waveform)
-    w.x, w.y, w.z, w.dt, w.header = x, y, z, dt, header
+    w.x, w.y, w.z, w.dt, w.header, w.source = x, y, z, dt, header, os.fspath(path)
     return w
 
 
@@ -174,7 +196,8 @@ def analyse(waveform, operation=0, band=0.0):
     band = float(np.float32(band))
     grid, freq, original, smoothed, eas = _wavespec.analyse(waveform.x, waveform.y, waveform.z,
                                                             waveform.dt, op, band)
-    return Spectrum(grid, freq, original, smoothed, eas, op, band)
+    record = (waveform.source, waveform.header, waveform.nt, waveform.dt)
+    return Spectrum(grid, freq, original, smoothed, eas, op, band, record)
 
 
 def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):

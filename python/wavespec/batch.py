@@ -34,7 +34,7 @@ MOST_PER_GROUP = 32
 
 def process_group(group, options, directory):
     """On a worker: (ok, message, summary row) of each (input, output) of the group,
-    with options (operation, band, Konno-Ohmachi b, centres, eas) and relative names
+    with options (operation, band, Konno-Ohmachi b, centres, eas, metadata) and relative names
     taken from the client's directory."""
     return [_wavespec.process_record(i, o, *options, directory) for i, o in group]
 
@@ -63,6 +63,7 @@ def parse(argv):
                    help="Konno-Ohmachi smoothing with coefficient B instead of Parzen's")
     p.add_argument("--frequencies", metavar="FMIN:FMAX:N", help="the centres of --konno-ohmachi")
     p.add_argument("--eas", action="store_true", help="add the effective amplitude spectrum of X and Y")
+    p.add_argument("--metadata", action="store_true", help="a JSON sidecar beside each spectrum file")
     p.add_argument("-q", "--quiet", action="store_true", help="no closing line")
     p.add_argument("inputs", nargs="+", metavar="FILE")
     a = p.parse_args(argv)
@@ -86,7 +87,7 @@ def parse(argv):
         except ValueError:
             raise UsageError("invalid frequencies '%s': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more"
                              % a.frequencies) from None
-    a.options = (a.operation, a.band, a.konno_ohmachi, a.centres, a.eas)
+    a.options = (a.operation, a.band, a.konno_ohmachi, a.centres, a.eas, a.metadata)
     return a
 
 

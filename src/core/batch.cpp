@@ -9,6 +9,7 @@
 #include "records/output_file.h"
 #include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
+#include "wavespec/metadata.hpp"
 
 namespace wavespec {
 namespace {
@@ -49,7 +50,11 @@ private:
   records::output_file &out_;
 };
 
-void write_output(const spectrum_view &s, const std::string &output, const std::string &directory) {
+// The spectrum file, and its sidecar when asked for (not beside standard
+// output); each whole or not at all, failures named as given.
+void write_output(const spectrum_view &s, const std::string &output, const std::string &directory,
+                  const record_facts *metadata) {
+  std::string name = output == standard_stream ? "standard output" : output;
   try {
     std::optional<records::output_file> file;
     if (output == standard_stream)
@@ -59,15 +64,21 @@ void write_output(const spectrum_view &s, const std::string &output, const std::
     file_sink sink(*file);
     write_csv(s, sink);
     file->commit();
+    if (metadata == nullptr || output == standard_stream)
+      return;
+    name = metadata_path(output);
+    records::output_file sidecar(in_directory(name, directory));
+    sidecar.write(spectrum_metadata(*metadata, s));
+    sidecar.commit();
   } catch (const std::system_error &e) {
-    throw std::system_error(e.code(), output == standard_stream ? "standard output" : output);
+    throw std::system_error(e.code(), name);
   }
 }
 
 // The record's course; fills `o` as it goes, throws what went wrong.
 void run_record(const std::string &input, const std::string &output,
                 const analysis_options &options, workspace &ws, const std::string &directory,
-                unsigned threads, record_outcome &o) {
+                unsigned threads, bool metadata, record_outcome &o) {
   core::check_options(options);
   const core::loaded_record record = load(input, directory, ws);
   o.nt = record.count;
@@ -78,15 +89,17 @@ void run_record(const std::string &input, const std::string &output,
   if (core::refused(window))
     throw band_error(options.band, o.grid->band_min, o.grid->band_max);
   const spectrum_view v = core::run_analysis(record.samples, options.op, window, options.band, ws);
+  const record_facts facts{input, record.header, record.count, record.samples.dt};
+  const record_facts *sidecar = metadata ? &facts : nullptr;
   if (options.eas || options.konno_ohmachi > 0.0) { // values of their own
     spectrum s{v.grid,
                options,
                {v.original_values.begin(), v.original_values.end()},
                {v.smoothed_values.begin(), v.smoothed_values.end()}};
     core::add_eas_and_konno_ohmachi(s, ws, threads);
-    write_output(s, output, directory);
+    write_output(s, output, directory, sidecar);
   } else {
-    write_output(v, output, directory);
+    write_output(v, output, directory, sidecar);
   }
   o.ok = true;
 }
@@ -122,12 +135,12 @@ std::string output_path(std::string_view input, std::string_view dir) {
 
 record_outcome process_record(const std::string &input, const std::string &output,
                               const analysis_options &options, workspace &ws,
-                              const std::string &directory, unsigned threads) {
+                              const std::string &directory, unsigned threads, bool metadata) {
   record_outcome o;
   o.input = input;
   o.output = output;
   try {
-    run_record(input, output, options, ws, directory, threads, o);
+    run_record(input, output, options, ws, directory, threads, metadata, o);
   } catch (const records::interrupted &signal) {
     throw interrupted(signal.signal);
   } catch (const record_error &e) {

@@ -136,7 +136,7 @@ void batch::work_through() {
     try {
       // a single record may share its Konno-Ohmachi sums between processors
       outcomes_[i] = process_record(o_.inputs[i], outputs_[i], o_.analysis, ws, {},
-                                    outcomes_.size() == 1 ? processors() : 1);
+                                    outcomes_.size() == 1 ? processors() : 1, o_.metadata);
     } catch (const interrupted &) {
       p_.stop = true;
       break;

@@ -12,7 +12,7 @@ namespace {
 
 const char *const short_options = ":m:b:o:d:j:qhV";
 constexpr int summary_option = 1000, konno_option = 1001, frequencies_option = 1002,
-              eas_option = 1003;
+              eas_option = 1003, metadata_option = 1004;
 
 const option long_options[] = {{"operation", required_argument, nullptr, 'm'},
                                {"band", required_argument, nullptr, 'b'},
@@ -26,6 +26,7 @@ const option long_options[] = {{"operation", required_argument, nullptr, 'm'},
                                {"konno-ohmachi", required_argument, nullptr, konno_option},
                                {"frequencies", required_argument, nullptr, frequencies_option},
                                {"eas", no_argument, nullptr, eas_option},
+                               {"metadata", no_argument, nullptr, metadata_option},
                                {nullptr, 0, nullptr, 0}};
 
 // The operation by the dialogue's number or by name.
@@ -141,6 +142,9 @@ command parse_command_line(int argc, char **argv, command_options &o) {
     case eas_option:
       o.analysis.eas = true;
       break;
+    case metadata_option:
+      o.metadata = true;
+      break;
     case 'h':
       return command::help;
     case 'V':
@@ -184,6 +188,9 @@ window, and written as the spectrum CSV file the dialogue writes.
                            frequency)
       --eas              add the effective amplitude spectrum of X and Y,
                            sqrt((X^2 + Y^2) / 2), smoothed like them
+      --metadata         beside each spectrum file (not standard output) a JSON
+                           sidecar: the record, its header, components and
+                           units, the grid, the operation and the smoothing
   -q, --quiet            no progress and no closing line
   -h, --help             this help
   -V, --version          the version

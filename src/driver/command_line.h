@@ -16,6 +16,7 @@ struct command_options {
   unsigned jobs = 0;      // -j: records analysed at once; 0: one per processor
   std::string summary;    // --summary: the summary CSV ("-": standard output)
   bool quiet = false;     // -q: no progress, no closing line
+  bool metadata = false;  // --metadata: the JSON sidecar beside each spectrum file
   std::vector<std::string> inputs;
 };
 

@@ -73,9 +73,10 @@ def test_a_scheduler_with_two_workers_gives_the_command_lines_files(records, clu
 
 def test_the_summary_is_the_command_lines(records):
     files = inputs(records, ["sf1295.txt", "wtmc_v2a.txt"])
-    subprocess.run([PROGRAM, "-q", "-d", "out", "--summary", "cli.csv", "-b", "0.5"] + files, cwd=records)
+    args = ["-q", "-d", "out", "-b", "0.5", "--metadata"]
+    subprocess.run([PROGRAM, "--summary", "cli.csv"] + args + files, cwd=records)
     os.rename(records / "out", records / "cli_out")
-    got = batch(["-q", "-d", "out", "--summary", "dask.csv", "-b", "0.5", "--workers", "2"] + files, records)
+    got = batch(["--summary", "dask.csv", "--workers", "2"] + args + files, records)
     assert got.returncode == 2 and got.stderr.count("\n") == 1, got.stderr  # bad.txt, nothing else
     assert (records / "dask.csv").read_text() == (records / "cli.csv").read_text()
     same_folder(records / "cli_out", records / "out")

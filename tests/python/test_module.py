@@ -121,3 +121,20 @@ def test_konno_ohmachi_gives_the_command_lines_values(records):
         wavespec.konno_ohmachi(s.freq, s.original[0], 0)
     with pytest.raises(ValueError):
         wavespec.konno_ohmachi(s.freq, s.original[0][:10], 40)
+
+
+def test_the_metadata_is_the_command_lines_sidecar(records):
+    subprocess.run([PROGRAM, "-m", "2", "-b", "0.5", "--metadata", "-o", "program.csv", "sf1295.txt"],
+                   cwd=records, check=True)
+    s = wavespec.analyse(wavespec.read_waveform(records / "sf1295.txt"), 2, 0.5)
+    m = s.metadata
+    assert m["operation"] == "double-integrate" and m["components"][0]["spectrum_unit"] == "cm·s"
+    assert m["input"] == str(records / "sf1295.txt") and m["header"] == "time(s) 360(gal) 270(gal) UP(gal)"
+    s.to_csv(records / "module.csv", metadata=True)
+    program = (records / "program.json").read_text().replace('"sf1295.txt"', '"%s"' % (records / "sf1295.txt"))
+    assert (records / "module.json").read_text() == program
+    assert not (records / "plain.json").exists() and s.to_csv(records / "plain.csv") is None
+    assert not (records / "plain.json").exists()
+    x = np.zeros(8, np.float32)
+    bare = wavespec.analyse(wavespec.Waveform(x, x, x, 0.01)).metadata  # no file, no header: no units
+    assert bare["input"] == "" and "unit" not in bare["components"][0] and bare["nt"] == 8

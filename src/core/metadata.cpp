@@ -1,0 +1,161 @@
+#include <charconv>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "wavespec/metadata.hpp"
+#include "wavespec/version.hpp"
+
+namespace wavespec {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A unit the table knows: its length unit, the power of seconds in it, and
+// what it measures (0 displacement, 1 velocity, 2 acceleration).
+struct known_unit {
+  std::string_view names[6];
+  const char *length;
+  int seconds;
+  int derivative;
+};
+
+constexpr known_unit units[] = {
+    {{"gal", "Gal", "cm/s²", "cm/s^2", "cm/s/s", "cm/sec2"}, "cm", -2, 2},
+    {{"m/s²", "m/s^2", "m/s/s", "m/sec2"}, "m", -2, 2},
+    {{"g"}, "g", 0, 2}, // in units of gravity: itself an acceleration
+    {{"cm/s", "cm/sec"}, "cm", -1, 1},
+    {{"m/s", "m/sec"}, "m", -1, 1},
+    {{"cm"}, "cm", 0, 0},
+    {{"m"}, "m", 0, 0},
+};
+
+const char *const quantities[] = {"absement", "displacement", "velocity", "acceleration", "jerk"};
+
+// The change of the time power that the operation makes: integration
+// multiplies by s, differentiation divides by it.
+int seconds_gained(operation op) {
+  switch (op) {
+  case operation::integrate:
+    return 1;
+  case operation::double_integrate:
+    return 2;
+  case operation::differentiate:
+    return -1;
+  case operation::none:
+    break;
+  }
+  return 0;
+}
+
+std::string with_seconds(std::string_view base, int power) {
+  static const char *const superscripts[] = {"", "", "²", "³", "⁴"};
+  std::string s(base);
+  if (power == 0)
+    return s;
+  s += power > 0 ? "·s" : "/s";
+  const int n = power > 0 ? power : -power;
+  return n < 5 ? s + superscripts[n] : s + "^" + std::to_string(n);
+}
+
+const known_unit *find_unit(std::string_view unit) {
+  for (const known_unit &u : units)
+    for (std::string_view name : u.names)
+      if (!name.empty() && name == unit)
+        return &u;
+  return nullptr;
+}
+
+// A component: its name, its unit (in parentheses), what its spectrum
+// measures after the operation and in what unit.
+json component(std::string_view name, operation op) {
+  json c;
+  c["name"] = name;
+  const auto open = name.rfind('('), close = name.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+    return c;
+  const std::string_view unit = name.substr(open + 1, close - open - 1);
+  c["unit"] = unit;
+  const int gained = seconds_gained(op);
+  if (const known_unit *u = find_unit(unit)) {
+    const int derivative = u->derivative - gained;
+    if (derivative >= -1 && derivative <= 3)
+      c["quantity"] = quantities[derivative + 1];
+    c["spectrum_unit"] = with_seconds(u->length, u->seconds + gained + 1);
+  } else if (!unit.empty()) {
+    c["spectrum_unit"] = with_seconds(unit, gained + 1);
+  }
+  return c;
+}
+
+// The header's fields after the first: X, Y and Z's names.
+std::vector<std::string> component_names(std::string_view header) {
+  std::vector<std::string> fields;
+  for (std::size_t at = 0; at < header.size();) {
+    const auto begin = header.find_first_not_of(" \t,", at);
+    if (begin == std::string_view::npos)
+      break;
+    const auto end = std::min(header.find_first_of(" \t,", begin), header.size());
+    fields.emplace_back(header.substr(begin, end - begin));
+    at = end;
+  }
+  std::vector<std::string> names = {"X", "Y", "Z"};
+  for (std::size_t c = 0; c < 3 && c + 1 < fields.size(); ++c)
+    names[c] = fields[c + 1];
+  return names;
+}
+
+// A float in its shortest round-trip digits, kept so by the JSON writer.
+double shortest(float x) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, x);
+  double v = 0;
+  std::from_chars(text, r.ptr, v);
+  return v;
+}
+
+json smoothing(const spectrum_view &s) {
+  const analysis_options &o = s.options;
+  if (o.konno_ohmachi > 0.0) {
+    json k = {{"window", "konno-ohmachi"}, {"b", o.konno_ohmachi}, {"centres", s.centres.size()}};
+    if (!s.centres.empty())
+      k["centres_hz"] = {s.centres.front(), s.centres.back()};
+    return k;
+  }
+  if (o.band > 0.0f)
+    return {{"window", "parzen"}, {"band_hz", shortest(o.band)}};
+  return {{"window", "none"}};
+}
+
+} // namespace
+
+std::string spectrum_metadata(const record_facts &record, const spectrum_view &s) {
+  static const char *const operations[] = {"none", "integrate", "double-integrate",
+                                           "differentiate"};
+  json m;
+  m["program"] = "wavespec";
+  m["version"] = version;
+  m["input"] = record.input;
+  m["header"] = record.header;
+  m["components"] = json::array();
+  for (const std::string &name : component_names(record.header))
+    m["components"].push_back(component(name, s.options.op));
+  m["nt"] = record.nt;
+  m["dt"] = shortest(record.dt);
+  m["nf"] = s.grid.nf;
+  m["df"] = shortest(s.grid.df);
+  m["nom"] = s.grid.nom;
+  m["operation"] = operations[static_cast<int>(s.options.op)];
+  m["smoothing"] = smoothing(s);
+  m["band_limits_hz"] = {shortest(s.grid.band_min), shortest(s.grid.band_max)};
+  m["eas"] = s.options.eas;
+  return m.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string metadata_path(std::string_view spectrum_file) {
+  std::string path(spectrum_file);
+  if (path.ends_with(".csv"))
+    path.resize(path.size() - 4);
+  return path + ".json";
+}
+
+} // namespace wavespec
