@@ -25,8 +25,11 @@ demo: build
 	@cd $(DEMO) && ../../$(BUILD)/src/driver/wavespec < ../../data/demo-answers.txt
 	@echo "== spectrum written to $(DEMO)/sf1295-spectrum.csv ($$(wc -l < $(DEMO)/sf1295-spectrum.csv) lines); first lines:"
 	@head -4 $(DEMO)/sf1295-spectrum.csv
-	@tools/wavespec-plot $(DEMO)/sf1295-spectrum.csv $(DEMO)/sf1295-spectrum.png
-	@echo "== plot drawn: $(DEMO)/sf1295-spectrum.png"
+	@echo "== the same record from the command line, with its metadata sidecar:"
+	@$(BUILD)/src/driver/wavespec -m 2 -b 0.5 --metadata -o $(DEMO)/sf1295.csv data/sf1295.txt
+	@echo "   wavespec -m 2 -b 0.5 --metadata -o $(DEMO)/sf1295.csv data/sf1295.txt" && sed -n '2,5p' $(DEMO)/sf1295.json
+	@$(BUILD)/tools/wavespec-plot $(DEMO)/sf1295.csv $(DEMO)/sf1295.png
+	@echo "== plot drawn: $(DEMO)/sf1295.png (title, components and units from $(DEMO)/sf1295.json)"
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

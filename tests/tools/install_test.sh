@@ -8,6 +8,7 @@ prefix=$(mktemp -d) work=$(mktemp -d)
 trap 'rm -rf "$prefix" "$work"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/wavespec bin/wavespec-merge bin/wavespec-plot share/man/man1/wavespec.1 \
+         share/man/man1/wavespec-merge.1 share/man/man1/wavespec-plot.1 \
          include/wavespec/wavespec.hpp include/wavespec/version.hpp lib/libwavespec.a; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
