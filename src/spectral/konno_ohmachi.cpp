@@ -7,15 +7,18 @@
 // to a few hundred, is known only to about 1e-13) the weight comes from the
 // series of sinc^4 on x itself instead; x = 0 gives exactly 1.
 // The sums run over blocks of points small enough to stay in the first-level
-// cache, four lanes side by side: lane j takes the points 4i + j in order,
-// and the lanes are added (0 + 1) + (2 + 3) at the end of each block. The
-// plain path does the same operations in the same order as the AVX2 one, and
-// the pairs do not depend on how the centres are shared between threads, so
-// the bits depend neither on the machine nor on the threads. The sums of w A
+// cache, eight lanes side by side: lane j takes the points 8i + j in order,
+// and the lanes are added ((0 + 1) + (2 + 3)) + ((4 + 5) + (6 + 7)) at the
+// end of each block. The plain, AVX2 (lanes 0-3, then 4-7) and AVX-512 paths
+// do the same operations in the same order, and the pairs do not depend on
+// how the centres are shared between threads, so the bits depend neither on
+// the machine nor on the threads. The sums of w A
 // take fused multiply-adds in both paths (std::fma is exact everywhere).
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <thread>
 #include <vector>
 
@@ -25,7 +28,7 @@
 namespace wavespec {
 namespace {
 
-constexpr std::size_t lanes = 4;
+constexpr std::size_t lanes = 8;
 constexpr std::size_t block = 256; // points per block
 constexpr std::size_t slots = 4;   // series summed in one pass
 constexpr double far_phase = 1e30; // a padding point: sin 0, weight 0
@@ -40,28 +43,51 @@ double near_weight(double x) {
   return r2 * r2;
 }
 
-// The points, padded to a whole number of blocks.
-struct point_table {
-  std::size_t n = 0; // padded
-  std::vector<double> phase, sine, cosine;
-  std::array<std::vector<double>, slots> amp; // of the series summed in this pass
+// Memory whose pages are all mapped at once. A table is built afresh for
+// each call, and on some virtual machines faulting its pages in one at a
+// time costs as much as the sums themselves.
+class mapped_memory {
+public:
+  explicit mapped_memory(std::size_t bytes) : size_(std::max<std::size_t>(bytes, 1)) {
+    void *p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED)
+      throw std::bad_alloc();
+    base_ = static_cast<std::byte *>(p);
+  }
+  mapped_memory(const mapped_memory &) = delete;
+  mapped_memory &operator=(const mapped_memory &) = delete;
+  ~mapped_memory() { ::munmap(base_, size_); }
+  std::byte *data() const { return base_; }
+
+private:
+  std::size_t size_;
+  std::byte *base_ = nullptr;
 };
 
-point_table make_table(std::span<const double> f, double b) {
-  point_table t;
-  t.n = (f.size() + block - 1) / block * block;
-  t.phase.assign(t.n, far_phase);
-  t.sine.assign(t.n, 0.0);
-  t.cosine.assign(t.n, 0.0);
-  for (std::size_t k = 0; k < f.size(); ++k) {
-    t.phase[k] = b * std::log10(f[k]);
-    t.sine[k] = std::sin(t.phase[k]);
-    t.cosine[k] = std::cos(t.phase[k]);
+// The points, padded to a whole number of blocks: the phases, their sines
+// and cosines, and the amplitudes of the series summed in this pass (floats,
+// widened exactly as they are read; zero until a pass sets them, as the
+// mapping comes).
+struct point_table {
+  point_table(std::span<const double> f, double b)
+      : n((f.size() + block - 1) / block * block),
+        memory((3 * sizeof(double) + slots * sizeof(float)) * n),
+        phase(reinterpret_cast<double *>(memory.data())), sine(phase + n), cosine(sine + n) {
+    for (std::size_t q = 0; q < slots; ++q)
+      amp[q] = reinterpret_cast<float *>(cosine + n) + q * n;
+    for (std::size_t k = 0; k < n; ++k) {
+      const bool point = k < f.size();
+      phase[k] = point ? b * std::log10(f[k]) : far_phase;
+      sine[k] = point ? std::sin(phase[k]) : 0.0;
+      cosine[k] = point ? std::cos(phase[k]) : 0.0;
+    }
   }
-  for (auto &a : t.amp)
-    a.assign(t.n, 0.0);
-  return t;
-}
+  std::size_t n;
+  mapped_memory memory;
+  double *phase, *sine, *cosine;
+  std::array<float *, slots> amp{};
+};
 
 struct centre {
   double phase, sine, cosine;
@@ -69,8 +95,8 @@ struct centre {
 
 // Running sums of one centre, lane by lane.
 struct lane_sums {
-  alignas(32) double w[lanes] = {};
-  alignas(32) double a[slots][lanes] = {};
+  alignas(64) double w[lanes] = {};
+  alignas(64) double a[slots][lanes] = {};
 };
 
 // The weights of one point for a pair of centres, as the AVX2 path forms
@@ -99,8 +125,8 @@ void block_sums_plain(const point_table &t, std::size_t begin, const centre &c1,
       s1.w[j] = s1.w[j] + w1;
       s2.w[j] = s2.w[j] + w2;
       for (std::size_t q = 0; q < slots; ++q) {
-        s1.a[q][j] = std::fma(w1, t.amp[q][i + j], s1.a[q][j]);
-        s2.a[q][j] = std::fma(w2, t.amp[q][i + j], s2.a[q][j]);
+        s1.a[q][j] = std::fma(w1, static_cast<double>(t.amp[q][i + j]), s1.a[q][j]);
+        s2.a[q][j] = std::fma(w2, static_cast<double>(t.amp[q][i + j]), s2.a[q][j]);
       }
     }
 }
@@ -131,16 +157,16 @@ __attribute__((target("avx2"), always_inline)) inline __m256d is_near(__m256d x)
   return _mm256_cmp_pd(magnitude, _mm256_set1_pd(near), _CMP_LT_OQ);
 }
 
-__attribute__((target("avx2,fma"))) void block_sums_avx2(const point_table &t, std::size_t begin,
-                                                         const centre &centre1,
-                                                         const centre &centre2, lane_sums &sums1,
-                                                         lane_sums &sums2) {
+// Lanes half .. half + 3 of the block at `begin`.
+__attribute__((target("avx2,fma"), always_inline)) inline void
+block_half_avx2(const point_table &t, std::size_t begin, const centre &centre1,
+                const centre &centre2, lane_sums &sums1, lane_sums &sums2, std::size_t half) {
   const avx2_centre c1 = wide(centre1), c2 = wide(centre2);
   const __m256d one = _mm256_set1_pd(1.0), zero = _mm256_setzero_pd();
   __m256d w1s = zero, w2s = zero, a1[slots], a2[slots];
   for (std::size_t q = 0; q < slots; ++q)
     a1[q] = a2[q] = zero;
-  for (std::size_t i = begin; i < begin + block; i += lanes) {
+  for (std::size_t i = begin + half; i < begin + block; i += lanes) {
     const __m256d phase = _mm256_loadu_pd(&t.phase[i]);
     const __m256d sine = _mm256_loadu_pd(&t.sine[i]), cosine = _mm256_loadu_pd(&t.cosine[i]);
     const __m256d d1 = _mm256_sub_pd(phase, c1.phase), d2 = _mm256_sub_pd(phase, c2.phase);
@@ -162,22 +188,86 @@ __attribute__((target("avx2,fma"))) void block_sums_avx2(const point_table &t, s
     w1s = _mm256_add_pd(w1s, w1);
     w2s = _mm256_add_pd(w2s, w2);
     for (std::size_t k = 0; k < slots; ++k) {
-      const __m256d a = _mm256_loadu_pd(&t.amp[k][i]);
+      const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(&t.amp[k][i]));
       a1[k] = _mm256_fmadd_pd(w1, a, a1[k]);
       a2[k] = _mm256_fmadd_pd(w2, a, a2[k]);
     }
   }
-  _mm256_store_pd(sums1.w, w1s);
-  _mm256_store_pd(sums2.w, w2s);
+  _mm256_store_pd(sums1.w + half, w1s);
+  _mm256_store_pd(sums2.w + half, w2s);
   for (std::size_t k = 0; k < slots; ++k) {
-    _mm256_store_pd(sums1.a[k], a1[k]);
-    _mm256_store_pd(sums2.a[k], a2[k]);
+    _mm256_store_pd(sums1.a[k] + half, a1[k]);
+    _mm256_store_pd(sums2.a[k] + half, a2[k]);
+  }
+}
+
+__attribute__((target("avx2,fma"))) void block_sums_avx2(const point_table &t, std::size_t begin,
+                                                         const centre &centre1,
+                                                         const centre &centre2, lane_sums &sums1,
+                                                         lane_sums &sums2) {
+  block_half_avx2(t, begin, centre1, centre2, sums1, sums2, 0);
+  block_half_avx2(t, begin, centre1, centre2, sums1, sums2, 4);
+}
+
+// The same, eight lanes at once.
+__attribute__((target("avx512f"))) void block_sums_avx512(const point_table &t, std::size_t begin,
+                                                          const centre &centre1,
+                                                          const centre &centre2, lane_sums &sums1,
+                                                          lane_sums &sums2) {
+  const __m512d p1 = _mm512_set1_pd(centre1.phase), p2 = _mm512_set1_pd(centre2.phase);
+  const __m512d sin1 = _mm512_set1_pd(centre1.sine), sin2 = _mm512_set1_pd(centre2.sine);
+  const __m512d cos1 = _mm512_set1_pd(centre1.cosine), cos2 = _mm512_set1_pd(centre2.cosine);
+  const __m512d one = _mm512_set1_pd(1.0), zero = _mm512_setzero_pd(), limit = _mm512_set1_pd(near);
+  const auto near_weights = [&](__m512d x) __attribute__((target("avx512f"))) {
+    const __m512d x2 = _mm512_mul_pd(x, x);
+    __m512d r =
+        _mm512_sub_pd(_mm512_set1_pd(1.0 / 120.0), _mm512_mul_pd(x2, _mm512_set1_pd(1.0 / 5040.0)));
+    r = _mm512_sub_pd(_mm512_set1_pd(1.0 / 6.0), _mm512_mul_pd(x2, r));
+    r = _mm512_sub_pd(one, _mm512_mul_pd(x2, r));
+    const __m512d r2 = _mm512_mul_pd(r, r);
+    return _mm512_mul_pd(r2, r2);
+  };
+  __m512d w1s = zero, w2s = zero, a1[slots], a2[slots];
+  for (std::size_t q = 0; q < slots; ++q)
+    a1[q] = a2[q] = zero;
+  for (std::size_t i = begin; i < begin + block; i += lanes) {
+    const __m512d phase = _mm512_loadu_pd(&t.phase[i]);
+    const __m512d sine = _mm512_loadu_pd(&t.sine[i]), cosine = _mm512_loadu_pd(&t.cosine[i]);
+    const __m512d d1 = _mm512_sub_pd(phase, p1), d2 = _mm512_sub_pd(phase, p2);
+    const __m512d s1 = _mm512_sub_pd(_mm512_mul_pd(sine, cos1), _mm512_mul_pd(cosine, sin1));
+    const __m512d s2 = _mm512_sub_pd(_mm512_mul_pd(sine, cos2), _mm512_mul_pd(cosine, sin2));
+    const __mmask8 at1 = _mm512_cmp_pd_mask(_mm512_abs_pd(d1), limit, _CMP_LT_OQ);
+    const __mmask8 at2 = _mm512_cmp_pd_mask(_mm512_abs_pd(d2), limit, _CMP_LT_OQ);
+    const __m512d e1 = _mm512_mask_blend_pd(at1, d1, one), e2 = _mm512_mask_blend_pd(at2, d2, one);
+    const __m512d q = _mm512_div_pd(one, _mm512_mul_pd(e1, e2));
+    const __m512d r1 = _mm512_mul_pd(s1, _mm512_mul_pd(e2, q));
+    const __m512d r2 = _mm512_mul_pd(s2, _mm512_mul_pd(e1, q));
+    const __m512d r1s = _mm512_mul_pd(r1, r1), r2s = _mm512_mul_pd(r2, r2);
+    __m512d w1 = _mm512_mul_pd(r1s, r1s), w2 = _mm512_mul_pd(r2s, r2s);
+    if ((at1 | at2) != 0) { // a point near a centre: rare
+      w1 = _mm512_mask_blend_pd(at1, w1, near_weights(d1));
+      w2 = _mm512_mask_blend_pd(at2, w2, near_weights(d2));
+    }
+    w1s = _mm512_add_pd(w1s, w1);
+    w2s = _mm512_add_pd(w2s, w2);
+    for (std::size_t k = 0; k < slots; ++k) {
+      // (masked: the unmasked form trips a false warning of g++ 12)
+      const __m512d a = _mm512_maskz_cvtps_pd(0xff, _mm256_loadu_ps(&t.amp[k][i]));
+      a1[k] = _mm512_fmadd_pd(w1, a, a1[k]);
+      a2[k] = _mm512_fmadd_pd(w2, a, a2[k]);
+    }
+  }
+  _mm512_store_pd(sums1.w, w1s);
+  _mm512_store_pd(sums2.w, w2s);
+  for (std::size_t k = 0; k < slots; ++k) {
+    _mm512_store_pd(sums1.a[k], a1[k]);
+    _mm512_store_pd(sums2.a[k], a2[k]);
   }
 }
 #endif
 
 double lanes_total(const double (&v)[lanes]) {
-  return (v[0] + v[1]) + (v[2] + v[3]);
+  return ((v[0] + v[1]) + (v[2] + v[3])) + ((v[4] + v[5]) + (v[6] + v[7]));
 }
 
 // Adds a block's lane sums to a centre's totals (w, then each slot).
@@ -190,25 +280,32 @@ void add_block(const lane_sums &s, std::array<double, slots + 1> &total) {
 // The smoothed values of centres [first, last) of one pass (first even):
 // each block of points, while it stays in the cache, goes to every pair of
 // centres, whose totals take the block's lane sums in block order.
-void smooth_centres(const point_table &t, std::span<const centre> centres, std::size_t first,
-                    std::size_t last, std::size_t used_slots, std::span<double> out,
-                    std::size_t row, bool plain) {
-  bool avx2 = false;
+using block_sums = void (*)(const point_table &, std::size_t, const centre &, const centre &,
+                            lane_sums &, lane_sums &);
+
+block_sums chosen_path(spectral::sum_path path) {
 #if WAVESPEC_X86_AVX2
   static const bool fma = __builtin_cpu_supports("fma");
-  avx2 = !plain && spectral::has_avx2() && fma;
+  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  if (path == spectral::sum_path::best && avx512)
+    return block_sums_avx512;
+  if (path != spectral::sum_path::plain && spectral::has_avx2() && fma)
+    return block_sums_avx2;
 #endif
+  (void)path;
+  return block_sums_plain;
+}
+
+void smooth_centres(const point_table &t, std::span<const centre> centres, std::size_t first,
+                    std::size_t last, std::size_t used_slots, std::span<double> out,
+                    std::size_t row, spectral::sum_path path) {
+  const block_sums sums = chosen_path(path);
   std::vector<std::array<double, slots + 1>> totals(last - first + 1);
   for (std::size_t begin = 0; begin < t.n; begin += block)
     for (std::size_t c = first; c < last; c += 2) {
       const std::size_t partner = c + 1 < centres.size() ? c + 1 : c;
       lane_sums s1, s2;
-#if WAVESPEC_X86_AVX2
-      if (avx2)
-        block_sums_avx2(t, begin, centres[c], centres[partner], s1, s2);
-#endif
-      if (!avx2)
-        block_sums_plain(t, begin, centres[c], centres[partner], s1, s2);
+      sums(t, begin, centres[c], centres[partner], s1, s2);
       add_block(s1, totals[c - first]);
       add_block(s2, totals[c - first + 1]);
     }
@@ -240,9 +337,9 @@ namespace spectral {
 
 void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<const float>> series,
                         double b, std::span<const double> centres, std::span<double> sums,
-                        unsigned threads, bool plain) {
+                        unsigned threads, sum_path path) {
   check(f, series, b, centres, sums.size());
-  point_table t = make_table(f, b);
+  point_table t(f, b);
   std::vector<centre> at;
   for (const double fc : centres) {
     const double phase = b * std::log10(fc);
@@ -253,7 +350,7 @@ void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<con
     const std::size_t used = std::min(slots, series.size() - first);
     for (std::size_t q = 0; q < slots; ++q)
       for (std::size_t k = 0; k < f.size(); ++k)
-        t.amp[q][k] = q < used ? static_cast<double>(series[first + q][k]) : 0.0;
+        t.amp[q][k] = q < used ? series[first + q][k] : 0.0f;
     const std::span<double> out = sums.subspan(first * row);
     // Each thread takes a run of whole pairs of centres.
     const std::size_t pairs = (row + 1) / 2;
@@ -262,8 +359,8 @@ void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<con
     std::vector<std::thread> helpers;
     for (std::size_t p = 1; p < parts; ++p)
       helpers.emplace_back(smooth_centres, std::cref(t), std::span<const centre>(at), bound(p),
-                           bound(p + 1), used, out, row, plain);
-    smooth_centres(t, at, 0, bound(1), used, out, row, plain);
+                           bound(p + 1), used, out, row, path);
+    smooth_centres(t, at, 0, bound(1), used, out, row, path);
     for (std::thread &h : helpers)
       h.join();
   }

@@ -7,10 +7,12 @@
 
 namespace wavespec::spectral {
 
-// As wavespec::konno_ohmachi, into doubles; `plain` takes the plain path
-// even where AVX2 runs.
+// Which code sums: the fastest the processor runs, AVX2 at most, or plain.
+enum class sum_path { best, avx2, plain };
+
+// As wavespec::konno_ohmachi, into doubles.
 void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<const float>> series,
                         double b, std::span<const double> centres, std::span<double> sums,
-                        unsigned threads, bool plain = false);
+                        unsigned threads, sum_path path = sum_path::best);
 
 } // namespace wavespec::spectral
