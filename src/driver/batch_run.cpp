@@ -56,7 +56,11 @@ std::vector<std::string> plan_outputs(const command_options &o) {
     const std::string out = !o.output_dir.empty() ? output_path(input, o.output_dir)
                             : o.output.empty()    ? std::string(standard_stream)
                                                   : o.output;
-    if (const auto [it, fresh] = writer.emplace(fs::weakly_canonical(out).string(), input);
+    std::error_code unresolved; // a name no path reaches (/dev/stdout on a pipe) stays as given
+    fs::path key = fs::weakly_canonical(out, unresolved);
+    if (unresolved)
+      key = fs::path(out).lexically_normal();
+    if (const auto [it, fresh] = writer.emplace(key.string(), input);
         !fresh && out != standard_stream)
       throw usage_error(shown(it->second) + " and " + shown(input) + " would both write " + out);
     outputs.push_back(out);
@@ -280,6 +284,9 @@ int run_command_line(int argc, char **argv) {
   } catch (const usage_error &e) {
     say(e.what());
     std::fputs("Try 'wavespec --help' for more information.\n", stderr);
+    return 2;
+  } catch (const std::exception &e) { // the plan itself failed (no memory, say)
+    say(e.what());
     return 2;
   }
 }

@@ -60,20 +60,23 @@ std::string random_suffix() {
 
 output_file::output_file(std::string path, bool durable)
     : path_(std::move(path)), durable_(durable) {
-  int error = 0;
-  target_ = follow_links(path_, error);
-  if (error != 0)
-    fail(error);
+  // Through the path itself when it ends at a device, FIFO or socket: the
+  // system follows links such as /dev/stdout to a pipe, which no name reaches.
   struct stat st {};
-  if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     if (S_ISDIR(st.st_mode))
       fail(EISDIR);
-    fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    target_ = path_;
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd_ < 0)
       fail(errno);
     through_ = true;
     return;
   }
+  int error = 0;
+  target_ = follow_links(path_, error);
+  if (error != 0)
+    fail(error);
   open_new_file();
 }
 

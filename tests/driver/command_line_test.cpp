@@ -54,6 +54,10 @@ TEST(CommandLine, EveryOptionGivesTheDialoguesBytes) {
             box.command({"--oper", names[op], "--ba=" + std::string(band), "-"}, record(rec));
         EXPECT_EQ(piped.out, want);
       }
+    // A name that leads to a pipe, which no path reaches: written through.
+    const run_result through = box.command({"-o", "/dev/stdout", "w.txt"});
+    EXPECT_EQ(through.status, 0) << through.err;
+    EXPECT_EQ(through.out, box.command({"w.txt"}).out);
   }
 }
 
