@@ -13,7 +13,8 @@ for set in "${@:-base}"; do
   case "$set" in
     base) want g++; want cmake; want make; want libgtest-dev; want python3; want python3-matplotlib
           want pybind11-dev; want python3-dev; want python3-numpy; want python3-pytest
-          want python3-dask; want python3-distributed; want nlohmann-json3-dev ;;
+          want python3-dask; want python3-distributed; want nlohmann-json3-dev
+          want libmseed-dev; want pkgconf ;;
     bench) want libbenchmark-dev; want python3-numpy; want python3-scipy; want time
            want libfftw3-dev; want libfast-float-dev ;;
     ci) want clang; want libclang-rt-14-dev; want clang-format; want python3-matplotlib ;;

@@ -35,18 +35,19 @@ void names(std::string_view line, series &s) {
     parts.emplace_back(trimmed(scan.until_any(",")));
   while (scan.take(","));
   s.station = parts.size() >= 3 ? parts[2] : "";
+  s.site = s.station;
   s.component = parts.size() >= 4 ? parts.back() : "";
 }
 
 } // namespace
 
-bool is_at2(const text_file &file) {
+bool is_at2(const component_file &file) {
   return !file.lines.empty() &&
          (file.lines[0].find("PEER") != std::string::npos ||
           (file.lines.size() > 3 && file.lines[3].find("NPTS") != std::string::npos));
 }
 
-std::vector<series> read_at2(const text_file &file, const read_request &) {
+std::vector<series> read_at2(const component_file &file, const read_request &) {
   const auto [count, dt] = npts_and_dt(header_line(file, 3));
   if (!count || !dt)
     malformed_header(file, 3, "no NPTS and DT");

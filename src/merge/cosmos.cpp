@@ -13,7 +13,7 @@ namespace {
 constexpr std::size_t dt_index = 33; // real header value 34
 
 // "100 Real-header values follow on 20 lines": the count and the lines.
-std::pair<std::size_t, std::size_t> header_block(const text_file &file, std::size_t at) {
+std::pair<std::size_t, std::size_t> header_block(const component_file &file, std::size_t at) {
   text_scan scan(header_line(file, at));
   const auto count = scan.whole_number();
   const std::string_view kind = scan.blanks().until_any(" \t");
@@ -35,7 +35,7 @@ struct data_block {
 };
 
 // "N QUANTITY pts, ..., units=UNIT(..),Format=(PER_LINE E WIDTH.d)", or none.
-std::optional<data_block> data_line(const text_file &file, std::size_t at) {
+std::optional<data_block> data_line(const component_file &file, std::size_t at) {
   text_scan scan(file.lines[at]);
   data_block d;
   const auto count = scan.whole_number();
@@ -65,13 +65,14 @@ const char *quantity_name(quantity q) {
 
 // The station, the channel and dt from the text lines and the headers;
 // returns the line after the real header.
-std::size_t read_headers(const text_file &file, series &s) {
+std::size_t read_headers(const component_file &file, series &s) {
   text_scan first(header_line(file, 0));
   const auto text_lines = first.after("with") ? first.whole_number() : std::nullopt;
   if (!first.take("text") || !first.take("lines"))
     malformed_header(file, 0, "no text line count");
   std::size_t at = header_count(file, 0, "text line count", text_lines, 10'000);
   s.station = first_word(after_key(header_line(file, 4), "Code:"));
+  s.site = s.station;
   const std::string chan = after_key(header_line(file, 8), ":");
   s.component = std::string(trimmed(chan.substr(0, std::min(chan.find("Deg"), chan.find('(')))));
   const auto [integers, integer_lines] = header_block(file, at);
@@ -88,12 +89,12 @@ std::size_t read_headers(const text_file &file, series &s) {
 
 } // namespace
 
-bool is_cosmos(const text_file &file) {
+bool is_cosmos(const component_file &file) {
   return !file.lines.empty() && file.lines[0].find("(Format v") != std::string::npos &&
          file.lines[0].find("text lines") != std::string::npos;
 }
 
-std::vector<series> read_cosmos(const text_file &file, const read_request &request) {
+std::vector<series> read_cosmos(const component_file &file, const read_request &request) {
   series s;
   s.source = file.path;
   const char *wanted = quantity_name(request.wanted);

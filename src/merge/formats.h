@@ -3,6 +3,7 @@
 // unit. Adding a format is one entry here plus one reader function.
 #pragma once
 
+#include <limits>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -24,32 +25,44 @@ struct series {
   std::string component; // orientation or channel, e.g. "360", "HNE", "N28W", "N-S"
   std::string units;     // unit of `values` after any conversion, e.g. "gal", "g"
   std::string note;      // a conversion made, e.g. "mm/s^2 / 10"
+  std::string site;      // what names the recording site, the same for its components
+  double start = std::numeric_limits<double>::quiet_NaN(); // s since 1970 (NaN: not given)
   double dt = 0.0;
   std::vector<double> values;
 };
 
+// The largest magnitude of a sample written: what a 32-bit float holds, as
+// wavespec reads the samples back.
+inline constexpr double largest_sample = static_cast<double>(std::numeric_limits<float>::max());
+
 enum class quantity { acceleration, velocity, displacement };
 
 // A component file as the readers see it: its name and its lines (line
-// terminators and a carriage return before them dropped).
-struct text_file {
+// terminators and a carriage return before them dropped), or its bytes for
+// a binary format.
+struct component_file {
   std::string path;
   std::vector<std::string> lines;
+  bool ends_with_line_end = true; // false: the last line has no terminator
+  std::string bytes;              // the whole file, for the binary formats
 };
 
 // What a reader needs beyond the file.
 struct read_request {
   quantity wanted = quantity::acceleration;
-  double dt = 0.0; // for formats that do not state it (generic)
+  double dt = 0.0;    // for formats that do not state it (generic)
+  double scale = 1.0; // samples times this are in `unit` (miniSEED, SAC)
+  std::string unit;   // empty: the file's own, if any
 };
 
 struct format_entry {
-  const char *name;                      // as given to --format
-  const char *title;                     // as shown to the user
-  const char *units;                     // the unit of the samples it gives
-  bool all_quantities;                   // also velocity and displacement series
-  bool (*detect)(const text_file &file); // from its first lines; null: never detected
-  std::vector<series> (*read)(const text_file &file, const read_request &request);
+  const char *name;                           // as given to --format
+  const char *title;                          // as shown to the user
+  const char *units;                          // the unit of the samples it gives
+  bool all_quantities;                        // also velocity and displacement series
+  bool binary;                                // read as bytes, not lines
+  bool (*detect)(const component_file &file); // from its first lines; null: never detected
+  std::vector<series> (*read)(const component_file &file, const read_request &request);
 };
 
 // Every format, in the order they are tried when detecting.
@@ -57,16 +70,24 @@ struct format_entry {
 // The entry of --format NAME; throws merge_error listing the names.
 [[nodiscard]] const format_entry &format_named(std::string_view name);
 // The format whose detection recognises the file, or none.
-[[nodiscard]] const format_entry *detect_format(const text_file &file);
+[[nodiscard]] const format_entry *detect_format(const component_file &file);
 // The components of a file in the given format (three for GeoNet, one for
 // the others). Throws merge_error naming the file and what is wrong.
-[[nodiscard]] std::vector<series> read_components(const format_entry &format, const text_file &file,
+[[nodiscard]] std::vector<series> read_components(const format_entry &format,
+                                                  const component_file &file,
                                                   const read_request &request);
 
-// The lines of a component file; a file of more than max_file_bytes, or a
-// line longer than max_line_bytes, is refused. Throws merge_error.
+// A component file: its bytes for a binary format (the one named, or one
+// recognised from the first head_bytes when none is named), else its lines.
+// A file of more than max_file_bytes, or a line longer than max_line_bytes,
+// is refused. Throws merge_error.
 inline constexpr std::size_t max_file_bytes = std::size_t{256} << 20;
 inline constexpr std::size_t max_line_bytes = std::size_t{1} << 20;
-[[nodiscard]] text_file read_text_file(const std::string &path);
+inline constexpr std::size_t head_bytes = 4096;
+[[nodiscard]] component_file read_component_file(const std::string &path,
+                                                 const format_entry *named = nullptr);
+// The same from bytes already read.
+[[nodiscard]] component_file component_from_bytes(std::string path, std::string bytes,
+                                                  const format_entry *named = nullptr);
 
 } // namespace wavespec::merge

@@ -6,7 +6,7 @@
 
 namespace wavespec::merge {
 
-std::vector<series> read_generic(const text_file &file, const read_request &request) {
+std::vector<series> read_generic(const component_file &file, const read_request &request) {
   if (!(request.dt > 0))
     fail(file, "the generic format needs --dt with a positive interval");
   series s;
@@ -21,7 +21,7 @@ std::vector<series> read_generic(const text_file &file, const read_request &requ
       continue;
     if (!v)
       malformed_data(file, i, quoted(trimmed(file.lines[i])));
-    s.values.push_back(*v);
+    s.values.push_back(checked_sample(file, i, file.lines[i], *v));
   }
   if (s.values.empty())
     fail(file, "no samples");

@@ -28,7 +28,7 @@ std::optional<double> interval(std::string_view line) {
 }
 
 // One component starting at line `at`; returns the line after its series.
-std::size_t read_component(const text_file &file, std::size_t at, quantity wanted, series &s) {
+std::size_t read_component(const component_file &file, std::size_t at, quantity wanted, series &s) {
   const bool corrected = file.lines[at].starts_with("Corrected");
   text_scan points(header_line(file, at + 9));
   const auto count_value = points.after("Number of points") ? points.whole_number() : std::nullopt;
@@ -48,6 +48,7 @@ std::size_t read_component(const text_file &file, std::size_t at, quantity wante
     scale = *raw / 10.0;
   }
   s.station = first_word(after_key(header_line(file, at + 1), "Site"));
+  s.site = s.station;
   s.component = first_word(after_key(header_line(file, at + 12), "Component"));
   if (!corrected && wanted != quantity::acceleration)
     fail(file, "an uncorrected file holds acceleration only");
@@ -65,7 +66,7 @@ std::size_t read_component(const text_file &file, std::size_t at, quantity wante
 
 } // namespace
 
-bool is_geonet(const text_file &file) {
+bool is_geonet(const component_file &file) {
   if (file.lines.size() <= 10)
     return false;
   const std::string_view first = file.lines[0];
@@ -76,7 +77,7 @@ bool is_geonet(const text_file &file) {
          file.lines[9].find("Number of points") != std::string::npos;
 }
 
-std::vector<series> read_geonet(const text_file &file, const read_request &request) {
+std::vector<series> read_geonet(const component_file &file, const read_request &request) {
   std::vector<series> out;
   for (std::size_t at = 0; at < file.lines.size() && out.size() < 3;) {
     if (trimmed(file.lines[at]).empty()) {

@@ -1,8 +1,11 @@
 // wavespec-merge: one waveform file from the component files of a
 // strong-motion record. Exit status 0 on success, 2 on any error.
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <getopt.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "merge/formats.h"
@@ -28,6 +31,8 @@ struct arguments {
   quantity q = quantity::acceleration;
   merge_options options;
   double dt = 0.0;
+  double scale = 1.0;
+  std::string unit;
   bool help = false, version = false;
 };
 
@@ -40,13 +45,18 @@ std::string help_text() {
          "       wavespec-merge [OPTION]... FILE -o OUT   (GeoNet V1A/V2A: three components)\n"
          "One waveform file (time, X, Y, Z) for wavespec from the component files of a\n"
          "strong-motion record, in the order X, Y, Z.\n\n"
-         "  -o, --output=OUT       the waveform file, written whole or not at all\n"
+         "  -o, --output=OUT       the waveform file, written whole or not at all; - for\n"
+         "                           standard output\n"
          "      --format=F         the input format, when it cannot be told from the files\n"
          "      --quantity=Q       acc (default), vel or dis: the series of a COSMOS V2 or\n"
          "                           GeoNet V2A file\n"
          "      --demean           remove each component's mean\n"
          "      --trim             cut the components to the shortest\n"
          "      --dt=DT            the sampling interval of the generic format (s)\n"
+         "      --unit=U           the unit of the samples (miniSEED, SAC); needed for counts\n"
+         "      --scale=F          samples times F are in the unit of --unit\n"
+         "      --force            merge components of different sites or start times\n"
+         "  --                     the names that follow are files, even if they begin with -\n"
          "  -h, --help             this help\n"
          "  -V, --version          the version\n\n"
          "Formats (found from the content unless --format names one):\n" +
@@ -56,15 +66,13 @@ std::string help_text() {
          "  wavespec-merge --trim 0111a.smc 0111c.smc 0111b.smc -o sf1295.txt\n";
 }
 
-const option long_options[] = {{"output", required_argument, nullptr, 'o'},
-                               {"format", required_argument, nullptr, 'f'},
-                               {"quantity", required_argument, nullptr, 'Q'},
-                               {"demean", no_argument, nullptr, 'M'},
-                               {"trim", no_argument, nullptr, 'T'},
-                               {"dt", required_argument, nullptr, 't'},
-                               {"help", no_argument, nullptr, 'h'},
-                               {"version", no_argument, nullptr, 'V'},
-                               {nullptr, 0, nullptr, 0}};
+const option long_options[] = {
+    {"output", required_argument, nullptr, 'o'},   {"format", required_argument, nullptr, 'f'},
+    {"quantity", required_argument, nullptr, 'Q'}, {"demean", no_argument, nullptr, 'M'},
+    {"trim", no_argument, nullptr, 'T'},           {"dt", required_argument, nullptr, 't'},
+    {"unit", required_argument, nullptr, 'U'},     {"scale", required_argument, nullptr, 'S'},
+    {"force", no_argument, nullptr, 'F'},          {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
 
 quantity parse_quantity(const std::string &v) {
   if (v == "acc")
@@ -76,15 +84,13 @@ quantity parse_quantity(const std::string &v) {
   throw usage_error("--quantity: acc, vel or dis, not '" + v + "'");
 }
 
-double parse_dt(const std::string &v) {
-  try {
-    std::size_t used = 0;
-    const double dt = std::stod(v, &used);
-    if (used == v.size())
-      return dt;
-  } catch (const std::exception &) {
-  }
-  throw usage_error("--dt: not a number: '" + v + "'");
+// A finite number, the whole of `v`.
+double parse_number(const char *option, const std::string &v) {
+  double x = 0;
+  const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), x);
+  if (error != std::errc() || end != v.data() + v.size() || !std::isfinite(x))
+    throw usage_error(std::string(option) + ": not a finite number: '" + v + "'");
+  return x;
 }
 
 void take_option(int c, arguments &a, char **argv) {
@@ -105,7 +111,16 @@ void take_option(int c, arguments &a, char **argv) {
     a.options.trim = true;
     break;
   case 't':
-    a.dt = parse_dt(optarg);
+    a.dt = parse_number("--dt", optarg);
+    break;
+  case 'S':
+    a.scale = parse_number("--scale", optarg);
+    break;
+  case 'U':
+    a.unit = optarg;
+    break;
+  case 'F':
+    a.options.force = true;
     break;
   case 'h':
     a.help = true;
@@ -136,19 +151,37 @@ arguments parse(int argc, char **argv) {
   }
   if (a.out.empty())
     throw usage_error("no output file (-o OUT)");
+  if (a.scale != 1.0 && a.unit.empty())
+    throw usage_error("--scale needs --unit, the unit the scaled samples are in");
+  if (!(a.scale != 0.0))
+    throw usage_error("--scale: 0 would make every sample 0");
   if (a.inputs.size() != 1 && a.inputs.size() != 3)
     throw usage_error("give three component files, or one GeoNet file");
   return a;
 }
 
+// An output that is one of the inputs under any name would replace it.
+void refuse_output_over_input(const arguments &a) {
+  struct stat out {};
+  if (a.out == "-" || ::stat(a.out.c_str(), &out) != 0 || !S_ISREG(out.st_mode))
+    return;
+  for (const std::string &path : a.inputs) {
+    struct stat in {};
+    if (::stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      throw merge_error(a.out + ": is the input file " + path + "; name another output");
+  }
+}
+
 int run(const arguments &a) {
+  refuse_output_over_input(a);
   std::vector<series> xyz;
   for (const std::string &path : a.inputs) {
-    const text_file file = read_text_file(path);
-    const format_entry *f = a.format.empty() ? detect_format(file) : &format_named(a.format);
+    const format_entry *named = a.format.empty() ? nullptr : &format_named(a.format);
+    const component_file file = read_component_file(path, named);
+    const format_entry *f = named != nullptr ? named : detect_format(file);
     if (f == nullptr)
       throw merge_error(path + ": unknown format; name it with --format");
-    for (series &s : read_components(*f, file, {a.q, a.dt}))
+    for (series &s : read_components(*f, file, {a.q, a.dt, a.scale, a.unit}))
       xyz.push_back(std::move(s));
   }
   if (xyz.size() != 3)

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <system_error>
 #include <unistd.h>
+
+#include "records/output_file.h"
 
 namespace wavespec::merge {
 namespace {
@@ -15,17 +19,113 @@ int decimals_of(double dt) {
   double scale = 1.0;
   for (int d = 0; d <= 9; ++d, scale *= 10.0) {
     const double units = dt * scale;
-    if (std::fabs(units - std::round(units)) < 1e-7 * std::max(1.0, units))
+    if (std::round(units) >= 1 && std::fabs(units - std::round(units)) < 1e-7 * units)
       return d;
   }
   return 9;
 }
 
-std::string label(const series &s, const char *axis) {
-  std::string l = std::string(axis) + "=";
+const char *const axis[] = {"X", "Y", "Z"};
+
+// "X (FILE)".
+std::string named(const series &s, std::size_t k) {
+  std::string name = axis[k];
+  return name.append(" (").append(s.source).append(")");
+}
+
+// Whether the time column's decimals write i dt for every sample i without
+// collapsing: the interval in whole units of its last decimal (at most the
+// ninth), all the times below 2^53 of those units.
+bool renderable(double dt, std::size_t n) {
+  const double scaled = dt * std::pow(10.0, decimals_of(dt));
+  const double units = std::round(scaled);
+  return units >= 1 && std::fabs(units - scaled) <= 1e-6 * scaled &&
+         units * static_cast<double>(std::max<std::size_t>(n, 1)) <= 0x1p53;
+}
+
+void check_interval(const series &s, std::size_t k) {
+  const char *what = !std::isfinite(s.dt)                 ? "is not finite"
+                     : s.dt <= 0                          ? "is not positive"
+                     : !renderable(s.dt, s.values.size()) ? "cannot be written in the time column"
+                                                            " (9 decimals at most, times below "
+                                                            "2^53 of its units)"
+                                                          : nullptr;
+  if (what != nullptr) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, ": sampling interval %g s ", s.dt);
+    throw merge_error(named(s, k).append(buf).append(what));
+  }
+}
+
+// Every value within the range of a 32-bit float, what wavespec reads back.
+void check_range(const series &s, std::size_t k, const char *after) {
+  for (std::size_t i = 0; i < s.values.size(); ++i)
+    if (!(std::fabs(s.values[i]) <= largest_sample)) {
+      char buf[128];
+      std::snprintf(buf, sizeof buf, ": sample %zu is %g %s%s, beyond a 32-bit float", i + 1,
+                    s.values[i], s.units.c_str(), after);
+      throw merge_error(named(s, k).append(buf));
+    }
+}
+
+std::string utc(double t) {
+  const auto seconds = static_cast<long long>(std::floor(t));
+  const long long days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  // From days since 1970 to the civil date (H. Hinnant's algorithm).
+  const long long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
+  const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  const long long in_day = seconds - days * 86400;
+  char text[160];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%06.3f", y, m, d,
+                in_day / 3600, in_day / 60 % 60,
+                static_cast<double>(in_day % 60) + (t - std::floor(t)));
+  return text;
+}
+
+// Components of one record: the same site, starts at most one sample apart.
+void check_same_record(const series &x, const series &other, std::size_t k) {
+  if (!x.site.empty() && !other.site.empty() && x.site != other.site)
+    throw merge_error("different sites: " + named(x, 0) + " " + x.site + ", " + named(other, k) +
+                      " " + other.site + "; --force merges them anyway");
+  if (std::fabs(other.start - x.start) > x.dt) // NaN, not known: no check
+    throw merge_error("different start times: " + named(x, 0) + " " + utc(x.start) + ", " +
+                      named(other, k) + " " + utc(other.start) + "; --force merges them anyway");
+}
+
+std::string label(const series &s, std::size_t k) {
+  std::string l = std::string(axis[k]) + "=";
   if (!s.station.empty())
     l += s.station + ".";
   return l + (s.component.empty() ? "?" : s.component) + "(" + s.units + ")";
+}
+
+// The header line and the rows, into the output as a whole: standard output
+// for "-", else written whole or not at all (through a device or a link).
+void write_rows(const std::string &out, const std::string &header, const std::vector<series> &xyz,
+                std::size_t n) {
+  try {
+    records::output_file file = out == "-" ? records::output_file(STDOUT_FILENO, "standard output")
+                                           : records::output_file(out, true);
+    std::string text = header + "\n";
+    char row[160];
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string t = time_text(i, xyz[0].dt);
+      const int used = std::snprintf(row, sizeof row, "%s,%.7g,%.7g,%.7g\n", t.c_str(),
+                                     xyz[0].values[i], xyz[1].values[i], xyz[2].values[i]);
+      text.append(row, static_cast<std::size_t>(used));
+      if (text.size() >= (std::size_t{1} << 16) || i + 1 == n) {
+        file.write(text);
+        text.clear();
+      }
+    }
+    file.commit();
+  } catch (const std::system_error &e) {
+    throw merge_error(std::string(e.what()));
+  }
 }
 
 } // namespace
@@ -45,19 +145,23 @@ std::string time_text(std::size_t i, double dt) {
 }
 
 std::size_t check_components(const std::vector<series> &xyz, const merge_options &o) {
-  static const char *axis[] = {"X", "Y", "Z"};
+  for (std::size_t k = 0; k < 3; ++k) {
+    check_interval(xyz[k], k);
+    check_range(xyz[k], k, "");
+  }
   for (std::size_t k = 1; k < 3; ++k) {
     if (std::fabs(xyz[k].dt - xyz[0].dt) > 1e-9 * xyz[0].dt) {
       char buf[256];
-      std::snprintf(buf, sizeof buf,
-                    "sampling intervals differ: %s (%s) %g s, %s (%s) %g s, by %g s", axis[0],
-                    xyz[0].source.c_str(), xyz[0].dt, axis[k], xyz[k].source.c_str(), xyz[k].dt,
+      std::snprintf(buf, sizeof buf, "sampling intervals differ: %s %g s, %s %g s, by %g s",
+                    named(xyz[0], 0).c_str(), xyz[0].dt, named(xyz[k], k).c_str(), xyz[k].dt,
                     xyz[k].dt - xyz[0].dt);
       throw merge_error(buf);
     }
     if (xyz[k].units != xyz[0].units)
       throw merge_error(std::string("units differ: X in ") + xyz[0].units + ", " + axis[k] +
                         " in " + xyz[k].units);
+    if (!o.force)
+      check_same_record(xyz[0], xyz[k], k);
   }
   std::size_t n = xyz[0].values.size();
   bool same = true;
@@ -82,7 +186,8 @@ std::size_t check_components(const std::vector<series> &xyz, const merge_options
 
 void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t n,
                     const merge_options &o) {
-  for (series &s : xyz) {
+  for (std::size_t k = 0; k < 3; ++k) {
+    series &s = xyz[k];
     s.values.resize(n);
     if (o.demean) {
       // Neumaier's compensated sum: the mean is the same whatever the order.
@@ -95,13 +200,14 @@ void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t
       const double mean = (sum + compensation) / static_cast<double>(n);
       for (double &v : s.values)
         v -= mean;
+      check_range(s, k, " once the mean is removed");
     }
     for (double &v : s.values)
       if (v == 0.0)
         v = 0.0; // no "-0" in the file
   }
   std::string header =
-      "time(s) " + label(xyz[0], "X") + " " + label(xyz[1], "Y") + " " + label(xyz[2], "Z");
+      "time(s) " + label(xyz[0], 0) + " " + label(xyz[1], 1) + " " + label(xyz[2], 2);
   if (!xyz[0].note.empty())
     header += " [" + xyz[0].note + "]";
   if (o.demean)
@@ -113,24 +219,7 @@ void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t
     if (c == '\n' || c == '\r')
       c = ' ';
 
-  std::string temp = out + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0)
-    throw merge_error(out + ": cannot create a file beside it: " + std::strerror(errno));
-  FILE *f = fdopen(fd, "w");
-  bool ok = f != nullptr && std::fprintf(f, "%s\n", header.c_str()) > 0;
-  for (std::size_t i = 0; ok && i < n; ++i)
-    ok = std::fprintf(f, "%s,%.7g,%.7g,%.7g\n", time_text(i, xyz[0].dt).c_str(), xyz[0].values[i],
-                      xyz[1].values[i], xyz[2].values[i]) > 0;
-  ok = ok && std::fflush(f) == 0 && fsync(fd) == 0;
-  const int err = errno;
-  if (f != nullptr)
-    ok = std::fclose(f) == 0 && ok;
-  if (!ok || std::rename(temp.c_str(), out.c_str()) != 0) {
-    const int why = ok ? errno : err;
-    std::remove(temp.c_str());
-    throw merge_error(out + ": cannot write: " + std::strerror(why));
-  }
+  write_rows(out, header, xyz, n);
 }
 
 } // namespace wavespec::merge

@@ -11,11 +11,12 @@ namespace wavespec::merge {
 struct merge_options {
   bool demean = false; // remove each component's mean
   bool trim = false;   // cut the components to the shortest
+  bool force = false;  // merge components of different sites or start times
 };
 
 // Checks that the three components agree (interval, length unless trimmed,
-// units) and returns the number of samples to write; throws merge_error with
-// what differs and by how much.
+// units, and unless forced their site and start time) and returns the number of samples to write;
+// throws merge_error with what differs and by how much.
 [[nodiscard]] std::size_t check_components(const std::vector<series> &xyz, const merge_options &o);
 
 // The time of sample i (from 0) as an exact decimal with the decimals of dt:
@@ -24,7 +25,8 @@ struct merge_options {
 [[nodiscard]] std::string time_text(std::size_t i, double dt);
 
 // Writes the header line and the rows "t,x,y,z" (values with 7 significant
-// digits) to a temporary file beside `out`, then renames it into place.
+// digits) to `out` whole or not at all ("-": standard output; a device or
+// the target of a link is written through).
 void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t n,
                     const merge_options &o);
 

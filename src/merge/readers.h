@@ -7,21 +7,27 @@
 
 namespace wavespec::merge {
 
-bool is_cosmos(const text_file &file);
-std::vector<series> read_cosmos(const text_file &file, const read_request &request);
+bool is_cosmos(const component_file &file);
+std::vector<series> read_cosmos(const component_file &file, const read_request &request);
 
-bool is_smc(const text_file &file);
-std::vector<series> read_smc(const text_file &file, const read_request &request);
+bool is_smc(const component_file &file);
+std::vector<series> read_smc(const component_file &file, const read_request &request);
 
-bool is_geonet(const text_file &file);
-std::vector<series> read_geonet(const text_file &file, const read_request &request);
+bool is_geonet(const component_file &file);
+std::vector<series> read_geonet(const component_file &file, const read_request &request);
 
-bool is_at2(const text_file &file);
-std::vector<series> read_at2(const text_file &file, const read_request &request);
+bool is_at2(const component_file &file);
+std::vector<series> read_at2(const component_file &file, const read_request &request);
 
-bool is_knet(const text_file &file);
-std::vector<series> read_knet(const text_file &file, const read_request &request);
+bool is_knet(const component_file &file);
+std::vector<series> read_knet(const component_file &file, const read_request &request);
 
-std::vector<series> read_generic(const text_file &file, const read_request &request);
+bool is_sac(const component_file &file);
+std::vector<series> read_sac(const component_file &file, const read_request &request);
+
+bool is_mseed(const component_file &file);
+std::vector<series> read_mseed(const component_file &file, const read_request &request);
+
+std::vector<series> read_generic(const component_file &file, const read_request &request);
 
 } // namespace wavespec::merge

@@ -1,23 +1,26 @@
 #include "merge/reading.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 #include "merge/text_scan.h"
 
 namespace wavespec::merge {
 
-void fail(const text_file &file, const std::string &what) {
+void fail(const component_file &file, const std::string &what) {
   throw merge_error(file.path + ": " + what);
 }
 
-void malformed_header(const text_file &file, std::size_t line, const std::string &what) {
+void malformed_header(const component_file &file, std::size_t line, const std::string &what) {
   fail(file, "malformed header at line " + std::to_string(line + 1) + ": " + what);
 }
 
-void malformed_data(const text_file &file, std::size_t line, std::string_view what) {
+void malformed_data(const component_file &file, std::size_t line, std::string_view what) {
   std::string text = "malformed data at line ";
   text.append(std::to_string(line + 1)).append(": ").append(what);
   fail(file, text);
@@ -30,14 +33,14 @@ std::string quoted(std::string_view word) {
   return q;
 }
 
-const std::string &header_line(const text_file &file, std::size_t i) {
+const std::string &header_line(const component_file &file, std::size_t i) {
   if (i >= file.lines.size())
     malformed_header(file, i,
                      "the file ends after " + std::to_string(file.lines.size()) + " lines");
   return file.lines[i];
 }
 
-std::size_t header_count(const text_file &file, std::size_t line, std::string_view field,
+std::size_t header_count(const component_file &file, std::size_t line, std::string_view field,
                          std::optional<std::uint64_t> v, std::uint64_t limit) {
   if (!v)
     malformed_header(file, line, "no " + std::string(field));
@@ -48,7 +51,17 @@ std::size_t header_count(const text_file &file, std::size_t line, std::string_vi
   return static_cast<std::size_t>(*v);
 }
 
-std::size_t fixed_fields(const text_file &file, std::size_t first, std::size_t count,
+double checked_sample(const component_file &file, std::size_t line, std::string_view word,
+                      double v) {
+  if (!(std::fabs(v) <= largest_sample))
+    malformed_data(file, line,
+                   quoted(trimmed(word))
+                       .append(std::isfinite(v) ? " is beyond the range of a 32-bit float"
+                                                : " is not a finite number"));
+  return v;
+}
+
+std::size_t fixed_fields(const component_file &file, std::size_t first, std::size_t count,
                          std::size_t per_line, std::size_t width, std::vector<double> &out) {
   std::size_t line = first;
   out.reserve(out.size() + count);
@@ -64,16 +77,17 @@ std::size_t fixed_fields(const text_file &file, std::size_t first, std::size_t c
         malformed_data(file, line,
                        "field " + std::to_string(k + 1) +
                            (k * width + width > l.size() ? " is cut short" : " is not a number"));
-      out.push_back(*v);
+      out.push_back(checked_sample(file, line, l.substr(k * width, width), *v));
     }
   }
   return line;
 }
 
-std::size_t free_fields(const text_file &file, std::size_t first, std::size_t count,
+std::size_t free_fields(const component_file &file, std::size_t first, std::size_t count,
                         std::vector<double> &out) {
   const std::size_t start = out.size();
   std::size_t line = first;
+  bool cut = false; // the last value taken ends the file without a line end
   for (; (count == 0 || out.size() - start < count) && line < file.lines.size(); ++line) {
     text_scan scan(file.lines[line]);
     while (!scan.blanks().rest().empty() && (count == 0 || out.size() - start < count)) {
@@ -81,13 +95,61 @@ std::size_t free_fields(const text_file &file, std::size_t first, std::size_t co
       const auto v = parse_real(word);
       if (!v)
         malformed_data(file, line, quoted(word));
-      out.push_back(*v);
+      out.push_back(checked_sample(file, line, word, *v));
+      cut = !file.ends_with_line_end && line + 1 == file.lines.size() && scan.rest().empty();
     }
   }
   if (count != 0 && out.size() - start < count)
     fail(file, std::to_string(out.size() - start) + " samples where the header promises " +
                    std::to_string(count));
+  // A file cut inside its last number still reads as a number: one that ends
+  // the file without a line end may have been cut, and is not taken.
+  if (cut)
+    malformed_data(file, line - 1, "the file ends inside its last value (no line end after it)");
   return line;
+}
+
+namespace {
+
+bool leap(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+} // namespace
+
+int day_of_year(int year, int month, int day) {
+  static constexpr int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  if (month < 1 || month > 12)
+    return 0;
+  return before[month - 1] + day + (month > 2 && leap(year) ? 1 : 0);
+}
+
+double epoch_seconds(int year, int day_of_year, int hour, int minute, double second) {
+  if (year < 1900 || year > 2200 || day_of_year < 1 || day_of_year > (leap(year) ? 366 : 365) ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || !(second >= 0 && second < 61))
+    return std::numeric_limits<double>::quiet_NaN();
+  long days = day_of_year - 1;
+  for (int y = 1970; y < year; ++y)
+    days += leap(y) ? 366 : 365;
+  for (int y = year; y < 1970; ++y)
+    days -= leap(y) ? 366 : 365;
+  return static_cast<double>(days) * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
+}
+
+void apply_unit(const component_file &file, const read_request &request, bool counts, series &s) {
+  if (request.unit.empty()) {
+    if (counts)
+      fail(file, "the samples are integer counts: give their unit with --unit (and --scale)");
+    return;
+  }
+  s.units = request.unit;
+  if (request.scale != 1.0) {
+    for (double &v : s.values)
+      v *= request.scale;
+    char scale[32];
+    const auto end = std::to_chars(scale, scale + sizeof scale, request.scale).ptr;
+    s.note = std::string(counts ? "counts" : "samples") + " times " + std::string(scale, end);
+  }
 }
 
 std::string after_key(std::string_view line, std::string_view key) {
@@ -101,52 +163,129 @@ std::string first_word(std::string_view text) {
   return std::string(text.substr(0, std::min(text.find_first_of(" \t"), text.size())));
 }
 
-// Read in blocks, so that a device that never ends (/dev/zero) or a line
-// that never does meets a limit instead of filling the memory.
-text_file read_text_file(const std::string &path) {
-  text_file file{path, {}};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    fail(file, std::string("cannot open: ") + std::strerror(errno));
-  std::string line;
-  std::size_t total = 0;
-  char block[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, block, sizeof block);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      fail(file, std::string("cannot read: ") + std::strerror(err));
-    }
-    if (n == 0)
-      break;
-    total += static_cast<std::size_t>(n);
-    for (const char c : std::string_view(block, static_cast<std::size_t>(n))) {
-      if (c != '\n') {
-        line.push_back(c);
-        if (line.size() <= max_line_bytes)
-          continue;
+namespace {
+
+// Lines as the bytes come, a line longer than max_line_bytes refused.
+class line_splitter {
+public:
+  explicit line_splitter(component_file &file) : file_(file) {}
+
+  void add(std::string_view bytes) {
+    for (const char c : bytes) {
+      if (c == '\n') {
+        end_line();
+      } else if (line_.push_back(c), line_.size() > max_line_bytes) {
+        fail(file_, "line " + std::to_string(file_.lines.size() + 1) + " is longer than " +
+                        std::to_string(max_line_bytes >> 20) + " MiB");
       }
-      if (line.size() > max_line_bytes || total > max_file_bytes) {
-        ::close(fd);
-        fail(file, line.size() > max_line_bytes
-                       ? "line " + std::to_string(file.lines.size() + 1) + " is longer than " +
-                             std::to_string(max_line_bytes >> 20) + " MiB"
-                       : "longer than " + std::to_string(max_file_bytes >> 20) + " MiB");
-      }
-      if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-      file.lines.push_back(std::move(line));
-      line.clear();
     }
   }
-  ::close(fd);
-  if (!line.empty() && line.back() == '\r')
-    line.pop_back();
-  if (!line.empty())
-    file.lines.push_back(std::move(line));
+
+  void finish() {
+    if (line_.empty())
+      return;
+    file_.ends_with_line_end = false;
+    end_line();
+    if (file_.lines.back().empty())
+      file_.lines.pop_back();
+  }
+
+private:
+  void end_line() {
+    if (!line_.empty() && line_.back() == '\r')
+      line_.pop_back();
+    file_.lines.push_back(std::move(line_));
+    line_.clear();
+  }
+
+  component_file &file_;
+  std::string line_;
+};
+
+// Whether the file is read as bytes: a binary format named, or recognised
+// from the first bytes when none is.
+bool binary(const component_file &file, const format_entry *named) {
+  if (named != nullptr)
+    return named->binary;
+  const format_entry *found = detect_format(file);
+  return found != nullptr && found->binary;
+}
+
+[[noreturn]] void too_long(const component_file &file) {
+  fail(file, "longer than " + std::to_string(max_file_bytes >> 20) + " MiB");
+}
+
+class descriptor {
+public:
+  explicit descriptor(int fd) : fd_(fd) {}
+  descriptor(const descriptor &) = delete;
+  descriptor &operator=(const descriptor &) = delete;
+  ~descriptor() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+private:
+  int fd_;
+};
+
+// Appends up to `room` bytes read from fd (64 KiB at most); false at the end.
+bool read_more(const component_file &file, int fd, std::string &to, std::size_t room) {
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, block, std::min(room, sizeof block));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      fail(file, std::string("cannot read: ") + std::strerror(errno));
+    to.append(block, static_cast<std::size_t>(n));
+    return n > 0;
+  }
+}
+
+} // namespace
+
+component_file component_from_bytes(std::string path, std::string bytes,
+                                    const format_entry *named) {
+  component_file file{std::move(path), {}, true, std::move(bytes)};
+  if (file.bytes.size() > max_file_bytes)
+    too_long(file);
+  if (!binary(file, named)) {
+    line_splitter lines(file);
+    lines.add(file.bytes);
+    lines.finish();
+    std::string().swap(file.bytes);
+  }
+  return file;
+}
+
+// Read in blocks, so that a device that never ends (/dev/zero) or a line
+// that never does meets a limit instead of filling the memory.
+component_file read_component_file(const std::string &path, const format_entry *named) {
+  component_file file{path, {}, true, {}};
+  const descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0)
+    fail(file, std::string("cannot open: ") + std::strerror(errno));
+  while (file.bytes.size() < head_bytes &&
+         read_more(file, fd.get(), file.bytes, head_bytes - file.bytes.size())) {
+  }
+  if (binary(file, named)) {
+    while (read_more(file, fd.get(), file.bytes, max_file_bytes + 1 - file.bytes.size()))
+      if (file.bytes.size() > max_file_bytes)
+        too_long(file);
+    return file;
+  }
+  line_splitter lines(file);
+  std::size_t total = file.bytes.size();
+  lines.add(file.bytes);
+  for (std::string block; (block.clear(), read_more(file, fd.get(), block, 1 << 16));) {
+    if ((total += block.size()) > max_file_bytes)
+      too_long(file);
+    lines.add(block);
+  }
+  lines.finish();
+  std::string().swap(file.bytes);
   return file;
 }
 

@@ -13,36 +13,52 @@
 namespace wavespec::merge {
 
 // "FILE: what".
-[[noreturn]] void fail(const text_file &file, const std::string &what);
+[[noreturn]] void fail(const component_file &file, const std::string &what);
 // "FILE: malformed header at line N: what" (N from 0 here, shown from 1).
-[[noreturn]] void malformed_header(const text_file &file, std::size_t line,
+[[noreturn]] void malformed_header(const component_file &file, std::size_t line,
                                    const std::string &what);
 // "FILE: malformed data at line N: what" (N from 0 here, shown from 1).
-[[noreturn]] void malformed_data(const text_file &file, std::size_t line, std::string_view what);
+[[noreturn]] void malformed_data(const component_file &file, std::size_t line,
+                                 std::string_view what);
 // `word` in quotes, at most its first 40 characters.
 [[nodiscard]] std::string quoted(std::string_view word);
 // Line i, or a malformed header when the file ends before it.
-[[nodiscard]] const std::string &header_line(const text_file &file, std::size_t i);
+[[nodiscard]] const std::string &header_line(const component_file &file, std::size_t i);
 
 // A count in a header, at most `limit`: absent or larger is a malformed
 // header naming `field`.
-[[nodiscard]] std::size_t header_count(const text_file &file, std::size_t line,
+[[nodiscard]] std::size_t header_count(const component_file &file, std::size_t line,
                                        std::string_view field, std::optional<std::uint64_t> v,
                                        std::uint64_t limit);
 // The largest sample count a header may announce.
 inline constexpr std::uint64_t max_announced_samples = 100'000'000;
 
+// A sample read from `word` on line `line`: finite and within the range of
+// a 32-bit float (what wavespec reads back), else malformed data.
+double checked_sample(const component_file &file, std::size_t line, std::string_view word,
+                      double v);
+
 // `count` numbers in fixed fields of `width` characters, `per_line` to a
 // line, from line `first` on; returns the line after the last one used. A
 // field cut short or not a number is malformed data naming the line.
-std::size_t fixed_fields(const text_file &file, std::size_t first, std::size_t count,
+std::size_t fixed_fields(const component_file &file, std::size_t first, std::size_t count,
                          std::size_t per_line, std::size_t width, std::vector<double> &out);
 
 // `count` numbers separated by blanks from line `first` on (all the numbers
 // to the end of the file when count is 0); returns the line after the last
 // one used. Fewer numbers than announced are refused.
-std::size_t free_fields(const text_file &file, std::size_t first, std::size_t count,
+std::size_t free_fields(const component_file &file, std::size_t first, std::size_t count,
                         std::vector<double> &out);
+
+// Seconds since 1970-01-01 00:00 of a day of a year (from 1) and a time of
+// day; NaN when a field is out of its range.
+[[nodiscard]] double epoch_seconds(int year, int day_of_year, int hour, int minute, double second);
+// Day of the year (from 1) of a date.
+[[nodiscard]] int day_of_year(int year, int month, int day);
+
+// Samples of a binary format into the unit asked for with --unit (times
+// --scale), or left in the file's own unit; integer counts need --unit.
+void apply_unit(const component_file &file, const read_request &request, bool counts, series &s);
 
 // The text after the first `key` on the line, trimmed; empty when absent.
 [[nodiscard]] std::string after_key(std::string_view line, std::string_view key);

@@ -2,13 +2,31 @@
 // line, 15 wide), comment lines (integer 16 gives their number), then the
 // samples, 8 per line, 10 wide (integer 17 gives their number). Real 2 is the
 // number of samples per second; the samples are in cm/s^2.
+#include <cmath>
+
 #include "merge/readers.h"
 #include "merge/reading.h"
 #include "merge/text_scan.h"
 
 namespace wavespec::merge {
 
-bool is_smc(const text_file &file) {
+namespace {
+
+constexpr double undefined = -32768;
+
+// Integers 2-7: year, day of the year, hour, minute, second, millisecond.
+double start_of(const std::vector<double> &ints) {
+  for (std::size_t i = 1; i <= 5; ++i)
+    if (ints[i] == undefined || !(std::fabs(ints[i]) < 1e6))
+      return std::numeric_limits<double>::quiet_NaN();
+  const double ms = ints[6] == undefined || !(std::fabs(ints[6]) < 1e6) ? 0.0 : ints[6];
+  return epoch_seconds(static_cast<int>(ints[1]), static_cast<int>(ints[2]),
+                       static_cast<int>(ints[3]), static_cast<int>(ints[4]), ints[5] + ms / 1000);
+}
+
+} // namespace
+
+bool is_smc(const component_file &file) {
   if (file.lines.empty())
     return false;
   const std::string_view first = file.lines[0];
@@ -17,7 +35,7 @@ bool is_smc(const text_file &file) {
           first.substr(2).starts_with("UNCORRECTED ACCELEROGRAM"));
 }
 
-std::vector<series> read_smc(const text_file &file, const read_request &) {
+std::vector<series> read_smc(const component_file &file, const read_request &) {
   (void)header_line(file, 26); // the text lines and both headers
   std::vector<double> ints, reals;
   fixed_fields(file, 11, 48, 8, 10, ints);
@@ -32,6 +50,9 @@ std::vector<series> read_smc(const text_file &file, const read_request &) {
   s.source = file.path;
   s.station = std::string(trimmed(file.lines[2]));
   s.component = after_key(header_line(file, 5), "component=");
+  const std::string station = after_key(file.lines[5], "station =");
+  s.site = std::string(trimmed(std::string_view(station).substr(0, station.find("component="))));
+  s.start = start_of(ints);
   s.units = "gal";
   s.dt = 1.0 / reals[1];
   const auto comments = static_cast<std::size_t>(ints[15]);

@@ -11,19 +11,17 @@
 #include <unistd.h>
 
 #include "merge/formats.h"
+#include "merge/merge_helpers.h"
 #include "merge/output.h"
 
 namespace wavespec::merge {
 namespace {
 
-namespace fs = std::filesystem;
-const std::string data = WAVESPEC_TEST_DATA "/merge/";
-
 std::vector<series> read(const std::string &name, quantity q = quantity::acceleration,
                          double dt = 0) {
-  const text_file file = read_text_file(data + name);
+  const component_file file = read_component_file(data + name);
   const format_entry *f = detect_format(file);
-  return read_components(f ? *f : format_named("generic"), file, {q, dt});
+  return read_components(f ? *f : format_named("generic"), file, {q, dt, 1.0, {}});
 }
 
 TEST(MergeFormats, EachFormatFromItsOwnHeader) {
@@ -45,7 +43,7 @@ TEST(MergeFormats, EachFormatFromItsOwnHeader) {
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.file);
-    const text_file file = read_text_file(data + r.file);
+    const component_file file = read_component_file(data + r.file);
     ASSERT_NE(detect_format(file), nullptr);
     ASSERT_STREQ(detect_format(file)->name, r.format);
     const auto got = read_components(*detect_format(file), file, {});
@@ -62,33 +60,6 @@ TEST(MergeFormats, EachFormatFromItsOwnHeader) {
   const auto vel = read("wtmc.V2A", quantity::velocity);
   EXPECT_EQ(vel[2].units, "cm/s");
   EXPECT_THROW((void)read("0111a.smc", quantity::velocity), merge_error);
-}
-
-// A file in a temporary folder of its own, removed after the test.
-class scratch {
-public:
-  scratch() : dir_(fs::temp_directory_path() / ("wavespec-merge-" + std::to_string(getpid()))) {
-    fs::create_directories(dir_);
-  }
-  ~scratch() { fs::remove_all(dir_); }
-  std::string file(const std::string &name, const std::string &content) const {
-    std::ofstream(dir_ / name, std::ios::binary) << content;
-    return (dir_ / name).string();
-  }
-
-private:
-  fs::path dir_;
-};
-
-std::string failure_of(const std::string &path) {
-  try {
-    const text_file file = read_text_file(path);
-    const format_entry *f = detect_format(file);
-    (void)read_components(f ? *f : format_named("generic"), file, {quantity::acceleration, 0.01});
-  } catch (const merge_error &e) {
-    return e.what();
-  }
-  return "read";
 }
 
 TEST(MergeFormats, MalformedHeadersAreReportedWithTheirLine) {
@@ -165,27 +136,6 @@ TEST(MergeOutput, MismatchesSayWhatAndByHowMuch) {
   EXPECT_EQ(check_components(xyz, {false, true}), 6001u);
   xyz[1].dt = 0.01;
   EXPECT_THROW((void)check_components(xyz, {false, true}), merge_error);
-}
-
-// The command, end to end.
-struct result {
-  int status;
-  std::string err;
-};
-
-result merge_cmd(const std::string &args) {
-  const std::string err =
-      (fs::temp_directory_path() / ("wavespec-merge-" + std::to_string(getpid()) + ".err"))
-          .string();
-  const int s = std::system((std::string(WAVESPEC_MERGE_BIN) + " " + args + " 2>" + err).c_str());
-  std::ifstream f(err);
-  return {WEXITSTATUS(s), {std::istreambuf_iterator<char>(f), {}}};
-}
-
-std::string body(const fs::path &p) { // the data lines, without the header
-  std::ifstream f(p);
-  std::string s{std::istreambuf_iterator<char>(f), {}};
-  return s.substr(s.find('\n') + 1);
 }
 
 TEST(MergeCommand, RealRecordsAndErrors) {
