@@ -69,7 +69,7 @@ fuzz: prerequisites
 	@CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWAVESPEC_FUZZ=ON -DWAVESPEC_TESTS=OFF >/dev/null
 	@$(CMAKE) --build build-fuzz -j $(JOBS) --target record_reader_fuzz merge_reader_fuzz
 	@tools/fuzz.sh record_reader_fuzz fuzz/corpus $(FUZZ_SECONDS) 8192
-	@tools/fuzz.sh merge_reader_fuzz fuzz/merge_corpus $(MERGE_FUZZ_SECONDS) 16384
+	@tools/fuzz.sh merge_reader_fuzz fuzz/merge_corpus $(MERGE_FUZZ_SECONDS) 131072
 
 # Everything CI runs.
 ci: test sanitize clang-test fuzz

@@ -31,7 +31,9 @@ enum word : std::size_t {
   nzmsec,
   nvhdr,
   npts = 79,
+  iftype = 85,
   idep = 86,
+  leven = 105,
 };
 constexpr std::size_t kstnm = 440, knetwk = 608, kcmpnm = 600;
 
@@ -116,6 +118,10 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
   if (!is_sac(file))
     fail(file, "not a SAC file (no header version 6 or 7 in either byte order)");
   const sac_header h(bytes, swapped(bytes));
+  if (h.integer(iftype) != 1 && h.integer(iftype) != undefined)
+    fail(file, "not a time series (IFTYPE " + std::to_string(h.integer(iftype)) + ")");
+  if (h.integer(leven) == 0)
+    fail(file, "not evenly sampled (LEVEN false)");
   const std::int32_t n = h.integer(npts);
   if (n < 2 || static_cast<std::uint64_t>(n) > max_announced_samples)
     fail(file, "NPTS " + std::to_string(n) + " is not from 2 to " +
@@ -134,7 +140,7 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
   s.values.reserve(static_cast<std::size_t>(n));
   const sac_header samples(bytes.substr(header_bytes), swapped(bytes));
   for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
-    const double v = samples.real(i);
+    const auto v = static_cast<double>(samples.real(i));
     if (!(std::fabs(v) <= largest_sample))
       fail(file, "sample " + std::to_string(i + 1) + " is not a finite number");
     s.values.push_back(v);

@@ -125,6 +125,9 @@ TEST(MergeSac, BothByteOrdersRoundTrip) {
   std::string nan = whole;
   std::memcpy(nan.data() + 632 + 4, "\x7f\xc0\x00\x00", 4);
   EXPECT_EQ(refusal(nan), "made: sample 2 is not a finite number");
+  std::string uneven = whole;
+  std::memcpy(uneven.data() + 4 * 105, "\0\0\0\0", 4);
+  EXPECT_EQ(refusal(uneven), "made: not evenly sampled (LEVEN false)");
 }
 
 TEST(MergeSac, ThreeFilesMergeEndToEnd) {
