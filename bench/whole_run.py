@@ -2,7 +2,10 @@
 """Whole-run benchmark: wavespec on generated records of 4096, 16384 and 65536
 samples (double integration, a bandwidth with lmax 101), median wall time and
 peak resident memory over repeated runs, and the numpy/scipy peer pipeline on
-the same records. Usage: whole_run.py WAVESPEC [RUNS]"""
+the same records; then the bundled 65536-sample record side by side with the
+I/O floor and the conventional program (paired runs, in turn).
+Usage: whole_run.py WAVESPEC [RUNS]   (io_floor and conventional beside the
+bench build's driver, in build-bench/bench)"""
 import os
 import random
 import statistics
@@ -49,6 +52,37 @@ def median_run(cmd, stdin_path, cwd, runs):
     return statistics.median(times) * 1000, min(times) * 1000
 
 
+def side_by_side(wavespec, work, runs):
+    """The dialogue on the bundled 65536-sample record (double integration,
+    band 0.1419) against the floor and the conventional program, each run in
+    turn so that all three meet the same moments of a noisy machine."""
+    bench = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(wavespec))), "bench")
+    record = os.path.join(os.path.dirname(HERE), "data", "wtmc_v1a.txt")
+    answers = os.path.join(work, "side.txt")
+    with open(answers, "w") as f:
+        f.write("%s\n2\n0.1419\nside.csv\n" % record)
+    timed([wavespec], answers, work)
+    size = str(os.path.getsize(os.path.join(work, "side.csv")))
+    commands = {
+        "wavespec": ([wavespec], answers),
+        "I/O floor": ([os.path.join(bench, "io_floor"), record, os.path.join(work, "floor.csv"), size],
+                      os.devnull),
+        "conventional": ([os.path.join(bench, "conventional"), record, "2", "0.1419",
+                          os.path.join(work, "conv.csv")], os.devnull),
+    }
+    times = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, (cmd, stdin) in commands.items():
+            times[name].append(timed(cmd, stdin, work) * 1000)
+    median = {name: statistics.median(t) for name, t in times.items()}
+    print("\n65536-sample record, double integration, band 0.1419 (%d paired runs, medians):" % runs)
+    for name, (cmd, stdin) in commands.items():
+        print("  %-13s %6.1f ms  peak %5.1f MB" % (name, median[name], peak_kb(cmd, stdin, work) / 1024))
+    print("  wavespec / I/O floor: %.1f (target at most 2.0); conventional / wavespec: %.1f "
+          "(target at least 3)" % (median["wavespec"] / median["I/O floor"],
+                                   median["conventional"] / median["wavespec"]))
+
+
 def main():
     wavespec = os.path.abspath(sys.argv[1])
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 21
@@ -74,6 +108,7 @@ def main():
             print("%-8d %12.1f %9.1f %10d %8s %12.1f %8.1f" % (n, ms, fastest, kb, growth, peer_ms,
                                                           peer_ms / ms))
             previous = ms
+        side_by_side(wavespec, work, runs)
 
 
 if __name__ == "__main__":
