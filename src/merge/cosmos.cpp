@@ -73,6 +73,7 @@ std::size_t read_headers(const component_file &file, series &s) {
   std::size_t at = header_count(file, 0, "text line count", text_lines, 10'000);
   s.station = first_word(after_key(header_line(file, 4), "Code:"));
   s.site = s.station;
+  s.start = date_time_seconds(after_key(header_line(file, 7), "start time:"));
   const std::string chan = after_key(header_line(file, 8), ":");
   s.component = std::string(trimmed(chan.substr(0, std::min(chan.find("Deg"), chan.find('(')))));
   const auto [integers, integer_lines] = header_block(file, at);

@@ -28,25 +28,6 @@ double positive(const component_file &file, std::size_t i, const char *what,
   return *v;
 }
 
-// "2011/03/11 14:46:59" in seconds (NaN when it is not such a time).
-double record_time(std::string_view text) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
-  text_scan scan(trimmed(text));
-  const auto field = [&](int &v) {
-    const auto n = scan.whole_number();
-    v = n && *n < 10000 ? static_cast<int>(*n) : -1;
-  };
-  field(y);
-  const bool date = scan.take("/") && (field(mo), scan.take("/"));
-  field(d);
-  field(h);
-  const bool time = scan.take(":") && (field(mi), scan.take(":"));
-  field(sec);
-  if (!date || !time || !scan.blanks().rest().empty() || mo < 1 || mo > 12 || d < 1 || d > 31)
-    return std::numeric_limits<double>::quiet_NaN();
-  return epoch_seconds(y, day_of_year(y, mo, d), h, mi, sec);
-}
-
 } // namespace
 
 bool is_knet(const component_file &file) {
@@ -59,7 +40,7 @@ std::vector<series> read_knet(const component_file &file, const read_request &) 
   s.station = value(file, 5, "Station Code");
   s.site = s.station;
   if (header_line(file, 9).starts_with("Record Time")) // compared across components
-    s.start = record_time(value(file, 9, "Record Time"));
+    s.start = date_time_seconds(value(file, 9, "Record Time"));
   const std::string rate = value(file, 10, "Sampling Freq(Hz)");
   text_scan freq(rate);
   const double hz = positive(file, 10, "sampling frequency", freq.real_number());

@@ -136,6 +136,23 @@ double epoch_seconds(int year, int day_of_year, int hour, int minute, double sec
   return static_cast<double>(days) * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
 }
 
+double date_time_seconds(std::string_view text) {
+  text_scan scan(text);
+  const auto field = [&scan](int &v, const char *after) {
+    const auto n = scan.whole_number();
+    v = n && *n < 10000 ? static_cast<int>(*n) : -1;
+    return v >= 0 && (after == nullptr || scan.take(after));
+  };
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  if (!field(y, "/") || !field(mo, "/") || !field(d, nullptr) || !field(h, ":") ||
+      !field(mi, ":") || mo < 1 || mo > 12 || d < 1 || d > 31)
+    return std::numeric_limits<double>::quiet_NaN();
+  const auto second = scan.real_number();
+  if (!second)
+    return std::numeric_limits<double>::quiet_NaN();
+  return epoch_seconds(y, day_of_year(y, mo, d), h, mi, *second);
+}
+
 void apply_unit(const component_file &file, const read_request &request, bool counts, series &s) {
   if (request.unit.empty()) {
     if (counts)

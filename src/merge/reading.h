@@ -53,6 +53,9 @@ std::size_t free_fields(const component_file &file, std::size_t first, std::size
 // Seconds since 1970-01-01 00:00 of a day of a year (from 1) and a time of
 // day; NaN when a field is out of its range.
 [[nodiscard]] double epoch_seconds(int year, int day_of_year, int hour, int minute, double second);
+// "2011/03/11 14:46:59" or "2020/05/15 11:03:16.340", what follows it
+// aside, in seconds since 1970 (NaN when the text does not begin so).
+[[nodiscard]] double date_time_seconds(std::string_view text);
 // Day of the year (from 1) of a date.
 [[nodiscard]] int day_of_year(int year, int month, int day);
 

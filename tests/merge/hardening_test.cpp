@@ -146,6 +146,16 @@ TEST(MergeHardening, ComponentsOfDifferentRecordsAreNotMerged) {
   EXPECT_EQ(refusal(xyz), "different start times: X (made) 2001-09-09T01:46:40.000, Z (made) "
                           "2001-09-09T02:46:40.000; --force merges them anyway");
 
+  // The start times the headers carry.
+  const auto start_of = [](const char *name) {
+    const std::string path = data + name;
+    const component_file file = read_component_file(path);
+    return read_components(*detect_format(file), file, {})[0].start;
+  };
+  EXPECT_DOUBLE_EQ(start_of("mli_HNN_first20.V1c"), 1589540596.34); // 2020-05-15 11:03:16.340
+  EXPECT_EQ(start_of("test_NS.knet"), 1299854819);                  // 2011-03-11 14:46:59
+  EXPECT_EQ(start_of("0111a.smc"), 624672240);                      // 1989-10-18 00:04:00
+
   // The K-NET files of another station or another time, end to end.
   const scratch dir;
   std::string other = slurp(data + "test_UD.knet");
