@@ -66,6 +66,38 @@ int axis_of(const char *channel) {
   }
 }
 
+// The bytes a sample takes in an uncompressed encoding; 0 for Steim frames,
+// whose decoders keep to the record; -1 for encodings not read here.
+int sample_bytes(int encoding) {
+  switch (encoding) {
+  case DE_INT16:
+    return 2;
+  case DE_INT32:
+  case DE_FLOAT32:
+    return 4;
+  case DE_FLOAT64:
+    return 8;
+  case DE_STEIM1:
+  case DE_STEIM2:
+    return 0;
+  default:
+    return -1;
+  }
+}
+
+// A record's header promises no more samples than its data section holds:
+// libmseed decodes uncompressed samples by the count alone.
+void check_data_section(const component_file &file, const std::string &at, const MSRecord &r) {
+  const int size = sample_bytes(r.encoding);
+  if (size < 0)
+    fail(file, at + " has an encoding not read here (" + std::to_string(r.encoding) +
+                   "; integers, floats, Steim 1 and 2 are)");
+  const long offset = r.fsdh != nullptr ? r.fsdh->data_offset : 0;
+  if (offset < 48 || offset >= r.reclen ||
+      r.samplecnt * size > static_cast<int64_t>(r.reclen - offset) || r.samplecnt < 0)
+    fail(file, at + " promises more samples than it holds");
+}
+
 void join_records(const component_file &file, trace_group &traces) {
   // libmseed takes the records as writable; its own messages are not shown,
   // the failure below says what went wrong.
@@ -73,14 +105,17 @@ void join_records(const component_file &file, trace_group &traces) {
   (void)quiet;
   std::string bytes = file.bytes;
   for (std::size_t offset = 0; offset < bytes.size();) {
-    parsed_record r;
+    parsed_record header, r;
     const int left = static_cast<int>(std::min<std::size_t>(bytes.size() - offset, INT_MAX));
-    const int status = msr_parse(bytes.data() + offset, left, &r.record, 0, 1, 0);
+    const int status = msr_parse(bytes.data() + offset, left, &header.record, 0, 0, 0);
     const std::string at = std::string("the record at byte ").append(std::to_string(offset));
     if (status > 0)
       fail(file, at + " is cut short");
-    if (status < 0 || r.record == nullptr || r.record->reclen <= 0)
+    if (status < 0 || header.record == nullptr || header.record->reclen <= 0)
       fail(file, at + " is not miniSEED: " + ms_errorstr(status));
+    check_data_section(file, at, *header.record);
+    if (msr_parse(bytes.data() + offset, left, &r.record, 0, 1, 0) != 0 || r.record == nullptr)
+      fail(file, at + " has samples that cannot be decoded");
     if (r.record->sampletype != 'i' && r.record->sampletype != 'f' && r.record->sampletype != 'd')
       fail(file, at + " holds no samples (text or no data)");
     if (!(r.record->samprate > 0))

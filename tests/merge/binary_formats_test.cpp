@@ -52,16 +52,16 @@ void add_record(char *record, int length, void *to) {
 
 // Records of one channel, Steim-2 integer counts, 512 bytes each.
 std::string mseed_channel(const char *channel, std::vector<std::int32_t> counts, double start,
-                          double rate = 100.0) {
+                          std::int8_t encoding = DE_STEIM2) {
   MSRecord *msr = msr_init(nullptr);
   std::strcpy(msr->network, "XX");
   std::strcpy(msr->station, "TEST");
   std::strcpy(msr->channel, channel);
   msr->dataquality = 'D';
   msr->starttime = static_cast<hptime_t>(std::llround(start * HPTMODULUS));
-  msr->samprate = rate;
+  msr->samprate = 100.0;
   msr->reclen = 512;
-  msr->encoding = DE_STEIM2;
+  msr->encoding = encoding;
   msr->byteorder = 1;
   msr->datasamples = counts.data();
   msr->numsamples = static_cast<int64_t>(counts.size());
@@ -197,6 +197,11 @@ TEST(MergeMiniSeed, GapsOverlapsCutsAndStrayChannelsAreRefused) {
   const std::string two = mseed_channel("HNZ", first, t0) + mseed_channel("HNE", first, t0);
   EXPECT_NE(refusal(two, gal).find("holds the channels XX.TEST..HNE, XX.TEST..HNZ"),
             std::string::npos);
+  // A header that promises more samples than its record holds.
+  std::string plain = mseed_channel("HNZ", first, t0, DE_INT32);
+  EXPECT_EQ(read_bytes(plain, gal)[0].values.size(), 1000u);
+  plain[30] = '\x7f';
+  EXPECT_EQ(refusal(plain, gal), "made: the record at byte 0 promises more samples than it holds");
   const std::string records = mseed_channel("HNZ", first, t0);
   const std::string stray =
       "made: the record at byte " + std::to_string(records.size()) + " is not miniSEED";
