@@ -15,57 +15,50 @@ namespace {
 constexpr std::size_t header_kept = 4096;
 
 // Rows of time, X, Y, Z as they are read. The first two times are kept (they
-// give dt); the samples go where place() says, up to max_samples, and
+// give dt); the samples go where `place` says, up to max_samples, and
 // records beyond are read and counted but not kept. Every slot is zero
 // before its record is read, so that a null value leaves a zero as the
 // dialogue's zero-filled storage does.
-class sample_rows : public records::row_store {
+template <typename Place> class sample_rows final : public records::row_store {
 public:
-  void aim(std::int64_t r, float **row) final {
+  explicit sample_rows(Place place) : place_(place) {}
+  void aim(std::int64_t r, float **row) override {
     row[0] = r < 2 ? &times_[r] : &spare_[0];
     if (r >= max_samples) {
       row[1] = &spare_[1], row[2] = &spare_[2], row[3] = &spare_[3];
       return;
     }
-    place(static_cast<std::size_t>(r), row + 1);
+    place_(static_cast<std::size_t>(r), row + 1);
     *row[1] = *row[2] = *row[3] = 0.0f;
   }
   [[nodiscard]] float dt() const { return times_[1] - times_[0]; }
 
 private:
-  virtual void place(std::size_t r, float **xyz) = 0;
+  Place place_;
   float times_[2] = {0.0f, 0.0f};
   float spare_[4] = {};
 };
 
 // Into the workspace's columns.
-class workspace_rows final : public sample_rows {
-public:
-  explicit workspace_rows(workspace::buffers &b) : b_(b) {}
-
-private:
-  void place(std::size_t r, float **xyz) override {
+struct into_workspace {
+  workspace::buffers *b;
+  void operator()(std::size_t r, float **xyz) const {
     for (int c = 0; c < 3; ++c)
-      xyz[c] = b_.column(c) + r;
+      xyz[c] = b->column(c) + r;
   }
-  workspace::buffers &b_;
 };
 
 // Into vectors that grow with the record.
-class vector_rows final : public sample_rows {
-public:
-  explicit vector_rows(waveform &w) : w_(w) {}
-
-private:
-  void place(std::size_t r, float **xyz) override {
-    if (r >= w_.x.size()) {
-      const std::size_t doubled = std::max<std::size_t>(2 * w_.x.size(), 4096);
+struct into_vectors {
+  waveform *w;
+  void operator()(std::size_t r, float **xyz) const {
+    if (r >= w->x.size()) {
+      const std::size_t doubled = std::max<std::size_t>(2 * w->x.size(), 4096);
       const std::size_t size = std::max(r + 1, std::min<std::size_t>(doubled, max_samples));
-      w_.x.resize(size), w_.y.resize(size), w_.z.resize(size);
+      w->x.resize(size), w->y.resize(size), w->z.resize(size);
     }
-    xyz[0] = &w_.x[r], xyz[1] = &w_.y[r], xyz[2] = &w_.z[r];
+    xyz[0] = &w->x[r], xyz[1] = &w->y[r], xyz[2] = &w->z[r];
   }
-  waveform &w_;
 };
 
 std::size_t kept(std::int64_t count) {
@@ -100,7 +93,7 @@ loaded_record load_records(records::stream_state &u, workspace &ws) {
   loaded_record loaded;
   (void)records::read_line_text(u, loaded.header, header_kept); // the header, whatever it holds
   workspace::buffers &b = ws.get();
-  workspace_rows rows(b);
+  sample_rows rows(into_workspace{&b});
   loaded.count = records::read_real_rows(u, 4, rows);
   const std::size_t nt = kept(loaded.count);
   loaded.samples = {{b.column(0), nt}, {b.column(1), nt}, {b.column(2), nt}, rows.dt()};
@@ -110,7 +103,7 @@ loaded_record load_records(records::stream_state &u, workspace &ws) {
 waveform load_waveform(records::stream_state &u, std::int64_t &count) {
   waveform w;
   (void)records::read_line_text(u, w.header, header_kept);
-  vector_rows rows(w);
+  sample_rows rows(into_vectors{&w});
   count = records::read_real_rows(u, 4, rows);
   const std::size_t nt = kept(count);
   w.x.resize(nt), w.y.resize(nt), w.z.resize(nt);

@@ -52,6 +52,25 @@ TEST(CoreReading, FailuresCarryTheDialoguesReportAndTheLine) {
   }
 }
 
+// Line ends are counted block by block as the file is read; a failure far
+// into a file, after lines of every length, is placed on its own line.
+TEST(CoreReading, TheFailingLineIsFoundBeyondTheFirstBlocks) {
+  for (const int bad : {5999, 9001, 23456}) {
+    std::string content = "header\n";
+    for (int i = 2; i < bad; ++i)
+      content += std::to_string(i) + std::string(static_cast<std::size_t>(i % 7), ' ') + " 1 2 3\n";
+    content += "0 1 x 3\n0 1 2 3\n";
+    sandbox box;
+    box.write("w.txt", content);
+    try {
+      (void)read_waveform(box.dir() / "w.txt");
+      FAIL() << bad;
+    } catch (const record_error &e) {
+      EXPECT_EQ(e.line(), bad);
+    }
+  }
+}
+
 TEST(CoreReading, AFileIsReadOnlyNeverCreated) {
   sandbox box;
   const std::string missing = (box.dir() / "missing.txt").string();
