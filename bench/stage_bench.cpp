@@ -1,11 +1,22 @@
 // Micro-benchmarks of each stage on the largest case: 65536 samples, three
 // 65536-point transforms, three smoothings of 32769 points with lmax 101, and
 // 32769 spectrum rows formatted; then the whole analysis of one record in a
-// reused workspace.
+// reused workspace. Beside each stage, its floor: the same work done the
+// conventional way, without the exactness rules (read(2) and write(2)
+// through one buffer, fast_float, FFTW, a plain float convolution,
+// std::to_chars).
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <fast_float/fast_float.h>
+#include <fcntl.h>
+#include <fftw3.h>
+#include <filesystem>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "core/loading.h"
@@ -42,6 +53,58 @@ void BM_ReadWaveform(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
+// The record's text in a file of the temporary directory, for the stages that
+// read and write files.
+const std::string &record_file() {
+  static const std::string path = [] {
+    const char *dir = std::getenv("TMPDIR");
+    std::string p = std::string(dir != nullptr ? dir : "/tmp") + "/wavespec_stage_bench.txt";
+    const std::string text = waveform_text(65536);
+    std::FILE *f = std::fopen(p.c_str(), "wb");
+    if (f == nullptr || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
+        std::fclose(f) != 0)
+      std::abort();
+    return p;
+  }();
+  return path;
+}
+
+void BM_ReadWaveformFile(benchmark::State &state) {
+  workspace ws;
+  for (auto _ : state) {
+    records::stream_state u(records::waveform_file, true);
+    records::open_stream(u, record_file(), records::open_rule::read_only);
+    benchmark::DoNotOptimize(core::load_records(u, ws).count);
+  }
+}
+
+void BM_Floor_ReadFile(benchmark::State &state) {
+  std::vector<char> block(1 << 16);
+  for (auto _ : state) {
+    const int fd = ::open(record_file().c_str(), O_RDONLY);
+    while (::read(fd, block.data(), block.size()) > 0)
+      benchmark::DoNotOptimize(block.data());
+    ::close(fd);
+  }
+}
+
+void BM_Floor_ParseFastFloat(benchmark::State &state) {
+  const std::string text = waveform_text(65536);
+  std::vector<float> xyz(3 * 65536);
+  for (auto _ : state) {
+    const char *p = text.data() + text.find('\n') + 1, *end = text.data() + text.size();
+    for (std::size_t i = 0; p < end; ++i) {
+      double v = 0;
+      auto r = fast_float::from_chars(p, end, v); // the time, not kept
+      for (int c = 0; c < 3; ++c) {
+        r = fast_float::from_chars(r.ptr + 1, end, xyz[3 * i + static_cast<std::size_t>(c)]);
+      }
+      p = r.ptr + 1;
+    }
+    benchmark::DoNotOptimize(xyz.data());
+  }
+}
+
 void BM_ThreeTransforms(benchmark::State &state) {
   std::mt19937 rng(7);
   std::normal_distribution<float> g(0.0f, 30.0f);
@@ -54,6 +117,24 @@ void BM_ThreeTransforms(benchmark::State &state) {
     for (int c = 0; c < 3; ++c)
       benchmark::DoNotOptimize(prepare(x, 0.005f, fx, plan));
   }
+}
+
+void BM_Floor_ThreeTransformsFFTW(benchmark::State &state) {
+  std::mt19937 rng(7);
+  std::normal_distribution<float> g(0.0f, 30.0f);
+  float *in = fftwf_alloc_real(65536);
+  fftwf_complex *out = fftwf_alloc_complex(32769);
+  const fftwf_plan plan = fftwf_plan_dft_r2c_1d(65536, in, out, FFTW_ESTIMATE);
+  for (int i = 0; i < 65536; ++i)
+    in[i] = g(rng);
+  for (auto _ : state)
+    for (int c = 0; c < 3; ++c) {
+      fftwf_execute(plan);
+      benchmark::DoNotOptimize(out);
+    }
+  fftwf_destroy_plan(plan);
+  fftwf_free(in);
+  fftwf_free(out);
 }
 
 void BM_ThreeSmoothings(benchmark::State &state) {
@@ -73,12 +154,72 @@ void BM_ThreeSmoothings(benchmark::State &state) {
   state.counters["lmax"] = w.lmax;
 }
 
+// A window of 201 taps (lmax 101) over a power spectrum padded with its
+// mirror image, in float.
+void BM_Floor_ThreeConvolutions(benchmark::State &state) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<float> u(0.0f, 10.0f);
+  std::vector<float> padded(32769 + 200), out(32769), w(201);
+  for (float &v : padded)
+    v = u(rng);
+  for (float &v : w)
+    v = u(rng);
+  for (auto _ : state)
+    for (int c = 0; c < 3; ++c) {
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        float s = 0;
+        for (std::size_t k = 0; k < w.size(); ++k)
+          s += w[k] * padded[i + k];
+        out[i] = s;
+      }
+      benchmark::DoNotOptimize(out.data());
+    }
+}
+
 class null_sink final : public byte_sink {
 public:
   void write(std::string_view bytes) override { benchmark::DoNotOptimize(bytes.data()); }
 };
 
+spectrum random_spectrum();
+
 void BM_FormatSpectrumRows(benchmark::State &state) {
+  const spectrum s = random_spectrum();
+  null_sink sink;
+  for (auto _ : state)
+    write_csv(s, sink);
+}
+
+// The rows as std::to_chars writes them: the frequency with 4 decimals,
+// six values with 6 digits after the point, into one reused buffer.
+void BM_Floor_FormatRowsToChars(benchmark::State &state) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> u(0.0f, 100.0f);
+  std::vector<float> values(6 * 32769);
+  for (float &v : values)
+    v = u(rng);
+  std::string text;
+  text.reserve(32769 * 100);
+  char field[32];
+  for (auto _ : state) {
+    text.clear();
+    for (std::size_t i = 0; i < 32769; ++i) {
+      auto r = std::to_chars(field, field + sizeof field, static_cast<float>(i) * 0.0030517578f,
+                             std::chars_format::fixed, 4);
+      text.append(field, r.ptr);
+      for (std::size_t c = 0; c < 6; ++c) {
+        r = std::to_chars(field, field + sizeof field, values[6 * i + c],
+                          std::chars_format::scientific, 6);
+        text.push_back(',');
+        text.append(field, r.ptr);
+      }
+      text.push_back('\n');
+    }
+    benchmark::DoNotOptimize(text.data());
+  }
+}
+
+spectrum random_spectrum() {
   std::mt19937 rng(9);
   std::uniform_real_distribution<float> u(0.0f, 100.0f);
   spectrum s;
@@ -89,9 +230,34 @@ void BM_FormatSpectrumRows(benchmark::State &state) {
     v = u(rng);
   for (float &v : s.smoothed_values)
     v = u(rng);
-  null_sink sink;
+  return s;
+}
+
+// The spectrum file written: formatting and writing together, replacing the
+// file of the run before.
+void BM_WriteSpectrumFile(benchmark::State &state) {
+  const spectrum s = random_spectrum();
+  const std::string path = record_file() + ".csv";
   for (auto _ : state)
-    write_csv(s, sink);
+    write_csv(s, std::filesystem::path(path));
+}
+
+// Writing the same number of bytes over the file of the run before.
+void BM_Floor_WriteFile(benchmark::State &state) {
+  std::string bytes;
+  write_csv(random_spectrum(), std::filesystem::path(record_file() + ".csv"));
+  std::FILE *f = std::fopen((record_file() + ".csv").c_str(), "rb");
+  bytes.resize(1 << 22);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+  const std::string path = record_file() + ".floor";
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    for (std::size_t done = 0; done < bytes.size(); done += 1 << 16)
+      if (::write(fd, bytes.data() + done, std::min<std::size_t>(1 << 16, bytes.size() - done)) < 0)
+        std::abort();
+    ::close(fd);
+  }
 }
 
 void BM_WholeAnalysisInWorkspace(benchmark::State &state) {
@@ -111,9 +277,17 @@ void BM_WholeAnalysisInWorkspace(benchmark::State &state) {
 
 } // namespace
 
+BENCHMARK(BM_ReadWaveformFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_ReadFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadWaveform)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_ParseFastFloat)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThreeTransforms)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_ThreeTransformsFFTW)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThreeSmoothings)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_ThreeConvolutions)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FormatSpectrumRows)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_FormatRowsToChars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteSpectrumFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Floor_WriteFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeAnalysisInWorkspace)->Arg(8192)->Arg(65536)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -27,21 +27,27 @@ def make_record(path, n):
             f.write("%.3f,%.7g,%.7g,%.7g\n" % (i * DT, rng.gauss(0, 30), rng.gauss(0, 30), rng.gauss(0, 10)))
 
 
-def timed(cmd, stdin_path, cwd):
+def timed(cmd, stdin_path, cwd, check=True):
     start = time.perf_counter()
     with open(stdin_path) as stdin:
         status = subprocess.call(cmd, stdin=stdin, stdout=subprocess.DEVNULL, cwd=cwd)
-    if status != 0:
+    if check and status != 0:
         sys.exit("%s failed with status %d" % (cmd[0], status))
     return time.perf_counter() - start
 
 
-def peak_kb(cmd, stdin_path, cwd):
-    """Peak resident memory from /usr/bin/time, which forks nothing but the program."""
+def memory_use(cmd, stdin_path, cwd):
+    """Peak resident memory in KB and page faults (minor and major) from
+    /usr/bin/time, which forks nothing but the program."""
     with open(stdin_path) as stdin:
-        done = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdin=stdin, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.PIPE, cwd=cwd, text=True, check=True)
-    return int(done.stderr.strip().splitlines()[-1])
+        done = subprocess.run(["/usr/bin/time", "-f", "%M %R %F"] + cmd, stdin=stdin,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=cwd, text=True)
+    kb, minor, major = done.stderr.strip().splitlines()[-1].split()
+    return int(kb), int(minor) + int(major)
+
+
+def peak_kb(cmd, stdin_path, cwd):
+    return memory_use(cmd, stdin_path, cwd)[0]
 
 
 def median_run(cmd, stdin_path, cwd, runs):
@@ -64,6 +70,8 @@ def side_by_side(wavespec, work, runs):
     timed([wavespec], answers, work)
     size = str(os.path.getsize(os.path.join(work, "side.csv")))
     commands = {
+        "start only": ([wavespec, "--version"], os.devnull),
+        "floor start": ([os.path.join(bench, "io_floor")], os.devnull),
         "wavespec": ([wavespec], answers),
         "I/O floor": ([os.path.join(bench, "io_floor"), record, os.path.join(work, "floor.csv"), size],
                       os.devnull),
@@ -73,11 +81,13 @@ def side_by_side(wavespec, work, runs):
     times = {name: [] for name in commands}
     for _ in range(runs):
         for name, (cmd, stdin) in commands.items():
-            times[name].append(timed(cmd, stdin, work) * 1000)
+            times[name].append(timed(cmd, stdin, work, check=not name.startswith("floor")) * 1000)
     median = {name: statistics.median(t) for name, t in times.items()}
-    print("\n65536-sample record, double integration, band 0.1419 (%d paired runs, medians):" % runs)
+    print("\n65536-sample record, double integration, band 0.1419 (%d paired runs, medians;"
+          " the starts are wavespec --version and io_floor given nothing):" % runs)
     for name, (cmd, stdin) in commands.items():
-        print("  %-13s %6.1f ms  peak %5.1f MB" % (name, median[name], peak_kb(cmd, stdin, work) / 1024))
+        kb, faults = memory_use(cmd, stdin, work)
+        print("  %-13s %6.1f ms  peak %5.1f MB  %4d page faults" % (name, median[name], kb / 1024, faults))
     print("  wavespec / I/O floor: %.1f (target at most 2.0); conventional / wavespec: %.1f "
           "(target at least 3)" % (median["wavespec"] / median["I/O floor"],
                                    median["conventional"] / median["wavespec"]))
@@ -86,6 +96,10 @@ def side_by_side(wavespec, work, runs):
 def main():
     wavespec = os.path.abspath(sys.argv[1])
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 21
+    if os.environ.get("WAVESPEC_BENCH_SIDE_ONLY"):
+        with tempfile.TemporaryDirectory() as work:
+            side_by_side(wavespec, work, runs)
+        return
     peer_runs = max(3, runs // 4)
     with tempfile.TemporaryDirectory() as work:
         print("%-8s %12s %9s %10s %8s %12s %8s" % ("samples", "wavespec ms", "fastest", "peak KB", "growth",
