@@ -17,9 +17,10 @@ const records::fixed_layout &csv_row_layout() {
 }
 
 std::array<float, 7> csv_row(const spectrum_view &s, std::int32_t i) {
-  const auto at = static_cast<std::size_t>(i);
-  return {s.frequency(i),    s.original(0)[at], s.smoothed(0)[at], s.original(1)[at],
-          s.smoothed(1)[at], s.original(2)[at], s.smoothed(2)[at]};
+  const auto nom = static_cast<std::size_t>(s.grid.nom);
+  const float *original = s.original_values.data() + i, *smoothed = s.smoothed_values.data() + i;
+  return {s.frequency(i), original[0],       smoothed[0],      original[nom],
+          smoothed[nom],  original[2 * nom], smoothed[2 * nom]};
 }
 
 } // namespace core

@@ -41,10 +41,10 @@ private:
 
 // Into the workspace's columns.
 struct into_workspace {
-  workspace::buffers *b;
+  float *columns[3];
   void operator()(std::size_t r, float **xyz) const {
     for (int c = 0; c < 3; ++c)
-      xyz[c] = b->column(c) + r;
+      xyz[c] = columns[c] + r;
   }
 };
 
@@ -93,7 +93,7 @@ loaded_record load_records(records::stream_state &u, workspace &ws) {
   loaded_record loaded;
   (void)records::read_line_text(u, loaded.header, header_kept); // the header, whatever it holds
   workspace::buffers &b = ws.get();
-  sample_rows rows(into_workspace{&b});
+  sample_rows rows(into_workspace{{b.column(0), b.column(1), b.column(2)}});
   loaded.count = records::read_real_rows(u, 4, rows);
   const std::size_t nt = kept(loaded.count);
   loaded.samples = {{b.column(0), nt}, {b.column(1), nt}, {b.column(2), nt}, rows.dt()};
