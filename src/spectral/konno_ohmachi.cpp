@@ -5,7 +5,8 @@
 // division per point: with q = 1 / (d1 d2), 1 / d1 = d2 q and 1 / d2 = d1 q.
 // Near a centre (|x| below 0.01, where x, a difference of two phases of up
 // to a few hundred, is known only to about 1e-13) the weight comes from the
-// series of sinc^4 on x itself instead; x = 0 gives exactly 1.
+// series of sinc^4 on x itself instead; x = 0 gives exactly 1. A block whose
+// phases all lie far from both centres of a pair is summed without the test.
 // The sums run over blocks of points small enough to stay in the first-level
 // cache, eight lanes side by side: lane j takes the points 8i + j in order,
 // and the lanes are added ((0 + 1) + (2 + 3)) + ((4 + 5) + (6 + 7)) at the
@@ -65,38 +66,58 @@ private:
   std::byte *base_ = nullptr;
 };
 
-// The points, padded to a whole number of blocks: the phases, their sines
-// and cosines, and the amplitudes of the series summed in this pass (floats,
-// widened exactly as they are read; zero until a pass sets them, as the
-// mapping comes).
-struct point_table {
-  point_table(std::span<const double> f, double b)
-      : n((f.size() + block - 1) / block * block),
-        memory((3 * sizeof(double) + slots * sizeof(float)) * n),
-        phase(reinterpret_cast<double *>(memory.data())), sine(phase + n), cosine(sine + n) {
-    for (std::size_t q = 0; q < slots; ++q)
-      amp[q] = reinterpret_cast<float *>(cosine + n) + q * n;
-    for (std::size_t k = 0; k < n; ++k) {
-      const bool point = k < f.size();
-      phase[k] = point ? b * std::log10(f[k]) : far_phase;
-      sine[k] = point ? std::sin(phase[k]) : 0.0;
-      cosine[k] = point ? std::cos(phase[k]) : 0.0;
-    }
-  }
-  std::size_t n;
-  mapped_memory memory;
-  double *phase, *sine, *cosine;
-  std::array<float *, slots> amp{};
-};
-
 struct centre {
   double phase, sine, cosine;
 };
 
+// The points, padded to a whole number of blocks: the phases, their sines
+// and cosines, and the amplitudes of the series summed in this pass (widened
+// to double when a pass sets them; zero until then, as the mapping comes);
+// and the span of phases of each block.
+struct point_table {
+  explicit point_table(std::size_t count)
+      : points(count), n((count + block - 1) / block * block),
+        memory((3 + slots) * sizeof(double) * n), phase(reinterpret_cast<double *>(memory.data())),
+        sine(phase + n), cosine(sine + n), span(n / block) {
+    for (std::size_t q = 0; q < slots; ++q)
+      amp[q] = cosine + n + q * n;
+  }
+  // Fills the blocks [first, last) for the frequencies f (f.size() points).
+  void fill(std::span<const double> f, double b, std::size_t first, std::size_t last) {
+    for (std::size_t k = first * block; k < last * block; ++k) {
+      const bool point = k < points;
+      phase[k] = point ? b * std::log10(f[k]) : far_phase;
+      sine[k] = point ? std::sin(phase[k]) : 0.0;
+      cosine[k] = point ? std::cos(phase[k]) : 0.0;
+    }
+    for (std::size_t i = first; i < last; ++i) {
+      const std::size_t begin = i * block;
+      const auto [low, high] =
+          std::minmax_element(phase + begin, phase + std::min(begin + block, points));
+      span[i] = {*low, *high};
+    }
+  }
+  // Whether a point of the block at `begin` may lie near centre c: its phase
+  // within `near` of one of the block's, with room to spare for rounding.
+  [[nodiscard]] bool may_be_near(std::size_t begin, const centre &c) const;
+
+  std::size_t points, n;
+  mapped_memory memory;
+  double *phase, *sine, *cosine;
+  std::array<double *, slots> amp{};
+  std::vector<std::array<double, 2>> span; // lowest and highest phase of each block
+};
+
+bool point_table::may_be_near(std::size_t begin, const centre &c) const {
+  const auto &[low, high] = span[begin / block];
+  return c.phase > low - 2 * near && c.phase < high + 2 * near;
+}
+
 // Running sums of one centre, lane by lane.
+// (Left unset where declared: every block sum sets all of them.)
 struct lane_sums {
-  alignas(64) double w[lanes] = {};
-  alignas(64) double a[slots][lanes] = {};
+  alignas(64) double w[lanes];
+  alignas(64) double a[slots][lanes];
 };
 
 // The weights of one point for a pair of centres, as the AVX2 path forms
@@ -117,7 +138,8 @@ void pair_weights(double phase, double sine, double cosine, const centre &c1, co
 }
 
 void block_sums_plain(const point_table &t, std::size_t begin, const centre &c1, const centre &c2,
-                      lane_sums &s1, lane_sums &s2) {
+                      bool, lane_sums &s1, lane_sums &s2) {
+  s1 = s2 = lane_sums{};
   for (std::size_t i = begin; i < begin + block; i += lanes)
     for (std::size_t j = 0; j < lanes; ++j) {
       double w1 = 0, w2 = 0;
@@ -125,8 +147,8 @@ void block_sums_plain(const point_table &t, std::size_t begin, const centre &c1,
       s1.w[j] = s1.w[j] + w1;
       s2.w[j] = s2.w[j] + w2;
       for (std::size_t q = 0; q < slots; ++q) {
-        s1.a[q][j] = std::fma(w1, static_cast<double>(t.amp[q][i + j]), s1.a[q][j]);
-        s2.a[q][j] = std::fma(w2, static_cast<double>(t.amp[q][i + j]), s2.a[q][j]);
+        s1.a[q][j] = std::fma(w1, t.amp[q][i + j], s1.a[q][j]);
+        s2.a[q][j] = std::fma(w2, t.amp[q][i + j], s2.a[q][j]);
       }
     }
 }
@@ -157,7 +179,10 @@ __attribute__((target("avx2"), always_inline)) inline __m256d is_near(__m256d x)
   return _mm256_cmp_pd(magnitude, _mm256_set1_pd(near), _CMP_LT_OQ);
 }
 
-// Lanes half .. half + 3 of the block at `begin`.
+// Lanes half .. half + 3 of the block at `begin`. Without `check_near`, no
+// point may lie near either centre, and the tests for one, which would
+// change nothing, are left out.
+template <bool check_near>
 __attribute__((target("avx2,fma"), always_inline)) inline void
 block_half_avx2(const point_table &t, std::size_t begin, const centre &centre1,
                 const centre &centre2, lane_sums &sums1, lane_sums &sums2, std::size_t half) {
@@ -174,21 +199,22 @@ block_half_avx2(const point_table &t, std::size_t begin, const centre &centre1,
         _mm256_sub_pd(_mm256_mul_pd(sine, c1.cosine), _mm256_mul_pd(cosine, c1.sine));
     const __m256d s2 =
         _mm256_sub_pd(_mm256_mul_pd(sine, c2.cosine), _mm256_mul_pd(cosine, c2.sine));
-    const __m256d at1 = is_near(d1), at2 = is_near(d2);
-    const __m256d e1 = _mm256_blendv_pd(d1, one, at1), e2 = _mm256_blendv_pd(d2, one, at2);
+    const __m256d at1 = check_near ? is_near(d1) : zero, at2 = check_near ? is_near(d2) : zero;
+    const __m256d e1 = check_near ? _mm256_blendv_pd(d1, one, at1) : d1;
+    const __m256d e2 = check_near ? _mm256_blendv_pd(d2, one, at2) : d2;
     const __m256d q = _mm256_div_pd(one, _mm256_mul_pd(e1, e2));
     const __m256d r1 = _mm256_mul_pd(s1, _mm256_mul_pd(e2, q));
     const __m256d r2 = _mm256_mul_pd(s2, _mm256_mul_pd(e1, q));
     const __m256d r1s = _mm256_mul_pd(r1, r1), r2s = _mm256_mul_pd(r2, r2);
     __m256d w1 = _mm256_mul_pd(r1s, r1s), w2 = _mm256_mul_pd(r2s, r2s);
-    if (_mm256_movemask_pd(_mm256_or_pd(at1, at2)) != 0) { // a point near a centre: rare
+    if (check_near && _mm256_movemask_pd(_mm256_or_pd(at1, at2)) != 0) { // near a centre: rare
       w1 = _mm256_blendv_pd(w1, near_weights(d1), at1);
       w2 = _mm256_blendv_pd(w2, near_weights(d2), at2);
     }
     w1s = _mm256_add_pd(w1s, w1);
     w2s = _mm256_add_pd(w2s, w2);
     for (std::size_t k = 0; k < slots; ++k) {
-      const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(&t.amp[k][i]));
+      const __m256d a = _mm256_loadu_pd(&t.amp[k][i]);
       a1[k] = _mm256_fmadd_pd(w1, a, a1[k]);
       a2[k] = _mm256_fmadd_pd(w2, a, a2[k]);
     }
@@ -203,17 +229,22 @@ block_half_avx2(const point_table &t, std::size_t begin, const centre &centre1,
 
 __attribute__((target("avx2,fma"))) void block_sums_avx2(const point_table &t, std::size_t begin,
                                                          const centre &centre1,
-                                                         const centre &centre2, lane_sums &sums1,
-                                                         lane_sums &sums2) {
-  block_half_avx2(t, begin, centre1, centre2, sums1, sums2, 0);
-  block_half_avx2(t, begin, centre1, centre2, sums1, sums2, 4);
+                                                         const centre &centre2, bool may_be_near,
+                                                         lane_sums &sums1, lane_sums &sums2) {
+  if (may_be_near) {
+    block_half_avx2<true>(t, begin, centre1, centre2, sums1, sums2, 0);
+    block_half_avx2<true>(t, begin, centre1, centre2, sums1, sums2, 4);
+  } else {
+    block_half_avx2<false>(t, begin, centre1, centre2, sums1, sums2, 0);
+    block_half_avx2<false>(t, begin, centre1, centre2, sums1, sums2, 4);
+  }
 }
 
 // The same, eight lanes at once.
 __attribute__((target("avx512f"))) void block_sums_avx512(const point_table &t, std::size_t begin,
                                                           const centre &centre1,
-                                                          const centre &centre2, lane_sums &sums1,
-                                                          lane_sums &sums2) {
+                                                          const centre &centre2, bool,
+                                                          lane_sums &sums1, lane_sums &sums2) {
   const __m512d p1 = _mm512_set1_pd(centre1.phase), p2 = _mm512_set1_pd(centre2.phase);
   const __m512d sin1 = _mm512_set1_pd(centre1.sine), sin2 = _mm512_set1_pd(centre2.sine);
   const __m512d cos1 = _mm512_set1_pd(centre1.cosine), cos2 = _mm512_set1_pd(centre2.cosine);
@@ -251,8 +282,7 @@ __attribute__((target("avx512f"))) void block_sums_avx512(const point_table &t, 
     w1s = _mm512_add_pd(w1s, w1);
     w2s = _mm512_add_pd(w2s, w2);
     for (std::size_t k = 0; k < slots; ++k) {
-      // (masked: the unmasked form trips a false warning of g++ 12)
-      const __m512d a = _mm512_maskz_cvtps_pd(0xff, _mm256_loadu_ps(&t.amp[k][i]));
+      const __m512d a = _mm512_loadu_pd(&t.amp[k][i]);
       a1[k] = _mm512_fmadd_pd(w1, a, a1[k]);
       a2[k] = _mm512_fmadd_pd(w2, a, a2[k]);
     }
@@ -280,7 +310,7 @@ void add_block(const lane_sums &s, std::array<double, slots + 1> &total) {
 // The smoothed values of centres [first, last) of one pass (first even):
 // each block of points, while it stays in the cache, goes to every pair of
 // centres, whose totals take the block's lane sums in block order.
-using block_sums = void (*)(const point_table &, std::size_t, const centre &, const centre &,
+using block_sums = void (*)(const point_table &, std::size_t, const centre &, const centre &, bool,
                             lane_sums &, lane_sums &);
 
 block_sums chosen_path(spectral::sum_path path) {
@@ -305,13 +335,23 @@ void smooth_centres(const point_table &t, std::span<const centre> centres, std::
     for (std::size_t c = first; c < last; c += 2) {
       const std::size_t partner = c + 1 < centres.size() ? c + 1 : c;
       lane_sums s1, s2;
-      sums(t, begin, centres[c], centres[partner], s1, s2);
+      const bool close = t.may_be_near(begin, centres[c]) || t.may_be_near(begin, centres[partner]);
+      sums(t, begin, centres[c], centres[partner], close, s1, s2);
       add_block(s1, totals[c - first]);
       add_block(s2, totals[c - first + 1]);
     }
   for (std::size_t c = first; c < last; ++c)
     for (std::size_t q = 0; q < used_slots; ++q)
       out[q * row + c] = totals[c - first][q + 1] / totals[c - first][0];
+}
+
+// Runs work(p) for p = 0 .. parts - 1, each on a thread of its own (0 on
+// this one).
+template <typename Work> void in_parallel(std::size_t parts, const Work &work) {
+  std::vector<std::jthread> helpers;
+  for (std::size_t p = 1; p < parts; ++p)
+    helpers.emplace_back([&work, p] { work(p); });
+  work(0);
 }
 
 void check(std::span<const double> f, std::span<const std::span<const float>> series, double b,
@@ -339,7 +379,12 @@ void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<con
                         double b, std::span<const double> centres, std::span<double> sums,
                         unsigned threads, sum_path path) {
   check(f, series, b, centres, sums.size());
-  point_table t(f, b);
+  point_table t(f.size());
+  const std::size_t blocks = t.n / block;
+  const std::size_t fillers = std::max<std::size_t>(1, std::min<std::size_t>(threads, blocks));
+  in_parallel(fillers, [&](std::size_t p) {
+    t.fill(f, b, blocks * p / fillers, blocks * (p + 1) / fillers);
+  });
   std::vector<centre> at;
   for (const double fc : centres) {
     const double phase = b * std::log10(fc);
@@ -350,19 +395,15 @@ void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<con
     const std::size_t used = std::min(slots, series.size() - first);
     for (std::size_t q = 0; q < slots; ++q)
       for (std::size_t k = 0; k < f.size(); ++k)
-        t.amp[q][k] = q < used ? series[first + q][k] : 0.0f;
+        t.amp[q][k] = q < used ? static_cast<double>(series[first + q][k]) : 0.0;
     const std::span<double> out = sums.subspan(first * row);
     // Each thread takes a run of whole pairs of centres.
     const std::size_t pairs = (row + 1) / 2;
     const std::size_t parts = std::max<std::size_t>(1, std::min<std::size_t>(threads, pairs));
     const auto bound = [&](std::size_t p) { return std::min(row, 2 * (pairs * p / parts)); };
-    std::vector<std::thread> helpers;
-    for (std::size_t p = 1; p < parts; ++p)
-      helpers.emplace_back(smooth_centres, std::cref(t), std::span<const centre>(at), bound(p),
-                           bound(p + 1), used, out, row, path);
-    smooth_centres(t, at, 0, bound(1), used, out, row, path);
-    for (std::thread &h : helpers)
-      h.join();
+    in_parallel(parts, [&](std::size_t p) {
+      smooth_centres(t, at, bound(p), bound(p + 1), used, out, row, path);
+    });
   }
 }
 
