@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <thread>
@@ -346,12 +347,25 @@ void smooth_centres(const point_table &t, std::span<const centre> centres, std::
 }
 
 // Runs work(p) for p = 0 .. parts - 1, each on a thread of its own (0 on
-// this one).
+// this one); the first failure, if any, is thrown here once all have ended.
 template <typename Work> void in_parallel(std::size_t parts, const Work &work) {
-  std::vector<std::jthread> helpers;
-  for (std::size_t p = 1; p < parts; ++p)
-    helpers.emplace_back([&work, p] { work(p); });
-  work(0);
+  std::vector<std::exception_ptr> failed(parts);
+  const auto part = [&](std::size_t p) {
+    try {
+      work(p);
+    } catch (...) {
+      failed[p] = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t p = 1; p < parts; ++p)
+      helpers.emplace_back(part, p);
+    part(0);
+  } // the helpers are joined here
+  for (const std::exception_ptr &e : failed)
+    if (e)
+      std::rethrow_exception(e);
 }
 
 void check(std::span<const double> f, std::span<const std::span<const float>> series, double b,
