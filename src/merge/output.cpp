@@ -1,6 +1,7 @@
 #include "merge/output.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -68,21 +69,19 @@ void check_range(const series &s, std::size_t k, const char *after) {
     }
 }
 
+// "2020-05-15T11:03:16.340", UTC.
 std::string utc(double t) {
-  const auto seconds = static_cast<long long>(std::floor(t));
-  const long long days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-  // From days since 1970 to the civil date (H. Hinnant's algorithm).
-  const long long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-  const long long d = doy - (153 * mp + 2) / 5 + 1, m = mp < 10 ? mp + 3 : mp - 9;
-  const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  const long long in_day = seconds - days * 86400;
+  using namespace std::chrono;
+  const sys_seconds whole{seconds{static_cast<long long>(std::floor(t))}};
+  const sys_days day = floor<days>(whole);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> time{whole - day};
   char text[160];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%06.3f", y, m, d,
-                in_day / 3600, in_day / 60 % 60,
-                static_cast<double>(in_day % 60) + (t - std::floor(t)));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%06.3f",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<long long>(time.hours().count()),
+                static_cast<long long>(time.minutes().count()),
+                static_cast<double>(time.seconds().count()) + (t - std::floor(t)));
   return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -109,31 +110,15 @@ std::size_t free_fields(const component_file &file, std::size_t first, std::size
   return line;
 }
 
-namespace {
-
-bool leap(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-} // namespace
-
-int day_of_year(int year, int month, int day) {
-  static constexpr int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  if (month < 1 || month > 12)
-    return 0;
-  return before[month - 1] + day + (month > 2 && leap(year) ? 1 : 0);
-}
-
 double epoch_seconds(int year, int day_of_year, int hour, int minute, double second) {
-  if (year < 1900 || year > 2200 || day_of_year < 1 || day_of_year > (leap(year) ? 366 : 365) ||
+  const std::chrono::year y{year};
+  if (year < 1900 || year > 2200 || day_of_year < 1 || day_of_year > (y.is_leap() ? 366 : 365) ||
       hour < 0 || hour > 23 || minute < 0 || minute > 59 || !(second >= 0 && second < 61))
     return std::numeric_limits<double>::quiet_NaN();
-  long days = day_of_year - 1;
-  for (int y = 1970; y < year; ++y)
-    days += leap(y) ? 366 : 365;
-  for (int y = year; y < 1970; ++y)
-    days -= leap(y) ? 366 : 365;
-  return static_cast<double>(days) * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
+  const auto day =
+      std::chrono::sys_days{y / std::chrono::January / 1} + std::chrono::days{day_of_year - 1};
+  return static_cast<double>(day.time_since_epoch().count()) * 86400.0 + hour * 3600.0 +
+         minute * 60.0 + second;
 }
 
 double date_time_seconds(std::string_view text) {
@@ -150,7 +135,12 @@ double date_time_seconds(std::string_view text) {
   const auto second = scan.real_number();
   if (!second)
     return std::numeric_limits<double>::quiet_NaN();
-  return epoch_seconds(y, day_of_year(y, mo, d), h, mi, *second);
+  // The day counted from the month's first, as the headers write it.
+  const std::chrono::year year{y};
+  const auto day = std::chrono::sys_days{year / std::chrono::month(static_cast<unsigned>(mo)) / 1} +
+                   std::chrono::days{d - 1};
+  const auto day_of_year = (day - std::chrono::sys_days{year / std::chrono::January / 1}).count();
+  return epoch_seconds(y, static_cast<int>(day_of_year) + 1, h, mi, *second);
 }
 
 void apply_unit(const component_file &file, const read_request &request, bool counts, series &s) {

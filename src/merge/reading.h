@@ -56,8 +56,6 @@ std::size_t free_fields(const component_file &file, std::size_t first, std::size
 // "2011/03/11 14:46:59" or "2020/05/15 11:03:16.340", what follows it
 // aside, in seconds since 1970 (NaN when the text does not begin so).
 [[nodiscard]] double date_time_seconds(std::string_view text);
-// Day of the year (from 1) of a date.
-[[nodiscard]] int day_of_year(int year, int month, int day);
 
 // Samples of a binary format into the unit asked for with --unit (times
 // --scale), or left in the file's own unit; integer counts need --unit.

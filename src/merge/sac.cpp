@@ -117,7 +117,8 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
   const std::string_view bytes = file.bytes;
   if (!is_sac(file))
     fail(file, "not a SAC file (no header version 6 or 7 in either byte order)");
-  const sac_header h(bytes, swapped(bytes));
+  const bool swap = swapped(bytes);
+  const sac_header h(bytes, swap);
   if (h.integer(iftype) != 1 && h.integer(iftype) != undefined)
     fail(file, "not a time series (IFTYPE " + std::to_string(h.integer(iftype)) + ")");
   if (h.integer(leven) == 0)
@@ -138,7 +139,7 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
   s.dt = shortest(h.real(delta));
   s.start = start_of(file, h);
   s.values.reserve(static_cast<std::size_t>(n));
-  const sac_header samples(bytes.substr(header_bytes), swapped(bytes));
+  const sac_header samples(bytes.substr(header_bytes), swap);
   for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
     const auto v = static_cast<double>(samples.real(i));
     if (!(std::fabs(v) <= largest_sample))
