@@ -116,9 +116,10 @@ private:
 // transformed, scaled by dt, the operation applied to its one-sided
 // spectrum, then its amplitudes and their Parzen smoothing. Writes 3 * nom
 // values to each of `original` and `smoothed` (at least as long; nom from
-// grid_of) and returns the view of them (Konno-Ohmachi smoothing and the EAS,
-// which need storage of their own, are left to analyse). Throws
-// record_error, band_error, or std::invalid_argument for spans too short.
+// grid_of) and returns the view of them. Konno-Ohmachi smoothing and the
+// EAS need storage of their own: analyse gives them, and analyse_into
+// refuses options that ask for them (options_error). Throws record_error,
+// band_error, or std::invalid_argument for spans too short.
 spectrum_view analyse_into(waveform_view w, const analysis_options &options, workspace &ws,
                            std::span<float> original, std::span<float> smoothed);
 // The Konno-Ohmachi smoothing of a spectrum's original X, Y, Z (and EAS)
@@ -126,6 +127,9 @@ spectrum_view analyse_into(waveform_view w, const analysis_options &options, wor
 // the centres). Throws options_error.
 void smooth_konno_ohmachi(const spectrum_view &s, double b, std::span<const double> centres,
                           std::span<const float> eas, std::span<float> out, unsigned threads = 1);
+// The effective amplitude spectrum of a spectrum's original X and Y:
+// sqrt((X^2 + Y^2) / 2) at each point (effective_amplitude), nom values.
+[[nodiscard]] std::vector<float> effective_amplitudes(const spectrum_view &s);
 // The same into a spectrum of its own, with Konno-Ohmachi smoothing and the
 // EAS when the options ask for them; `threads` share the Konno-Ohmachi sums.
 [[nodiscard]] spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws,

@@ -1,15 +1,21 @@
-// Many records with the same options: where each spectrum goes, one record's
-// whole course (read, analyse, write) and the summary CSV of a batch. The
-// command line and the Python batch both use these, so they name outputs,
-// word failures and write summaries alike.
+// A run of many records with the same options, as every front end runs it:
+// the plan of every file the run writes (checked before anything is read or
+// written), one record's whole course (read, analyse, write), the outcome
+// of each record, and what a run ends with (the summary CSV, the closing
+// line, the exit status). The command line and the Dask batch both run on
+// these, so they name, refuse, word and count alike.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wavespec/analysis.hpp"
+#include "wavespec/metadata.hpp"
+#include "wavespec/options.hpp"
 
 namespace wavespec {
 
@@ -20,34 +26,111 @@ inline constexpr std::string_view standard_stream = "-";
 // ("records/rec.2.txt" -> "rec.2"; "stdin" for standard input).
 [[nodiscard]] std::string output_path(std::string_view input, std::string_view dir);
 
+// The files of one record.
+struct planned_record {
+  std::string input;   // as given; "-" standard input
+  std::string output;  // the spectrum CSV; "-" standard output
+  std::string sidecar; // its JSON sidecar; empty for none
+};
+
+// Every file a run writes, in the order of its inputs.
+struct run_plan {
+  std::vector<planned_record> records;
+  std::string summary;     // empty: none
+  std::string destination; // where the closing line says the spectra went
+};
+
+// The plan of a run of checked options. Refused (options_error, the words
+// the user sees) before anything is read or written: a name holding a NUL
+// character, standard input named twice, two inputs whose spectra share a
+// name, and any file the run writes that is one of its inputs or another
+// file of the same run under any name (the same device and inode, symbolic
+// links followed, or the same path once written). No sidecar goes beside
+// standard output, a device, a FIFO or a name under /dev or /proc.
+[[nodiscard]] run_plan plan_run(const run_options &options);
+
+// The files of one spectrum written apart from a run (as Python's to_csv
+// writes it): `output`, and its sidecar beside it with `metadata`. Refused
+// as plan_run refuses, when either is the file `input` the record was read
+// from (empty: none) or both are one file.
+[[nodiscard]] planned_record plan_output(const std::string &input, const std::string &output,
+                                         bool metadata);
+
+// How one record ended: a closed set, worded in one place (status_name).
+enum class record_status {
+  ok,             // the spectrum (and its sidecar) written
+  unreadable,     // the input cannot be opened or breaks the reading rules
+  not_analysable, // too many or too few samples, a sampling interval that is not positive
+  band_refused,   // a Parzen band outside the record's limits
+  bad_options,    // options the analysis refuses
+  output_failed,  // an output cannot be written, or would replace the input
+  out_of_memory,  // memory ran out
+  worker_failed,  // the process running it failed (a cluster's worker died or raised)
+  interrupted     // a signal came before the record was done
+};
+
+// "ok", "unreadable", "not-analysable", "band-refused", "bad-options",
+// "output-failed", "out-of-memory", "worker-failed", "interrupted".
+[[nodiscard]] std::string_view status_name(record_status s);
+// The status of a name status_name gives; interrupted for any other.
+[[nodiscard]] record_status status_named(std::string_view name);
+
 // What happened to one record; the numbers are those known when it ended.
 struct record_outcome {
   std::string input, output;
-  bool ok = false;
+  record_status status = record_status::interrupted;
   std::string message; // the failure on one line; empty when ok
   std::optional<std::int64_t> nt;
   std::optional<float> dt;
   std::optional<frequency_grid> grid;
+  [[nodiscard]] bool ok() const { return status == record_status::ok; }
 };
 
-// Reads `input`, analyses it and writes the spectrum CSV to `output` whole or
-// not at all. Whatever is wrong with the record or its output is in the
-// outcome, never thrown; an interrupt noted meanwhile throws `interrupted`.
-// Relative names are taken from `directory` when it is given (a process
-// elsewhere, as on a cluster's worker), and named as given in any case.
-// `threads` share the Konno-Ohmachi sums. With `metadata`, the sidecar
-// (wavespec/metadata.hpp) goes beside a named output, also whole or not at
-// all.
-[[nodiscard]] record_outcome process_record(const std::string &input, const std::string &output,
+// Reads the record, analyses it and writes its spectrum (and sidecar) whole
+// or not at all; neither file is left newer than the other when one cannot
+// be written, and nothing is written over the input itself. Whatever is
+// wrong with the record or its outputs is in the outcome, never thrown; a
+// signal noted meanwhile throws `interrupted`. Relative names are taken from
+// `directory` when it is given (a process elsewhere, as a cluster's worker),
+// and named as given in any case. `threads` share the Konno-Ohmachi sums.
+[[nodiscard]] record_outcome process_record(const planned_record &record,
                                             const analysis_options &options, workspace &ws,
-                                            const std::string &directory = {}, unsigned threads = 1,
-                                            bool metadata = false);
+                                            const std::string &directory = {},
+                                            unsigned threads = 1);
 
-// The summary CSV: a header, then one row per record, numbers in the digits
-// the dialogue shows for them and empty where unknown:
+// Writes a spectrum analysed elsewhere to the files of `record`, as
+// process_record writes them: both whole or neither, never over
+// `record.input`. Throws options_error for an output that is the input,
+// file_error and interrupted.
+void write_spectrum(const spectrum_view &s, const record_facts &facts,
+                    const planned_record &record);
+
+// The outcomes of a run, in the plan's order; those of records not done
+// (the run was interrupted) are empty.
+using run_outcomes = std::span<const std::optional<record_outcome>>;
+
+// The summary CSV: a header, then one row per record done, numbers in the
+// digits the dialogue shows for them and empty where unknown:
 //   input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz,band_max_hz,message
 //   rec.txt,out/rec.csv,ok,6001,0.00499999989,8192,0.0244140625,100.024406,...
 [[nodiscard]] std::string summary_header();
 [[nodiscard]] std::string summary_row(const record_outcome &outcome);
+[[nodiscard]] std::string summary_text(run_outcomes outcomes);
+
+// The line a failed record is reported by: "FILE: what went wrong".
+[[nodiscard]] std::string failure_line(const record_outcome &outcome);
+
+// "D/N done, F failed, R records/s, M:SS left": a run's progress.
+[[nodiscard]] std::string progress_line(std::size_t done, std::size_t total, std::size_t failed,
+                                        double seconds);
+
+// "[interrupted: ]W of N records written to DEST in S s[, F failed]".
+[[nodiscard]] std::string closing_line(const run_plan &plan, run_outcomes outcomes, double seconds,
+                                       bool interrupted);
+
+// 1 when interrupted, else 2 when any record failed or `failed_otherwise`
+// (the summary or the cluster, say), else 0.
+[[nodiscard]] int exit_status(run_outcomes outcomes, bool interrupted,
+                              bool failed_otherwise = false);
 
 } // namespace wavespec

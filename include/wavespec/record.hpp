@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "wavespec/interrupted.hpp"
 #include "wavespec/spectral.hpp"
 
 namespace wavespec {
@@ -50,30 +51,25 @@ struct waveform {
 class record_error : public std::runtime_error {
 public:
   enum class kind { unreadable, too_many_samples, too_few_samples, bad_interval };
-  record_error(kind k, std::vector<std::string> report, std::int64_t line = 0);
+  record_error(kind k, std::vector<std::string> report, std::int64_t line = 0,
+               std::string file = {}, int os_error = 0);
   [[nodiscard]] kind reason() const noexcept { return kind_; }
   [[nodiscard]] const std::vector<std::string> &report() const noexcept { return report_; }
   // The line of the file where reading failed, from 1; 0 when none applies.
   [[nodiscard]] std::int64_t line() const noexcept { return line_; }
   // The report on one line: its lines joined by "; " (what() holds the same).
   [[nodiscard]] std::string one_line() const;
+  // The file the report names (empty for none), and the system's error
+  // number (errno) when the system refused to open or read it (else 0).
+  [[nodiscard]] const std::string &file() const noexcept { return file_; }
+  [[nodiscard]] int os_error() const noexcept { return os_error_; }
 
 private:
   kind kind_;
   std::vector<std::string> report_;
   std::int64_t line_;
-};
-
-// The run was interrupted (SIGINT, SIGTERM or SIGHUP noted by a program that
-// asked for it); thrown between records and rows, never by a program that
-// installs no handler.
-class interrupted : public std::runtime_error {
-public:
-  explicit interrupted(int signal);
-  [[nodiscard]] int signal() const noexcept { return signal_; }
-
-private:
-  int signal_;
+  std::string file_;
+  int os_error_;
 };
 
 // Reads a waveform file (opened for reading only) and checks that it can be

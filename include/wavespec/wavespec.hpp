@@ -12,15 +12,20 @@
 //   }
 //
 // record.hpp reads records, analysis.hpp analyses them, csv.hpp writes the
-// spectrum file, batch.hpp takes records through all three and keeps the
-// summary of a batch, spectral.hpp holds the kernels underneath. Every function is
+// spectrum file (metadata.hpp its sidecar) through output_file.hpp's
+// whole-or-nothing writer; options.hpp holds the options of a run and their
+// rules, batch.hpp the plan of its files, each record's course and outcome,
+// and what a run ends with; spectral.hpp holds the kernels underneath. Every function is
 // reentrant: nothing is shared between analyses but read-only tables.
 #pragma once
 
 #include "wavespec/analysis.hpp"
 #include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
+#include "wavespec/interrupted.hpp"
 #include "wavespec/metadata.hpp"
+#include "wavespec/options.hpp"
+#include "wavespec/output_file.hpp"
 #include "wavespec/record.hpp"
 #include "wavespec/spectral.hpp"
 #include "wavespec/version.hpp"

@@ -5,6 +5,7 @@
 #include "core/pipeline.h"
 #include "core/workspace.h"
 #include "spectral/transform.h"
+#include "wavespec/options.hpp"
 
 namespace wavespec {
 namespace core {
@@ -65,32 +66,42 @@ frequency_grid grid_of(waveform_view w) {
   return make_grid(transform_length(w.nt()), w.dt);
 }
 
-spectrum_view analyse_into(waveform_view w, const analysis_options &options, workspace &ws,
-                           std::span<float> original, std::span<float> smoothed) {
-  core::check_options(options);
-  const frequency_grid grid = grid_of(w);
+namespace {
+
+// The window of a checked analysis on the record's grid, or band_error.
+parzen_window window_for(const analysis_options &options, const frequency_grid &grid) {
   const parzen_window window = make_window(options.band, grid.df);
   if (core::refused(window))
     throw band_error(options.band, grid.band_min, grid.band_max);
+  return window;
+}
+
+} // namespace
+
+spectrum_view analyse_into(waveform_view w, const analysis_options &options, workspace &ws,
+                           std::span<float> original, std::span<float> smoothed) {
+  check_analysis_options(options);
+  if (options.eas || options.konno_ohmachi != 0.0)
+    throw options_error("analyse_into holds no Konno-Ohmachi or EAS values: use analyse");
+  const frequency_grid grid = grid_of(w);
+  const parzen_window window = window_for(options, grid);
   const auto values = 3 * static_cast<std::size_t>(grid.nom);
   if (original.size() < values || smoothed.size() < values)
     throw std::invalid_argument("wavespec::analyse_into: the spans hold fewer than 3 * nom values");
-  spectrum_view v = core::run_analysis(w, options.op, window, options.band, ws, original, smoothed);
-  v.options = options;
-  v.options.eas = false; // no storage here for the EAS and Konno-Ohmachi values
-  v.options.konno_ohmachi = 0.0;
-  return v;
+  return core::run_analysis(w, options.op, window, options.band, ws, original, smoothed);
 }
 
 spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws,
                  unsigned threads) {
-  core::check_options(options);
+  check_analysis_options(options);
   const frequency_grid grid = grid_of(w);
+  const parzen_window window = window_for(options, grid);
   spectrum s;
   s.original_values.resize(3 * static_cast<std::size_t>(grid.nom));
   s.smoothed_values.resize(s.original_values.size());
-  const spectrum_view v = analyse_into(w, options, ws, s.original_values, s.smoothed_values);
-  s.grid = v.grid;
+  (void)core::run_analysis(w, options.op, window, options.band, ws, s.original_values,
+                           s.smoothed_values);
+  s.grid = grid;
   s.options = options;
   core::add_eas_and_konno_ohmachi(s, ws, threads);
   return s;

@@ -1,18 +1,24 @@
-#include <cmath>
+// One record's course, and what a run of many ends with.
 #include <new>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "core/loading.h"
 #include "core/numbers.h"
 #include "core/pipeline.h"
-#include "records/output_file.h"
 #include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
 #include "wavespec/metadata.hpp"
+#include "wavespec/output_file.hpp"
 
 namespace wavespec {
 namespace {
+
+// An output the run will not write: it is the record's own input.
+struct output_refused {
+  std::string message;
+};
 
 // `name` in `directory` (when given and the name is relative).
 std::string in_directory(const std::string &name, const std::string &directory) {
@@ -24,84 +30,130 @@ std::string in_directory(const std::string &name, const std::string &directory) 
   return path.append(name);
 }
 
+struct opened_record {
+  core::loaded_record record;
+  records::file_identity identity; // of the input, when it is a file
+};
+
 // Reads the record into the workspace, by the library's rules; its failures
 // name it as given.
-core::loaded_record load(const std::string &input, const std::string &directory, workspace &ws) {
+opened_record load(const std::string &input, const std::string &directory, workspace &ws) {
   return core::with_public_errors([&] {
     records::stream_state u(records::waveform_file, true);
+    opened_record opened;
     if (input == standard_stream) {
       records::open_memory_stream(u, "standard input", {});
       u.in.attach(0);
+      struct stat st {};
+      if (::fstat(0, &st) == 0 && S_ISREG(st.st_mode))
+        opened.identity = {st.st_dev, st.st_ino, true};
     } else {
       records::open_stream(u, in_directory(input, directory), records::open_rule::read_only, input);
+      opened.identity = u.identity;
     }
-    core::loaded_record loaded = core::load_records(u, ws);
+    opened.record = core::load_records(u, ws);
     records::close_stream(u);
-    return loaded;
+    return opened;
   });
+}
+
+// Refuses an output that is the input under any name (links followed).
+void refuse_replacing(const records::file_identity &input, const std::string &output,
+                      const std::string &directory, const char *what) {
+  struct stat st {};
+  if (!input.known || output.empty() || output == standard_stream ||
+      ::stat(in_directory(output, directory).c_str(), &st) != 0)
+    return;
+  if (st.st_dev == input.device && st.st_ino == input.inode)
+    throw output_refused{std::string("its ") + what + " would replace it (" + output + ")"};
 }
 
 class file_sink final : public byte_sink {
 public:
-  explicit file_sink(records::output_file &out) : out_(out) {}
+  explicit file_sink(output_file &out) : out_(out) {}
   void write(std::string_view bytes) override { out_.write(bytes); }
 
 private:
-  records::output_file &out_;
+  output_file &out_;
 };
 
-// The spectrum file, and its sidecar when asked for (not beside standard
-// output); each whole or not at all, failures named as given.
-void write_output(const spectrum_view &s, const std::string &output, const std::string &directory,
-                  const record_facts *metadata) {
-  std::string name = output == standard_stream ? "standard output" : output;
+// A failure of the file `name`, worded as the user named it.
+[[noreturn]] void fail_named(const std::system_error &e, const std::string &name) {
+  throw file_error(e.code().value(), name);
+}
+
+// The spectrum file and its sidecar: both written and finished, then both
+// take their names. When the sidecar cannot take its name after the
+// spectrum took its own, the new spectrum is removed again, so that
+// neither is left newer than the other.
+void write_outputs(const spectrum_view &s, const planned_record &r, const std::string &directory,
+                   const record_facts &facts) {
+  const bool to_stdout = r.output == standard_stream;
+  std::optional<output_file> csv, sidecar;
+  std::string name = to_stdout ? "standard output" : r.output;
   try {
-    std::optional<records::output_file> file;
-    if (output == standard_stream)
-      file.emplace(STDOUT_FILENO, "standard output");
+    if (to_stdout)
+      csv.emplace(STDOUT_FILENO, name);
     else
-      file.emplace(in_directory(output, directory));
-    file_sink sink(*file);
+      csv.emplace(in_directory(r.output, directory));
+    file_sink sink(*csv);
     write_csv(s, sink);
-    file->commit();
-    if (metadata == nullptr || output == standard_stream)
-      return;
-    name = metadata_path(output);
-    records::output_file sidecar(in_directory(name, directory));
-    sidecar.write(spectrum_metadata(*metadata, s));
-    sidecar.commit();
+    csv->finish();
+    if (!r.sidecar.empty()) {
+      name = r.sidecar;
+      sidecar.emplace(in_directory(r.sidecar, directory));
+      sidecar->write(spectrum_metadata(facts, s));
+      sidecar->finish();
+    }
+    name = to_stdout ? "standard output" : r.output;
+    csv->commit();
   } catch (const std::system_error &e) {
-    throw std::system_error(e.code(), name);
+    fail_named(e, name);
+  }
+  if (!sidecar)
+    return;
+  try {
+    sidecar->commit();
+  } catch (const std::system_error &e) {
+    if (!csv->written_through())
+      (void)::unlink(csv->target().c_str());
+    fail_named(e, r.sidecar);
   }
 }
 
 // The record's course; fills `o` as it goes, throws what went wrong.
-void run_record(const std::string &input, const std::string &output,
-                const analysis_options &options, workspace &ws, const std::string &directory,
-                unsigned threads, bool metadata, record_outcome &o) {
-  core::check_options(options);
-  const core::loaded_record record = load(input, directory, ws);
+void run_record(const planned_record &r, const analysis_options &options, workspace &ws,
+                const std::string &directory, unsigned threads, record_outcome &o) {
+  check_analysis_options(options);
+  const opened_record opened = load(r.input, directory, ws);
+  const core::loaded_record &record = opened.record;
   o.nt = record.count;
   o.dt = record.samples.dt;
   core::check_loaded(record.count, record.samples);
   o.grid = grid_of(record.samples);
+  refuse_replacing(opened.identity, r.output, directory, "spectrum");
+  refuse_replacing(opened.identity, r.sidecar, directory, "sidecar");
   const parzen_window window = make_window(options.band, o.grid->df);
   if (core::refused(window))
     throw band_error(options.band, o.grid->band_min, o.grid->band_max);
   const spectrum_view v = core::run_analysis(record.samples, options.op, window, options.band, ws);
-  const record_facts facts{input, record.header, record.count, record.samples.dt};
-  const record_facts *sidecar = metadata ? &facts : nullptr;
+  const record_facts facts{r.input, record.header, record.count, record.samples.dt};
   if (options.eas || options.konno_ohmachi > 0.0) { // values of their own
     spectrum s{v.grid,
                options,
                {v.original_values.begin(), v.original_values.end()},
                {v.smoothed_values.begin(), v.smoothed_values.end()}};
     core::add_eas_and_konno_ohmachi(s, ws, threads);
-    write_output(s, output, directory, sidecar);
+    write_outputs(s, r, directory, facts);
   } else {
-    write_output(v, output, directory, sidecar);
+    write_outputs(v, r, directory, facts);
   }
-  o.ok = true;
+  o.status = record_status::ok;
+}
+
+record_status status_of(const record_error &e) {
+  return e.reason() == record_error::kind::unreadable ? record_status::unreadable
+                                                      : record_status::not_analysable;
 }
 
 // A field of the summary CSV, quoted when it holds a comma, a quote or a
@@ -116,6 +168,10 @@ std::string field(std::string_view text) {
       quoted.push_back('"');
   }
   return quoted + "\"";
+}
+
+std::string shown(const std::string &input) {
+  return input == standard_stream ? "standard input" : input;
 }
 
 } // namespace
@@ -133,25 +189,78 @@ std::string output_path(std::string_view input, std::string_view dir) {
   return path.append(name).append(".csv");
 }
 
-record_outcome process_record(const std::string &input, const std::string &output,
-                              const analysis_options &options, workspace &ws,
-                              const std::string &directory, unsigned threads, bool metadata) {
+std::string_view status_name(record_status s) {
+  switch (s) {
+  case record_status::ok:
+    return "ok";
+  case record_status::unreadable:
+    return "unreadable";
+  case record_status::not_analysable:
+    return "not-analysable";
+  case record_status::band_refused:
+    return "band-refused";
+  case record_status::bad_options:
+    return "bad-options";
+  case record_status::output_failed:
+    return "output-failed";
+  case record_status::out_of_memory:
+    return "out-of-memory";
+  case record_status::worker_failed:
+    return "worker-failed";
+  case record_status::interrupted:
+    break;
+  }
+  return "interrupted";
+}
+
+void write_spectrum(const spectrum_view &s, const record_facts &facts,
+                    const planned_record &record) {
+  if (!record.input.empty() && record.input != standard_stream) {
+    struct stat st {};
+    if (::stat(record.input.c_str(), &st) == 0) {
+      const records::file_identity input{st.st_dev, st.st_ino, true};
+      try {
+        refuse_replacing(input, record.output, {}, "spectrum");
+        refuse_replacing(input, record.sidecar, {}, "sidecar");
+      } catch (const output_refused &e) {
+        throw options_error(record.input + ": " + e.message);
+      }
+    }
+  }
+  write_outputs(s, record, {}, facts);
+}
+
+record_status status_named(std::string_view name) {
+  for (int s = 0; s <= static_cast<int>(record_status::interrupted); ++s)
+    if (status_name(static_cast<record_status>(s)) == name)
+      return static_cast<record_status>(s);
+  return record_status::interrupted;
+}
+
+record_outcome process_record(const planned_record &r, const analysis_options &options,
+                              workspace &ws, const std::string &directory, unsigned threads) {
   record_outcome o;
-  o.input = input;
-  o.output = output;
+  o.input = r.input;
+  o.output = r.output;
+  const auto failed = [&o](record_status s, std::string message) {
+    o.status = s;
+    o.message = std::move(message);
+  };
   try {
-    run_record(input, output, options, ws, directory, threads, metadata, o);
-  } catch (const records::interrupted &signal) {
-    throw interrupted(signal.signal);
+    run_record(r, options, ws, directory, threads, o);
   } catch (const record_error &e) {
-    o.message =
-        e.line() > 0 ? "line " + std::to_string(e.line()) + ": " + e.one_line() : e.one_line();
-  } catch (const std::invalid_argument &e) { // a band or Konno-Ohmachi options refused
-    o.message = e.what();
+    failed(status_of(e),
+           e.line() > 0 ? "line " + std::to_string(e.line()) + ": " + e.one_line() : e.one_line());
+  } catch (const band_error &e) {
+    failed(record_status::band_refused, e.what());
+  } catch (const std::invalid_argument &e) { // options the analysis refuses
+    failed(record_status::bad_options, e.what());
+  } catch (const output_refused &e) {
+    failed(record_status::output_failed, e.message);
   } catch (const std::system_error &e) {
-    o.message = e.what();
+    failed(record_status::output_failed, e.what());
   } catch (const std::bad_alloc &) {
-    o.message = "out of memory";
+    failed(record_status::out_of_memory, "out of memory");
   }
   return o;
 }
@@ -170,7 +279,7 @@ std::string summary_row(const record_outcome &o) {
   };
   const std::string fields[] = {field(o.input),
                                 field(o.output),
-                                o.ok ? "ok" : "failed",
+                                o.ok() ? "ok" : "failed",
                                 o.nt ? std::to_string(*o.nt) : std::string(),
                                 real(o.dt),
                                 g ? std::to_string(g->nf) : std::string(),
@@ -181,9 +290,55 @@ std::string summary_row(const record_outcome &o) {
                                 field(o.message)};
   std::string row;
   for (const std::string &f : fields)
-    row.append(row.empty() && &f == &fields[0] ? "" : ",").append(f);
+    row.append(&f == &fields[0] ? "" : ",").append(f);
   row.push_back('\n');
   return row;
+}
+
+std::string summary_text(run_outcomes outcomes) {
+  std::string text = summary_header();
+  for (const std::optional<record_outcome> &o : outcomes)
+    if (o)
+      text += summary_row(*o);
+  return text;
+}
+
+std::string failure_line(const record_outcome &o) {
+  return shown(o.input) + ": " + o.message;
+}
+
+std::string progress_line(std::size_t done, std::size_t total, std::size_t failed, double seconds) {
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  const auto left =
+      rate > 0 && total > done ? static_cast<long>(static_cast<double>(total - done) / rate) : 0;
+  char line[160];
+  std::snprintf(line, sizeof line, "%zu/%zu done, %zu failed, %.0f records/s, %ld:%02ld left", done,
+                total, failed, rate, left / 60, left % 60);
+  return line;
+}
+
+std::string closing_line(const run_plan &plan, run_outcomes outcomes, double seconds,
+                         bool interrupted) {
+  std::size_t done = 0, failed = 0;
+  for (const std::optional<record_outcome> &o : outcomes)
+    if (o) {
+      ++done;
+      failed += o->ok() ? 0u : 1u;
+    }
+  char time[64];
+  std::snprintf(time, sizeof time, " in %.1f s", seconds);
+  return std::string(interrupted ? "interrupted: " : "") + std::to_string(done - failed) + " of " +
+         std::to_string(outcomes.size()) + " records written to " + plan.destination + time +
+         (failed > 0 ? ", " + std::to_string(failed) + " failed" : "");
+}
+
+int exit_status(run_outcomes outcomes, bool interrupted, bool failed_otherwise) {
+  if (interrupted)
+    return 1;
+  for (const std::optional<record_outcome> &o : outcomes)
+    if (!o || !o->ok())
+      return 2;
+  return failed_otherwise ? 2 : 0;
 }
 
 } // namespace wavespec

@@ -4,9 +4,9 @@
 
 #include "core/csv_rows.h"
 #include "records/interrupt.h"
-#include "records/output_file.h"
 #include "records/record_io.h"
 #include "wavespec/csv.hpp"
+#include "wavespec/output_file.hpp"
 
 namespace wavespec {
 namespace core {
@@ -45,11 +45,11 @@ private:
 
 class file_sink final : public byte_sink {
 public:
-  explicit file_sink(records::output_file &out) : out_(out) {}
+  explicit file_sink(output_file &out) : out_(out) {}
   void write(std::string_view bytes) override { out_.write(bytes); }
 
 private:
-  records::output_file &out_;
+  output_file &out_;
 };
 
 // The three files: the dialogue's; the same with the EAS's two columns; and
@@ -118,14 +118,10 @@ void write_csv(const spectrum_view &s, std::ostream &out) {
 }
 
 void write_csv(const spectrum_view &s, const std::filesystem::path &path) {
-  try {
-    records::output_file file(path.string());
-    file_sink sink(file);
-    write_csv(s, sink);
-    file.commit();
-  } catch (const records::interrupted &signal) {
-    throw interrupted(signal.signal);
-  }
+  output_file file(path.string());
+  file_sink sink(file);
+  write_csv(s, sink);
+  file.commit();
 }
 
 } // namespace wavespec

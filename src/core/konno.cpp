@@ -8,25 +8,6 @@
 namespace wavespec {
 namespace core {
 
-void check_options(const analysis_options &o) {
-  if (o.konno_ohmachi == 0.0)
-    return;
-  if (!(o.konno_ohmachi > 0.0) || !std::isfinite(o.konno_ohmachi))
-    throw options_error("the Konno-Ohmachi coefficient must be positive");
-  if (o.band != 0.0f)
-    throw options_error("Konno-Ohmachi smoothing goes without a Parzen band");
-  for (const double fc : o.centres)
-    if (!(fc > 0.0) || !std::isfinite(fc))
-      throw options_error("the centre frequencies must be positive");
-}
-
-std::vector<float> effective_amplitudes(const spectrum_view &s) {
-  std::vector<float> eas(static_cast<std::size_t>(s.grid.nom));
-  for (std::size_t k = 0; k < eas.size(); ++k)
-    eas[k] = effective_amplitude(s.original(0)[k], s.original(1)[k]);
-  return eas;
-}
-
 void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads) {
   const analysis_options &o = s.options;
   if (o.eas) {
@@ -48,6 +29,13 @@ void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads) {
 }
 
 } // namespace core
+
+std::vector<float> effective_amplitudes(const spectrum_view &s) {
+  std::vector<float> eas(static_cast<std::size_t>(s.grid.nom));
+  for (std::size_t k = 0; k < eas.size(); ++k)
+    eas[k] = effective_amplitude(s.original(0)[k], s.original(1)[k]);
+  return eas;
+}
 
 void smooth_konno_ohmachi(const spectrum_view &s, double b, std::span<const double> centres,
                           std::span<const float> eas, std::span<float> out, unsigned threads) {

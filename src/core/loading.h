@@ -24,7 +24,7 @@ struct loaded_record {
 // Passes over the header, then reads the data records to the end of the
 // stream into the workspace. dt is time(2) - time(1) from the values stored,
 // also by a last record cut short (zero where none was read). Throws
-// records::record_failure and records::interrupted.
+// records::record_failure and interrupted.
 [[nodiscard]] loaded_record load_records(records::stream_state &u, workspace &ws);
 
 // The same into a waveform of its own; `count` receives the records read.
@@ -38,14 +38,12 @@ void check_loaded(std::int64_t count, waveform_view samples);
 [[nodiscard]] record_error public_error(const records::failure_report &report);
 
 // Runs `read`, turning the record layer's failures into the library's
-// record_error and interrupted.
+// record_error (interrupted passes through).
 template <typename F> auto with_public_errors(F &&read) -> decltype(read()) {
   try {
     return read();
   } catch (const records::record_failure &failure) {
     throw public_error(failure.report());
-  } catch (const records::interrupted &signal) {
-    throw interrupted(signal.signal);
   }
 }
 

@@ -18,4 +18,10 @@ std::string shortest_digits(float x) {
   return {buf, r.ptr};
 }
 
+std::string shortest_digits(double x) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return {buf, r.ptr};
+}
+
 } // namespace wavespec::core

@@ -11,5 +11,6 @@ namespace wavespec::core {
 
 // The shortest digits that read back as x: 5.0f -> "5", 0.5f -> "0.5".
 [[nodiscard]] std::string shortest_digits(float x);
+[[nodiscard]] std::string shortest_digits(double x);
 
 } // namespace wavespec::core

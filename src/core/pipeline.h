@@ -23,15 +23,9 @@ spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &w
 spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &window, float band,
                            workspace &ws);
 
-// Throws options_error for Konno-Ohmachi options that cannot be.
-void check_options(const analysis_options &o);
-
 // The EAS (when asked for, smoothed as the components are) and the
 // Konno-Ohmachi values (when asked for) of an analysed spectrum.
 void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads);
-
-// sqrt((X^2 + Y^2) / 2) of the original amplitudes at every point.
-[[nodiscard]] std::vector<float> effective_amplitudes(const spectrum_view &s);
 
 [[nodiscard]] inline bool refused(const parzen_window &w) {
   return w.verdict == window_verdict::too_narrow || w.verdict == window_verdict::too_wide;

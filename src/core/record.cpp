@@ -125,7 +125,8 @@ record_error public_error(const records::failure_report &report) {
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  return {record_error::kind::unreadable, std::move(lines), report.line};
+  return {record_error::kind::unreadable, std::move(lines), report.line, report.name.value_or(""),
+          report.os_error};
 }
 
 } // namespace core
@@ -141,15 +142,14 @@ std::string join(const std::vector<std::string> &lines) {
 
 } // namespace
 
-record_error::record_error(kind k, std::vector<std::string> report, std::int64_t line)
-    : std::runtime_error(join(report)), kind_(k), report_(std::move(report)), line_(line) {}
+record_error::record_error(kind k, std::vector<std::string> report, std::int64_t line,
+                           std::string file, int os_error)
+    : std::runtime_error(join(report)), kind_(k), report_(std::move(report)), line_(line),
+      file_(std::move(file)), os_error_(os_error) {}
 
 std::string record_error::one_line() const {
   return join(report_);
 }
-
-interrupted::interrupted(int signal)
-    : std::runtime_error(signal == SIGINT ? "interrupted" : "terminated"), signal_(signal) {}
 
 void check_waveform(waveform_view w) {
   using kind = record_error::kind;

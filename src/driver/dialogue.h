@@ -7,7 +7,7 @@
 namespace wavespec::driver {
 
 // Runs the whole dialogue on `io`; ends by throwing records::run_stopped
-// (normal and early ends), records::record_failure or records::interrupted.
+// (normal and early ends), records::record_failure or interrupted.
 [[noreturn]] void run_dialogue(records::record_streams &io);
 
 } // namespace wavespec::driver

@@ -79,10 +79,10 @@ int run() {
       return stop.status;
     } catch (const records::record_failure &failure) {
       return report(io, failure.report());
-    } catch (const records::interrupted &signal) {
+    } catch (const interrupted &signal) {
       if (io)
         records::close_all_quietly(*io);
-      write_error(signal.signal == SIGINT ? "Interrupt\n" : "Killed\n", false);
+      write_error(signal.signal() == SIGINT ? "Interrupt\n" : "Killed\n", false);
       return 1;
     } catch (const std::bad_alloc &) {
       return report_activity(io, io ? io->last.operation : "start", "out of memory");

@@ -42,6 +42,7 @@ struct failure_report {
   std::optional<std::string> format; // "list io" or a layout string; none for open and close
   bool writing = false;              // the failing operation was a write
   std::int64_t line = 0;             // line of an input file where reading failed; 0: none
+  int os_error = 0;                  // the system's error number (errno) when the host refused
 };
 
 // The four lines (three for an open or a close), each ending in a line feed

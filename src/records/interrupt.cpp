@@ -40,7 +40,7 @@ int pending_interrupt() noexcept {
 
 void check_interrupt() {
   if (noted_signal != 0)
-    throw interrupted{noted_signal};
+    throw interrupted(noted_signal);
 }
 
 void wait_readable(int fd) {

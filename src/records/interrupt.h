@@ -3,11 +3,11 @@
 // pending, throws `interrupted` to the program's entry, which closes the files.
 #pragma once
 
+#include "wavespec/interrupted.hpp"
+
 namespace wavespec::records {
 
-struct interrupted {
-  int signal; // SIGINT, SIGTERM or SIGHUP
-};
+using wavespec::interrupted;
 
 // Installs the handlers for SIGINT, SIGTERM and SIGHUP (a closed terminal or
 // a lost connection), keeping a signal that the process started with ignored

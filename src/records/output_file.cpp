@@ -1,4 +1,4 @@
-#include "records/output_file.h"
+#include "wavespec/output_file.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +14,7 @@
 
 #include "records/interrupt.h"
 
-namespace wavespec::records {
+namespace wavespec {
 namespace {
 
 constexpr int max_links = 40;
@@ -26,9 +26,11 @@ std::string directory_of(const std::string &path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+} // namespace
+
 // The name a chain of symbolic links ends at (the path itself when it is not
 // a link, or names nothing yet).
-std::string follow_links(std::string path, int &error) {
+std::string output_file::follow_links(std::string path, int &error) {
   for (int i = 0; i < max_links; ++i) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
@@ -46,6 +48,8 @@ std::string follow_links(std::string path, int &error) {
   return path;
 }
 
+namespace {
+
 std::string random_suffix() {
   std::uint64_t bits = 0;
   if (::getrandom(&bits, sizeof bits, 0) != sizeof bits)
@@ -60,6 +64,8 @@ std::string random_suffix() {
 
 output_file::output_file(std::string path, bool durable)
     : path_(std::move(path)), durable_(durable) {
+  if (path_.find('\0') != std::string::npos) // the system would read a shorter name
+    fail(EINVAL);
   // Through the path itself when it ends at a device, FIFO or socket: the
   // system follows links such as /dev/stdout to a pipe, which no name reaches.
   struct stat st {};
@@ -120,7 +126,7 @@ output_file::~output_file() {
 }
 
 void output_file::fail(int error) const {
-  throw std::system_error(error, std::generic_category(), path_);
+  throw file_error(error, path_);
 }
 
 // A file takes everything at once. A pipe, a FIFO or a device may make a
@@ -134,7 +140,7 @@ void output_file::write(std::string_view bytes) {
       pollfd p{fd_, POLLOUT, 0};
       const int ready = ::poll(&p, 1, 100);
       if (interruptible_)
-        check_interrupt();
+        records::check_interrupt();
       if (ready == 0 || (ready < 0 && errno == EINTR))
         continue;
       piece = std::min<std::size_t>(piece, PIPE_BUF);
@@ -145,11 +151,13 @@ void output_file::write(std::string_view bytes) {
     if (n > 0)
       bytes.remove_prefix(static_cast<std::size_t>(n));
     if (interruptible_)
-      check_interrupt();
+      records::check_interrupt();
   }
 }
 
-void output_file::commit() {
+void output_file::finish() {
+  if (fd_ < 0)
+    return;
   if (durable_ && !through_ && ::fsync(fd_) != 0)
     fail(errno);
   if (unnamed_) {
@@ -170,9 +178,13 @@ void output_file::commit() {
   fd_ = -1;
   if (!borrowed_ && ::close(fd) != 0)
     fail(errno);
+}
+
+void output_file::commit() {
+  finish();
   if (!through_ && ::rename(temp_.c_str(), target_.c_str()) != 0)
     fail(errno);
   committed_ = true;
 }
 
-} // namespace wavespec::records
+} // namespace wavespec

@@ -1,54 +1,9 @@
-// An output file written whole or not at all: into a new file in the target's
-// directory, which takes the target's name only when complete. A process that
-// dies before leaves no file under that name, and where the system allows,
-// nothing at all (the new file has no name until it is complete). A symbolic
-// link is followed to its target; a device, a FIFO or a socket is written
-// through, since it cannot be replaced.
+// The whole-or-nothing writer is the library's own (wavespec/output_file.hpp);
+// this name stays for the converter until it includes that header itself.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "wavespec/output_file.hpp"
 
 namespace wavespec::records {
-
-class output_file {
-public:
-  // Prepares to write `path`; `durable` also asks the system to put the data
-  // on disk before the new file takes the name. Throws std::system_error,
-  // its message the path.
-  explicit output_file(std::string path, bool durable = false);
-  // Writes through an open descriptor (standard output), named `name` in
-  // messages; the descriptor stays open.
-  output_file(int fd, std::string name);
-  ~output_file(); // not committed: the new file is dropped
-  output_file(const output_file &) = delete;
-  output_file &operator=(const output_file &) = delete;
-
-  // Throws std::system_error; a signal noted meanwhile throws `interrupted`,
-  // also while a pipe or a FIFO nobody reads makes the write wait.
-  void write(std::string_view bytes);
-  // The file is complete: it takes its name (or is closed, when written
-  // through). Throws std::system_error.
-  void commit();
-  // Writes on when a signal is noted (what is written after an interrupt).
-  void ignore_interrupts() { interruptible_ = false; }
-  // The name written in the end: the path, or the target of its link.
-  [[nodiscard]] const std::string &target() const { return target_; }
-
-private:
-  [[noreturn]] void fail(int error) const;
-  void open_new_file();
-
-  std::string path_;   // as given, for messages
-  std::string target_; // the name the file takes
-  std::string temp_;   // the new file's own name while written, if it has one
-  int fd_ = -1;
-  bool durable_;
-  bool through_ = false;  // written straight into a device or FIFO
-  bool borrowed_ = false; // the descriptor is the caller's
-  bool unnamed_ = false;  // the new file has no name yet
-  bool committed_ = false;
-  bool interruptible_ = true;
-};
-
+using wavespec::output_file;
 } // namespace wavespec::records

@@ -93,7 +93,7 @@ void deliver(stream_state &u, bool quiet = false) {
       const std::string format = format_at(u, done);
       u.buffer.clear(); // what could not be delivered is lost, not retried
       u.formats.clear();
-      report_io_failure(u, "write", std::strerror(err), &format, true);
+      report_io_failure(u, "write", std::strerror(err), &format, true, err);
     }
     if (!quiet && pending_interrupt() != 0) {
       drop_delivered(u, done);
@@ -278,8 +278,9 @@ void record_streams::open_memory_file(int stream, std::string_view name, std::st
 }
 
 void report_io_failure(const stream_state &u, std::string context, std::string cause,
-                       const std::string *format, bool writing) {
+                       const std::string *format, bool writing, int os_error) {
   failure_report r;
+  r.os_error = os_error;
   r.context = std::move(context);
   r.cause = std::move(cause);
   r.unit = u.number;
@@ -309,12 +310,12 @@ void open_stream(stream_state &u, std::string_view name, open_rule rule, std::st
   if (name.empty())
     report_io_failure(u, failures::null_file_name, {}, false);
   if (name.find('\0') != std::string_view::npos)
-    report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false);
+    report_io_failure(u, "open", std::strerror(EINVAL), nullptr, false, EINVAL);
   u.fd = open_by_rule(std::string(name), rule, u.access);
   if (u.fd < 0) {
     const int err = errno;
     u.access = file_access::none;
-    report_io_failure(u, "open", std::strerror(err), nullptr, false);
+    report_io_failure(u, "open", std::strerror(err), nullptr, false, err);
   }
   u.open = true;
   u.last_was_write = false;
@@ -353,7 +354,7 @@ read_outcome read_record(stream_state &u, std::span<const read_target> items, bo
   } catch (const list_error &e) {
     report_io_failure(u, e.text, list_io, false);
   } catch (const source_read_error &e) {
-    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false);
+    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false, e.error);
   }
 }
 
@@ -404,7 +405,7 @@ bool read_line_text(stream_state &u, std::string &text, std::size_t keep) {
         text.push_back(static_cast<char>(c));
     }
   } catch (const source_read_error &e) {
-    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false);
+    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false, e.error);
   }
   u.last_was_write = false;
   return true;
@@ -517,7 +518,7 @@ name_answer read_fixed_record(record_streams &s, int stream, const fixed_layout 
         answer.longer = answer.longer || c != ' ';
     }
   } catch (const source_read_error &e) {
-    report_io_failure(u, "read", std::strerror(e.error), &layout.source(), false);
+    report_io_failure(u, "read", std::strerror(e.error), &layout.source(), false, e.error);
   }
   return answer;
 }
@@ -531,7 +532,7 @@ void open_record_file(record_streams &s, int stream, const name_answer &answer, 
     if (u.open)
       close_stream(u);
     u.name = name.substr(0, max_name_bytes) + "...";
-    report_io_failure(u, "open", std::strerror(ENAMETOOLONG), nullptr, false);
+    report_io_failure(u, "open", std::strerror(ENAMETOOLONG), nullptr, false, ENAMETOOLONG);
   }
   open_stream(u, name, rule);
   if (other != nullptr && other->known && u.identity == *other) {

@@ -203,8 +203,9 @@ void close_record_file(record_streams &s, int stream);
 // Throws the failure of an operation on `u`.
 [[noreturn]] void report_io_failure(const stream_state &u, failure_text text,
                                     std::string_view format, bool writing);
+// `os_error`: the system's error number when the host refused the operation.
 [[noreturn]] void report_io_failure(const stream_state &u, std::string context, std::string cause,
-                                    const std::string *format, bool writing);
+                                    const std::string *format, bool writing, int os_error = 0);
 // After a failure or an interrupt: delivers what can be delivered without
 // waiting (a pipe or a FIFO nobody reads gets no more), closes the files as
 // a normal close does and ignores any further failure.

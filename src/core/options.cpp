@@ -1,0 +1,128 @@
+// The options of a run: one table for every program that takes them, the
+// parser of their arguments, and every refusal's words.
+#include "wavespec/options.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/numbers.h"
+
+namespace wavespec {
+namespace {
+
+// --- The words of each refusal ----------------------------------------------
+
+std::string in_quotes(std::string_view text) {
+  return "'" + std::string(text) + "'";
+}
+
+options_error bad_operation(std::string_view written) {
+  return options_error("invalid operation " + in_quotes(written) +
+                       " (0 none, 1 integrate, 2 double-integrate, 3 differentiate)");
+}
+
+options_error bad_band(std::string_view written) {
+  return options_error("invalid band " + in_quotes(written) + ": a bandwidth in Hz, 0 or more");
+}
+
+options_error bad_coefficient(std::string_view written) {
+  return options_error("invalid Konno-Ohmachi coefficient " + in_quotes(written) +
+                       ": a number above 0, such as 40");
+}
+
+options_error bad_frequencies(std::string_view written) {
+  return options_error("invalid frequencies " + in_quotes(written) +
+                       ": FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more");
+}
+
+options_error bad_centre(double fc) {
+  return options_error("invalid centre frequency " + in_quotes(core::shortest_digits(fc)) +
+                       ": a frequency in Hz above 0");
+}
+
+options_error bad_jobs(std::string_view written) {
+  return options_error("invalid jobs " + in_quotes(written) + ": a whole number from 1 to " +
+                       std::to_string(max_jobs));
+}
+
+const char *const band_with_konno_ohmachi =
+    "--konno-ohmachi and a Parzen --band do not go together";
+const char *const centres_without_coefficient =
+    "--frequencies sets the centres of --konno-ohmachi, which is missing";
+
+// --- Values -----------------------------------------------------------------
+
+// The whole of `text` as a number of type T.
+template <typename T> bool whole_number(std::string_view text, T &value) {
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+const char *const operation_names[] = {"none", "integrate", "double-integrate", "differentiate"};
+
+} // namespace
+
+std::string_view operation_name(operation op) {
+  const auto i = static_cast<std::size_t>(op);
+  return i < std::size(operation_names) ? operation_names[i] : "none";
+}
+
+operation parse_operation(std::string_view text) {
+  for (std::size_t i = 0; i < std::size(operation_names); ++i)
+    if (text == operation_names[i] || text == std::to_string(i))
+      return static_cast<operation>(i);
+  throw bad_operation(text);
+}
+
+// A bandwidth is read as the dialogue reads a decimal: the nearest double,
+// then the nearest float.
+float parse_band(std::string_view text) {
+  double v = 0;
+  if (!whole_number(text, v) || !std::isfinite(v) || v < 0)
+    throw bad_band(text);
+  return static_cast<float>(v);
+}
+
+double parse_konno_ohmachi(std::string_view text) {
+  double v = 0;
+  if (!whole_number(text, v) || !std::isfinite(v) || v <= 0)
+    throw bad_coefficient(text);
+  return v;
+}
+
+std::vector<double> parse_frequencies(std::string_view text) {
+  const auto first = text.find(':'), second = text.find(':', first + 1);
+  double fmin = 0, fmax = 0;
+  long long n = 0;
+  if (second != std::string_view::npos && whole_number(text.substr(0, first), fmin) &&
+      whole_number(text.substr(first + 1, second - first - 1), fmax) &&
+      whole_number(text.substr(second + 1), n))
+    try {
+      return log_spaced_frequencies(fmin, fmax, n);
+    } catch (const std::invalid_argument &) {
+    }
+  throw bad_frequencies(text);
+}
+
+unsigned parse_jobs(std::string_view text) {
+  unsigned v = 0;
+  if (!whole_number(text, v) || v == 0 || v > max_jobs)
+    throw bad_jobs(text);
+  return v;
+}
+
+void check_analysis_options(const analysis_options &o) {
+  if (!(o.band >= 0.0f) || !std::isfinite(o.band))
+    throw bad_band(core::shortest_digits(o.band));
+  if (o.konno_ohmachi != 0.0 && (!(o.konno_ohmachi > 0.0) || !std::isfinite(o.konno_ohmachi)))
+    throw bad_coefficient(core::shortest_digits(o.konno_ohmachi));
+  if (o.konno_ohmachi > 0.0 && o.band != 0.0f)
+    throw options_error(band_with_konno_ohmachi);
+  if (!o.centres.empty() && o.konno_ohmachi == 0.0)
+    throw options_error(centres_without_coefficient);
+  for (const double fc : o.centres)
+    if (!(fc > 0.0) || !std::isfinite(fc))
+      throw bad_centre(fc);
+}
+
+} // namespace wavespec
