@@ -1,23 +1,29 @@
-// The extension under the wavespec Python package: numpy arrays in and out
-// of the C++ core, the interpreter lock released while the core works. The
-// classes and their documentation are in wavespec/__init__.py.
+// The extension under the wavespec Python package: the core's classes and
+// functions, converted at the edge (file names with the file-system
+// encoding, option values as the command line's text, arrays as numpy views
+// of the core's own storage), the interpreter lock released while the core
+// works. Waveform and the package's documentation are in
+// wavespec/__init__.py; the Dask batch in wavespec/batch.py.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <cmath>
+#include <cstring>
 #include <optional>
+#include <sched.h>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "records/output_file.h"
 #include "wavespec/wavespec.hpp"
 
 namespace py = pybind11;
+using namespace pybind11::literals;
 
 namespace {
 
 using float_array = py::array_t<float, py::array::c_style | py::array::forcecast>;
+using double_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 // A thread that analyses many records allocates its buffers once.
 wavespec::workspace &thread_workspace() {
@@ -25,129 +31,333 @@ wavespec::workspace &thread_workspace() {
   return ws;
 }
 
-// A numpy array over a vector's storage, which it then owns: no copy.
-py::array_t<float> owning(std::vector<float> &&values) {
-  auto *owner = new std::vector<float>(std::move(values));
-  const py::capsule release(owner, [](void *p) { delete static_cast<std::vector<float> *>(p); });
-  return py::array_t<float>(static_cast<py::ssize_t>(owner->size()), owner->data(), release);
+unsigned processors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
-py::dict grid_dict(const wavespec::frequency_grid &g) {
-  py::dict d;
-  d["nf"] = g.nf;
-  d["dur"] = g.dur;
-  d["df"] = g.df;
-  d["dom"] = g.dom;
-  d["nom"] = g.nom;
-  d["eom"] = g.eom;
-  d["fmax"] = g.highest;
-  d["band_min"] = g.band_min;
-  d["band_max"] = g.band_max;
-  return d;
+// --- Names and values at the edge --------------------------------------------
+
+// A file name as the system takes it: str (file-system encoding, any
+// undecodable bytes kept), bytes or a path-like object.
+std::string fs_name(py::handle name) {
+  const py::bytes encoded = py::module_::import("os").attr("fsencode")(name);
+  return encoded;
 }
 
-wavespec::frequency_grid grid_of(const py::dict &d) {
-  wavespec::frequency_grid g;
-  g.nf = d["nf"].cast<std::int32_t>();
-  g.dur = d["dur"].cast<float>();
-  g.df = d["df"].cast<float>();
-  g.dom = d["dom"].cast<float>();
-  g.nom = d["nom"].cast<std::int32_t>();
-  g.eom = d["eom"].cast<float>();
-  g.highest = d["fmax"].cast<float>();
-  g.band_min = d["band_min"].cast<float>();
-  g.band_max = d["band_max"].cast<float>();
-  return g;
+// A name the core gives back, decoded as Python decodes file names.
+py::object fs_str(const std::string &name) {
+  PyObject *s = PyUnicode_DecodeFSDefaultAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+  if (s == nullptr)
+    throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(s);
+}
+
+py::list names_of(const std::vector<std::string> &names) {
+  py::list out;
+  for (const std::string &n : names)
+    out.append(fs_str(n));
+  return out;
+}
+
+std::vector<std::string> fs_names(const py::iterable &names) {
+  std::vector<std::string> out;
+  for (const py::handle name : names)
+    out.push_back(fs_name(name));
+  return out;
+}
+
+// An option's value as the text the command line would carry: text as it
+// is, a number in Python's own digits (which read back as the same value).
+std::string option_text(py::handle value, const char *name) {
+  if (py::isinstance<py::str>(value))
+    return value.cast<std::string>();
+  const py::object number = py::module_::import("numbers").attr("Number");
+  if (!py::isinstance<py::bool_>(value) && py::isinstance(value, number))
+    return py::str(value);
+  throw py::type_error(std::string(name) + " must be a number or text, not " +
+                       std::string(py::str(py::type::of(value).attr("__name__"))));
+}
+
+// The analysis the keyword options ask for, checked by the core's rules.
+wavespec::analysis_options analysis_options_of(py::handle operation, py::handle band,
+                                               py::handle konno_ohmachi, py::handle frequencies,
+                                               bool eas) {
+  wavespec::analysis_options a;
+  if (!operation.is_none())
+    a.op = wavespec::parse_operation(option_text(operation, "operation"));
+  if (!band.is_none())
+    a.band = wavespec::parse_band(option_text(band, "band"));
+  if (!konno_ohmachi.is_none())
+    a.konno_ohmachi = wavespec::parse_konno_ohmachi(option_text(konno_ohmachi, "konno_ohmachi"));
+  if (py::isinstance<py::str>(frequencies)) {
+    a.centres = wavespec::parse_frequencies(frequencies.cast<std::string>());
+  } else if (!frequencies.is_none()) {
+    const auto centres = double_array::ensure(frequencies);
+    if (!centres || centres.ndim() != 1)
+      throw py::value_error("frequencies must be \"FMIN:FMAX:N\" or one-dimensional centres in Hz");
+    a.centres.assign(centres.data(), centres.data() + centres.size());
+  }
+  a.eas = eas;
+  wavespec::check_analysis_options(a);
+  return a;
+}
+
+// A read-only numpy view of storage that `owner` keeps alive.
+template <typename T>
+py::array view(const T *data, std::vector<py::ssize_t> shape, py::handle owner) {
+  py::array a(py::dtype::of<T>(), std::move(shape), {}, data, owner);
+  a.attr("setflags")("write"_a = false);
+  return a;
 }
 
 std::span<const float> span_of(const float_array &a) {
   return {a.data(), static_cast<std::size_t>(a.size())};
 }
 
-// (header, x, y, z, dt) of a waveform file, the arrays owning the samples.
-py::tuple read_waveform(const std::string &path) {
-  wavespec::waveform w;
-  {
-    const py::gil_scoped_release unlocked;
-    w = wavespec::read_waveform(path);
-  }
-  return py::make_tuple(w.header, owning(std::move(w.x)), owning(std::move(w.y)),
-                        owning(std::move(w.z)), w.dt);
-}
-
-// Raises ValueError when the arrays cannot be a record.
-void check(const float_array &x, const float_array &y, const float_array &z, float dt) {
+wavespec::waveform_view waveform_of(const float_array &x, const float_array &y,
+                                    const float_array &z, float dt) {
   for (const float_array *a : {&x, &y, &z})
     if (a->ndim() != 1)
       throw py::value_error("x, y and z must be one-dimensional");
-  try {
-    wavespec::check_waveform({span_of(x), span_of(y), span_of(z), dt});
-  } catch (const wavespec::record_error &e) {
-    throw py::value_error(e.what());
-  }
-}
-
-// (grid, freq, original, smoothed, eas): the (3, nom) arrays are the core's
-// result buffers themselves; eas is sqrt((X^2 + Y^2) / 2) of the originals.
-py::tuple analyse(const float_array &x, const float_array &y, const float_array &z, float dt,
-                  int op, float band) {
-  if (op < 0 || op > 3)
-    throw py::value_error("operation must be 0 to 3");
-  check(x, y, z, dt);
   const wavespec::waveform_view w{span_of(x), span_of(y), span_of(z), dt};
-  const wavespec::frequency_grid g = wavespec::grid_of(w);
-  const auto nom = static_cast<py::ssize_t>(g.nom);
-  py::array_t<float> original({py::ssize_t{3}, nom}), smoothed({py::ssize_t{3}, nom});
-  py::array_t<float> freq(nom), eas(nom);
-  float *const o = original.mutable_data(), *const s = smoothed.mutable_data();
-  float *const f = freq.mutable_data(), *const e = eas.mutable_data();
-  {
-    const py::gil_scoped_release unlocked;
-    const auto size = static_cast<std::size_t>(3 * nom);
-    const wavespec::spectrum_view v = wavespec::analyse_into(
-        w, {static_cast<wavespec::operation>(op), band}, thread_workspace(), {o, size}, {s, size});
-    for (std::int32_t i = 0; i < g.nom; ++i) {
-      f[i] = v.frequency(i);
-      e[i] = wavespec::effective_amplitude(o[i], o[g.nom + i]);
+  wavespec::check_waveform(w);
+  return w;
+}
+
+// --- Errors ------------------------------------------------------------------
+
+// OSError(errno, reason, file): Python picks the subclass users catch
+// (FileNotFoundError, PermissionError, IsADirectoryError, ...).
+void set_os_error(int error, const std::string &file) {
+  const py::object e = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+      error, std::strerror(error), file.empty() ? py::none() : fs_str(file));
+  PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(e.ptr())), e.ptr());
+}
+
+void register_errors(py::module_ &m) {
+  // The type lives as long as the interpreter: never released, so that
+  // nothing is released after the interpreter has gone.
+  static const auto *record_error =
+      new py::object(py::exception<wavespec::record_error>(m, "RecordError", PyExc_ValueError));
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p)
+        std::rethrow_exception(p);
+    } catch (const wavespec::record_error &e) {
+      if (e.os_error() != 0)
+        return set_os_error(e.os_error(), e.file());
+      py::object error = (*record_error)(fs_str(e.what()));
+      error.attr("report") = names_of(e.report());
+      error.attr("line") = e.line();
+      PyErr_SetObject(record_error->ptr(), error.ptr());
+    } catch (const wavespec::file_error &e) {
+      set_os_error(e.code().value(), e.path());
+    } catch (const std::system_error &e) {
+      PyErr_SetObject(PyExc_OSError, py::make_tuple(e.code().value(), std::string(e.what())).ptr());
+    } catch (const wavespec::interrupted &) {
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+    } catch (const std::invalid_argument &e) { // options and bands refused, names in them
+      PyErr_SetObject(PyExc_ValueError, fs_str(e.what()).ptr());
     }
-  }
-  return py::make_tuple(grid_dict(g), freq, original, smoothed, eas);
+  });
 }
 
-void write_csv(const py::dict &grid, int op, float band, const float_array &original,
-               const float_array &smoothed, const std::string &path) {
-  const wavespec::frequency_grid g = grid_of(grid);
-  const auto values = 3 * static_cast<std::size_t>(g.nom);
-  if (static_cast<std::size_t>(original.size()) != values ||
-      static_cast<std::size_t>(smoothed.size()) != values)
-    throw py::value_error("original and smoothed must hold 3 x nom values");
-  const wavespec::spectrum_view v{
-      g, {static_cast<wavespec::operation>(op), band}, span_of(original), span_of(smoothed)};
+// --- The spectrum ------------------------------------------------------------
+
+// One analysis as Python holds it: the core's spectrum, the record it came
+// from, and the frequencies of its points.
+struct py_spectrum {
+  wavespec::spectrum s;
+  wavespec::record_facts record;
+  std::vector<float> freq;
+  std::vector<float> eas; // the EAS when the analysis did not ask for it, made on first use
+};
+
+py_spectrum analyse(const float_array &x, const float_array &y, const float_array &z, float dt,
+                    const std::string &header, py::handle source, py::handle operation,
+                    py::handle band, py::handle konno_ohmachi, py::handle frequencies, bool eas,
+                    std::optional<unsigned> threads) {
+  const wavespec::waveform_view w = waveform_of(x, y, z, dt);
+  const wavespec::analysis_options options =
+      analysis_options_of(operation, band, konno_ohmachi, frequencies, eas);
+  py_spectrum r;
+  r.record = {source.is_none() ? std::string() : fs_name(source), header, w.nt(), dt};
   const py::gil_scoped_release unlocked;
-  wavespec::write_csv(v, path);
+  r.s = wavespec::analyse(w, options, thread_workspace(), threads.value_or(processors()));
+  r.freq.resize(static_cast<std::size_t>(r.s.grid.nom));
+  for (std::int32_t i = 0; i < r.s.grid.nom; ++i)
+    r.freq[static_cast<std::size_t>(i)] = r.s.frequency(i);
+  return r;
 }
 
-// One record of a batch: (ok, message, summary row); relative names are
-// taken from `directory`.
-py::tuple process_record(const std::string &input, const std::string &output, int op, float band,
-                         double konno_ohmachi, const std::vector<double> &centres, bool eas,
-                         bool metadata, const std::string &directory) {
-  wavespec::record_outcome o;
-  {
-    const py::gil_scoped_release unlocked;
-    o = wavespec::process_record(
-        input, output, {static_cast<wavespec::operation>(op), band, konno_ohmachi, centres, eas},
-        thread_workspace(), directory, 1, metadata);
-  }
-  return py::make_tuple(o.ok, o.message, wavespec::summary_row(o));
+void to_csv(const py_spectrum &sp, py::handle path, bool metadata) {
+  const std::string output = fs_name(path);
+  const py::gil_scoped_release unlocked;
+  const wavespec::planned_record files = wavespec::plan_output(sp.record.input, output, metadata);
+  wavespec::write_spectrum(sp.s, sp.record, files);
 }
+
+py::object metadata_of(const py_spectrum &sp) {
+  return py::module_::import("json").attr("loads")(wavespec::spectrum_metadata(sp.record, sp.s));
+}
+
+py::array eas_of(py::object self) {
+  py_spectrum &sp = self.cast<py_spectrum &>();
+  const auto nom = static_cast<py::ssize_t>(sp.s.grid.nom);
+  if (!sp.s.eas_original.empty())
+    return view(sp.s.eas_original.data(), {nom}, self);
+  if (sp.eas.empty())
+    sp.eas = wavespec::effective_amplitudes(sp.s);
+  return view(sp.eas.data(), {nom}, self);
+}
+
+const char *const spectrum_doc = R"(The spectra of one analysis (made by wavespec.analyse).
+
+freq (float32, nom points): the frequencies the CSV's first column renders;
+original and smoothed (float32, shape (3, nom), rows X, Y, Z): the Fourier
+amplitude after the operation and its Parzen smoothing (without smoothing,
+the amplitude taken through power and back); eas: the effective amplitude
+spectrum sqrt((X^2 + Y^2) / 2) of the originals, and with eas=True
+smoothed_eas, smoothed like the components. With Konno-Ohmachi smoothing,
+centres (float64) and konno_ohmachi (float32, rows X, Y, Z and with eas=True
+EAS, one column per centre) hold what the program's file holds. Every array
+is a read-only view of the spectrum's own storage.
+
+grid (a FrequencyGrid) and its values nf, df, nom, dur, dom, eom, fmax and
+band_limits; operation (0 to 3) and band; metadata (a dict, as the JSON
+sidecar of wavespec --metadata); to_csv() writes the program's bytes.)";
+
+void bind_spectrum(py::module_ &m) {
+  py::class_<py_spectrum> c(m, "Spectrum", spectrum_doc);
+  const auto grid_value = [&c](const char *name, auto member, const char *doc) {
+    c.def_property_readonly(
+        name, [member](const py_spectrum &sp) { return sp.s.grid.*member; }, doc);
+  };
+  c.def_property_readonly(
+      "grid", [](const py_spectrum &sp) { return sp.s.grid; }, "The frequency grid.");
+  grid_value("nf", &wavespec::frequency_grid::nf, "The transform length.");
+  grid_value("df", &wavespec::frequency_grid::df, "The frequency step (Hz).");
+  grid_value("nom", &wavespec::frequency_grid::nom, "The number of frequency points.");
+  grid_value("dur", &wavespec::frequency_grid::dur, "nf * dt (s).");
+  grid_value("dom", &wavespec::frequency_grid::dom, "The angular-frequency step (rad/s).");
+  grid_value("eom", &wavespec::frequency_grid::eom, "nom * dom.");
+  grid_value("fmax", &wavespec::frequency_grid::highest, "The highest frequency reported (Hz).");
+  c.def_property_readonly(
+      "band_limits",
+      [](const py_spectrum &sp) { return py::make_tuple(sp.s.grid.band_min, sp.s.grid.band_max); },
+      "(narrowest, widest) Parzen bandwidth in Hz, as the dialogue shows them.");
+  c.def_property_readonly(
+      "operation", [](const py_spectrum &sp) { return static_cast<int>(sp.s.options.op); },
+      "The operation, 0 to 3 (see OPERATIONS).");
+  c.def_property_readonly(
+      "band", [](const py_spectrum &sp) { return sp.s.options.band; },
+      "The Parzen bandwidth (Hz; 0 for none).");
+  c.def_property_readonly(
+      "freq",
+      [](py::object self) {
+        const py_spectrum &sp = self.cast<const py_spectrum &>();
+        return view(sp.freq.data(), {static_cast<py::ssize_t>(sp.freq.size())}, self);
+      },
+      "The frequency of each point as the CSV renders it (float32, nom).");
+  for (const bool smoothed : {false, true})
+    c.def_property_readonly(
+        smoothed ? "smoothed" : "original",
+        [smoothed](py::object self) {
+          const py_spectrum &sp = self.cast<const py_spectrum &>();
+          const auto &values = smoothed ? sp.s.smoothed_values : sp.s.original_values;
+          return view(values.data(), {3, static_cast<py::ssize_t>(sp.s.grid.nom)}, self);
+        },
+        smoothed ? "The smoothed amplitudes, rows X, Y, Z (float32, (3, nom))."
+                 : "The amplitudes after the operation, rows X, Y, Z (float32, (3, nom)).");
+  c.def_property_readonly("eas", &eas_of,
+                          "sqrt((X^2 + Y^2) / 2) of the original amplitudes (float32, nom).");
+  c.def_property_readonly(
+      "smoothed_eas",
+      [](py::object self) -> py::object {
+        const py_spectrum &sp = self.cast<const py_spectrum &>();
+        if (sp.s.eas_smoothed.empty())
+          return py::none();
+        return view(sp.s.eas_smoothed.data(), {static_cast<py::ssize_t>(sp.s.grid.nom)}, self);
+      },
+      "With eas=True, the EAS smoothed like the components; None otherwise.");
+  c.def_property_readonly(
+      "centres",
+      [](py::object self) -> py::object {
+        const py_spectrum &sp = self.cast<const py_spectrum &>();
+        if (sp.s.centres.empty())
+          return py::none();
+        return view(sp.s.centres.data(), {static_cast<py::ssize_t>(sp.s.centres.size())}, self);
+      },
+      "With Konno-Ohmachi smoothing, the centre frequencies (float64); None otherwise.");
+  c.def_property_readonly(
+      "konno_ohmachi",
+      [](py::object self) -> py::object {
+        const py_spectrum &sp = self.cast<const py_spectrum &>();
+        const auto n = static_cast<py::ssize_t>(sp.s.centres.size());
+        if (n == 0)
+          return py::none();
+        const auto rows = static_cast<py::ssize_t>(sp.s.konno_ohmachi_values.size()) / n;
+        return view(sp.s.konno_ohmachi_values.data(), {rows, n}, self);
+      },
+      "With Konno-Ohmachi smoothing, the smoothed X, Y, Z (and EAS) at the centres\n"
+      "(float32, (3 or 4, len(centres))); None otherwise.");
+  c.def_property_readonly("metadata", &metadata_of,
+                          "What the CSV cannot say, as the JSON sidecar gives it (a dict).");
+  c.def("to_csv", &to_csv, "path"_a, "metadata"_a = false,
+        R"(Writes the spectrum CSV file, the same bytes as the wavespec program, and with
+metadata=True its JSON sidecar beside it (PATH.json for PATH.csv; none beside
+a device, a FIFO or standard output, "-").
+
+Each file is written whole or not at all, and the two together: neither is
+left newer than the other. The file the record was read from is refused
+under any name (ValueError) and left intact. A file that cannot be written
+raises OSError (PermissionError, IsADirectoryError, ...).)");
+  c.def("__repr__", [](const py_spectrum &sp) {
+    return "Spectrum(nf=" + std::to_string(sp.s.grid.nf) +
+           ", operation=" + std::string(wavespec::operation_name(sp.s.options.op)) + ")";
+  });
+}
+
+void bind_grid(py::module_ &m) {
+  using g = wavespec::frequency_grid;
+  py::class_<g>(m, "FrequencyGrid",
+                "The frequency grid of a record's transform; every value a 32-bit real "
+                "rounded once.")
+      .def_readonly("nf", &g::nf, "The transform length, a power of two from 4 up.")
+      .def_readonly("dur", &g::dur, "nf * dt (s).")
+      .def_readonly("df", &g::df, "1 / dur, the frequency step (Hz).")
+      .def_readonly("dom", &g::dom, "df * 2 pi (rad/s).")
+      .def_readonly("nom", &g::nom, "nf / 2 + 1 points from 0 Hz to the Nyquist frequency.")
+      .def_readonly("eom", &g::eom, "nom * dom.")
+      .def_readonly("fmax", &g::highest, "The highest frequency reported, nom * df (Hz).")
+      .def_readonly("band_min", &g::band_min, "The narrowest Parzen bandwidth (Hz).")
+      .def_readonly("band_max", &g::band_max, "The widest Parzen bandwidth (Hz).")
+      .def("__repr__",
+           [](const g &x) {
+             return "FrequencyGrid(nf=" + std::to_string(x.nf) +
+                    ", df=" + std::string(py::repr(py::float_(x.df))) + ")";
+           })
+      .def(py::pickle(
+          [](const g &x) {
+            return py::make_tuple(x.nf, x.dur, x.df, x.dom, x.nom, x.eom, x.highest, x.band_min,
+                                  x.band_max);
+          },
+          [](const py::tuple &t) {
+            return g{t[0].cast<std::int32_t>(), t[1].cast<float>(),        t[2].cast<float>(),
+                     t[3].cast<float>(),        t[4].cast<std::int32_t>(), t[5].cast<float>(),
+                     t[6].cast<float>(),        t[7].cast<float>(),        t[8].cast<float>()};
+          }));
+}
+
+// --- Konno-Ohmachi smoothing of any amplitudes ----------------------------------
 
 // The points of a frequency array that take part (f > 0): exactly k df when
 // it is the grid a spectrum gives (freq[k] the float of k df), so that the
 // results are the command line's; its values otherwise.
-std::vector<double>
-points_of(const py::array_t<double, py::array::c_style | py::array::forcecast> &freq,
-          bool is_float_grid, std::size_t &first) {
+std::vector<double> points_of(const double_array &freq, bool is_float_grid, std::size_t &first) {
   const double *v = freq.data();
   const auto n = static_cast<std::size_t>(freq.size());
   first = 0;
@@ -166,60 +376,301 @@ points_of(const py::array_t<double, py::array::c_style | py::array::forcecast> &
   return f;
 }
 
-// (fc, smoothed): Konno-Ohmachi smoothing of each row of `amplitudes` (as
-// long as freq) at the centres (100 per decade from df to the last frequency
-// when none are given).
-py::tuple konno_ohmachi(
-    const py::array &freq, const float_array &amplitudes, double b,
-    const std::optional<py::array_t<double, py::array::c_style | py::array::forcecast>> &centres,
-    unsigned threads) {
+py::tuple konno_ohmachi(const py::array &freq, const py::array &amplitudes, py::handle b,
+                        py::handle frequencies, std::optional<unsigned> threads) {
   const bool is_float_grid = py::isinstance<py::array_t<float>>(freq);
-  const py::array_t<double, py::array::c_style | py::array::forcecast> fd(freq);
-  if (fd.ndim() != 1 || amplitudes.ndim() < 1 || amplitudes.ndim() > 2 ||
-      amplitudes.shape(amplitudes.ndim() - 1) != fd.size())
+  const auto fd = double_array::ensure(freq);
+  const auto amp = float_array::ensure(amplitudes);
+  if (!fd || !amp || fd.ndim() != 1 || amp.ndim() < 1 || amp.ndim() > 2 ||
+      amp.shape(amp.ndim() - 1) != fd.size())
     throw py::value_error("amplitudes must be of shape (n,) or (m, n) for n frequencies");
   std::size_t first = 0;
   const std::vector<double> f = points_of(fd, is_float_grid, first);
   if (f.size() < 2)
     throw py::value_error("at least two positive frequencies are needed");
+  const wavespec::analysis_options o =
+      analysis_options_of(py::none(), py::none(), b, frequencies, false);
   const std::vector<double> fc =
-      centres ? std::vector<double>(centres->data(), centres->data() + centres->size())
-              : wavespec::per_decade_frequencies(f.front(), f.back());
-  const std::size_t rows =
-      amplitudes.ndim() == 1 ? 1 : static_cast<std::size_t>(amplitudes.shape(0));
-  const std::size_t n = static_cast<std::size_t>(fd.size());
+      !o.centres.empty() ? o.centres : wavespec::per_decade_frequencies(f.front(), f.back());
+  const std::size_t rows = amp.ndim() == 1 ? 1 : static_cast<std::size_t>(amp.shape(0));
+  const auto n = static_cast<std::size_t>(fd.size());
   std::vector<std::span<const float>> series;
   for (std::size_t r = 0; r < rows; ++r)
-    series.emplace_back(amplitudes.data() + r * n + first, f.size());
-  py::array_t<float> smoothed(amplitudes.ndim() == 1
-                                  ? std::vector<py::ssize_t>{static_cast<py::ssize_t>(fc.size())}
-                                  : std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows),
-                                                             static_cast<py::ssize_t>(fc.size())});
+    series.emplace_back(amp.data() + r * n + first, f.size());
+  const auto columns = static_cast<py::ssize_t>(fc.size());
+  py::array_t<float> smoothed(
+      amp.ndim() == 1 ? std::vector<py::ssize_t>{columns}
+                      : std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows), columns});
   float *const out = smoothed.mutable_data();
   {
     const py::gil_scoped_release unlocked;
-    wavespec::konno_ohmachi(f, series, b, fc, {out, rows * fc.size()}, threads);
+    wavespec::konno_ohmachi(f, series, o.konno_ohmachi, fc, {out, rows * fc.size()},
+                            threads.value_or(processors()));
   }
-  py::array_t<double> centre_array(static_cast<py::ssize_t>(fc.size()));
-  std::copy(fc.begin(), fc.end(), centre_array.mutable_data());
-  return py::make_tuple(centre_array, smoothed);
+  return py::make_tuple(py::array_t<double>(columns, fc.data()), smoothed);
 }
 
-// The JSON sidecar of a spectrum analysed here.
-std::string metadata(const std::string &input, const std::string &header, std::int64_t nt, float dt,
-                     const py::dict &grid, int op, float band) {
-  wavespec::spectrum_view v{};
-  v.grid = grid_of(grid);
-  v.options.op = static_cast<wavespec::operation>(op);
-  v.options.band = band;
-  return wavespec::spectrum_metadata({input, header, nt, dt}, v);
+void bind_smoothing(py::module_ &m) {
+  m.def("konno_ohmachi", &konno_ohmachi, "freq"_a, "amplitudes"_a, "b"_a = 40.0,
+        "frequencies"_a = py::none(), "threads"_a = py::none(),
+        "Konno-Ohmachi smoothing of any amplitudes; see wavespec.konno_ohmachi.");
+  m.def(
+      "log_spaced_frequencies",
+      [](double fmin, double fmax, std::int64_t n) {
+        const std::vector<double> f = wavespec::log_spaced_frequencies(fmin, fmax, n);
+        return py::array_t<double>(static_cast<py::ssize_t>(f.size()), f.data());
+      },
+      "fmin"_a, "fmax"_a, "n"_a,
+      "n frequencies even in log10 from fmin to fmax inclusive, as --frequencies FMIN:FMAX:N.");
 }
 
-void write_whole_file(const std::string &path, const std::string &text) {
-  const py::gil_scoped_release unlocked;
-  wavespec::records::output_file file(path);
-  file.write(text);
-  file.commit();
+// --- A run of many records ---------------------------------------------------
+
+wavespec::front_end program_of(const std::string &name) {
+  if (name == "wavespec")
+    return wavespec::front_end::command_line;
+  if (name == "batch")
+    return wavespec::front_end::dask_batch;
+  throw py::value_error("program must be \"wavespec\" or \"batch\", not \"" + name + "\"");
+}
+
+py::bytes bytes_of(const std::string &s) {
+  return {s.data(), s.size()};
+}
+
+void bind_options(py::module_ &m) {
+  using o = wavespec::run_options;
+  py::class_<o>(m, "RunOptions",
+                "The options of a run, parsed and checked by the core (see parse_arguments).")
+      .def_property_readonly("inputs", [](const o &x) { return names_of(x.inputs); })
+      .def_property_readonly("output", [](const o &x) { return fs_str(x.output); })
+      .def_property_readonly("output_dir", [](const o &x) { return fs_str(x.output_dir); })
+      .def_property_readonly("summary", [](const o &x) { return fs_str(x.summary); })
+      .def_readonly("metadata", &o::metadata)
+      .def_readonly("jobs", &o::jobs,
+                    "Records (or worker processes) at once; 0: one per processor.")
+      .def_readonly("quiet", &o::quiet)
+      .def_readonly("scheduler", &o::scheduler)
+      .def_property_readonly("operation",
+                             [](const o &x) { return wavespec::operation_name(x.analysis.op); })
+      .def_property_readonly("band", [](const o &x) { return x.analysis.band; })
+      .def_property_readonly("konno_ohmachi", [](const o &x) { return x.analysis.konno_ohmachi; })
+      .def_property_readonly("centres", [](const o &x) { return x.analysis.centres; })
+      .def_property_readonly("eas", [](const o &x) { return x.analysis.eas; })
+      .def(py::pickle(
+          [](const o &x) {
+            py::list inputs;
+            for (const std::string &i : x.inputs)
+              inputs.append(bytes_of(i));
+            return py::make_tuple(static_cast<int>(x.analysis.op), x.analysis.band,
+                                  x.analysis.konno_ohmachi, x.analysis.centres, x.analysis.eas,
+                                  x.metadata, bytes_of(x.output), bytes_of(x.output_dir),
+                                  bytes_of(x.summary), x.jobs, x.quiet, x.scheduler, inputs);
+          },
+          [](const py::tuple &t) {
+            o x;
+            x.analysis = {static_cast<wavespec::operation>(t[0].cast<int>()), t[1].cast<float>(),
+                          t[2].cast<double>(), t[3].cast<std::vector<double>>(), t[4].cast<bool>()};
+            x.metadata = t[5].cast<bool>();
+            x.output = t[6].cast<std::string>();
+            x.output_dir = t[7].cast<std::string>();
+            x.summary = t[8].cast<std::string>();
+            x.jobs = t[9].cast<unsigned>();
+            x.quiet = t[10].cast<bool>();
+            x.scheduler = t[11].cast<std::string>();
+            x.inputs = t[12].cast<std::vector<std::string>>();
+            return x;
+          }));
+}
+
+void bind_plan(py::module_ &m) {
+  using r = wavespec::planned_record;
+  py::class_<r>(m, "PlannedRecord", "The files of one record: input, output and sidecar.")
+      .def_property_readonly("input", [](const r &x) { return fs_str(x.input); })
+      .def_property_readonly("output", [](const r &x) { return fs_str(x.output); })
+      .def_property_readonly("sidecar", [](const r &x) { return fs_str(x.sidecar); })
+      .def(py::pickle(
+          [](const r &x) {
+            return py::make_tuple(bytes_of(x.input), bytes_of(x.output), bytes_of(x.sidecar));
+          },
+          [](const py::tuple &t) {
+            return r{t[0].cast<std::string>(), t[1].cast<std::string>(), t[2].cast<std::string>()};
+          }));
+  py::class_<wavespec::run_plan>(m, "RunPlan", "Every file a run writes (see plan_run).")
+      .def_readonly("records", &wavespec::run_plan::records)
+      .def_property_readonly("summary",
+                             [](const wavespec::run_plan &x) { return fs_str(x.summary); })
+      .def_property_readonly("destination",
+                             [](const wavespec::run_plan &x) { return fs_str(x.destination); });
+}
+
+void bind_outcome(py::module_ &m) {
+  using o = wavespec::record_outcome;
+  py::class_<o>(m, "Outcome",
+                "How one record of a run ended: status is ok, unreadable, not-analysable, "
+                "band-refused, bad-options, output-failed, out-of-memory, worker-failed or "
+                "interrupted.")
+      .def(py::init([](const wavespec::planned_record &r, const std::string &status,
+                       std::string message) {
+             o x;
+             x.input = r.input;
+             x.output = r.output;
+             x.status = wavespec::status_named(status);
+             x.message = std::move(message);
+             return x;
+           }),
+           "record"_a, "status"_a, "message"_a,
+           "The outcome of a record that did not run its course (a worker that failed).")
+      .def_property_readonly("input", [](const o &x) { return fs_str(x.input); })
+      .def_property_readonly("output", [](const o &x) { return fs_str(x.output); })
+      .def_property_readonly("status", [](const o &x) { return wavespec::status_name(x.status); })
+      .def_property_readonly("ok", &o::ok)
+      .def_property_readonly(
+          "message", [](const o &x) { return fs_str(x.message); },
+          "The failure on one line (names as Python decodes file names); empty when ok.")
+      .def_readonly("nt", &o::nt)
+      .def_readonly("dt", &o::dt)
+      .def_readonly("grid", &o::grid)
+      .def(
+          "summary_row", [](const o &x) { return bytes_of(wavespec::summary_row(x)); },
+          "The row of the summary CSV (bytes: file names as the system has them).")
+      .def("__repr__",
+           [](const o &x) {
+             return "Outcome(" + std::string(py::repr(fs_str(x.input))) + ", " +
+                    std::string(wavespec::status_name(x.status)) + ")";
+           })
+      .def(py::pickle(
+          [](const o &x) {
+            return py::make_tuple(bytes_of(x.input), bytes_of(x.output), static_cast<int>(x.status),
+                                  bytes_of(x.message), x.nt, x.dt, x.grid);
+          },
+          [](const py::tuple &t) {
+            o x;
+            x.input = t[0].cast<std::string>();
+            x.output = t[1].cast<std::string>();
+            x.status = static_cast<wavespec::record_status>(t[2].cast<int>());
+            x.message = t[3].cast<std::string>();
+            x.nt = t[4].cast<std::optional<std::int64_t>>();
+            x.dt = t[5].cast<std::optional<float>>();
+            x.grid = t[6].cast<std::optional<wavespec::frequency_grid>>();
+            return x;
+          }));
+}
+
+// A file written whole or not at all ("-": standard output).
+class py_output_file {
+public:
+  explicit py_output_file(const std::string &path) {
+    if (path == wavespec::standard_stream)
+      file_.emplace(1, "standard output");
+    else
+      file_.emplace(path);
+  }
+  void write(const py::bytes &data) {
+    const std::string bytes = data;
+    const py::gil_scoped_release unlocked;
+    file_->write(bytes);
+  }
+  void commit() {
+    const py::gil_scoped_release unlocked;
+    file_->commit();
+  }
+  void ignore_interrupts() { file_->ignore_interrupts(); }
+
+private:
+  std::optional<wavespec::output_file> file_;
+};
+
+using outcome_list = std::vector<std::optional<wavespec::record_outcome>>;
+
+void bind_run_functions(py::module_ &m) {
+  m.def(
+      "parse_arguments",
+      [](const py::iterable &args, const std::string &program) {
+        wavespec::run_options o;
+        const std::vector<std::string> text = fs_names(args);
+        static const char *const commands[] = {"run", "help", "version"};
+        const wavespec::command c = wavespec::parse_arguments(text, program_of(program), o);
+        return py::make_tuple(commands[static_cast<int>(c)], o);
+      },
+      "args"_a, "program"_a = "batch",
+      "(command, RunOptions) of a command line: command is \"run\", \"help\" or \"version\".\n"
+      "Raises ValueError with the words wavespec gives.");
+  m.def(
+      "help_text",
+      [](const std::string &program) { return wavespec::help_text(program_of(program)); },
+      "program"_a = "batch", "The --help text.");
+  m.def(
+      "plan_run",
+      [](const wavespec::run_options &o) {
+        const py::gil_scoped_release unlocked;
+        return wavespec::plan_run(o);
+      },
+      "options"_a, "Every file the run writes; ValueError for the refusals of wavespec.");
+  m.def(
+      "process_record",
+      [](const wavespec::planned_record &r, const wavespec::run_options &o, py::handle directory) {
+        const std::string dir = directory.is_none() ? std::string() : fs_name(directory);
+        const py::gil_scoped_release unlocked;
+        return wavespec::process_record(r, o.analysis, thread_workspace(), dir);
+      },
+      "record"_a, "options"_a, "directory"_a = py::none(),
+      "One record's whole course; relative names taken from directory when given.");
+  m.def(
+      "summary_text",
+      [](const outcome_list &outcomes) { return bytes_of(wavespec::summary_text(outcomes)); },
+      "outcomes"_a, "The summary CSV of the outcomes (None: a record not done), as bytes.");
+  m.def("progress_line", &wavespec::progress_line, "done"_a, "total"_a, "failed"_a, "seconds"_a,
+        "A run's progress on one line.");
+  m.def(
+      "failure_line",
+      [](const wavespec::record_outcome &o) { return fs_str(wavespec::failure_line(o)); },
+      "outcome"_a, "\"FILE: what went wrong\".");
+  m.def(
+      "closing_line",
+      [](const wavespec::run_plan &plan, const outcome_list &outcomes, double seconds,
+         bool interrupted) {
+        return fs_str(wavespec::closing_line(plan, outcomes, seconds, interrupted));
+      },
+      "plan"_a, "outcomes"_a, "seconds"_a, "interrupted"_a, "The line a run ends with.");
+  m.def(
+      "exit_status",
+      [](const outcome_list &outcomes, bool interrupted, bool failed_otherwise) {
+        return wavespec::exit_status(outcomes, interrupted, failed_otherwise);
+      },
+      "outcomes"_a, "interrupted"_a, "failed_otherwise"_a = false,
+      "1 interrupted, 2 any failure, else 0.");
+  m.def(
+      "operation_number",
+      [](py::handle op) {
+        return static_cast<int>(wavespec::parse_operation(option_text(op, "operation")));
+      },
+      "operation"_a, "0 to 3 for an operation given by number or by name.");
+  m.def(
+      "operation_names",
+      [] {
+        std::vector<std::string> names;
+        for (int i = 0; i < 4; ++i)
+          names.emplace_back(wavespec::operation_name(static_cast<wavespec::operation>(i)));
+        return names;
+      },
+      "The operations' names, by their numbers 0 to 3.");
+  py::class_<py_output_file>(m, "OutputFile",
+                             "A file written whole or not at all (\"-\": standard output).")
+      .def(
+          py::init([](py::handle path) { return std::make_unique<py_output_file>(fs_name(path)); }),
+          "path"_a)
+      .def("write", &py_output_file::write, "data"_a, "Appends bytes.")
+      .def("commit", &py_output_file::commit, "The file is complete: it takes its name.")
+      .def("ignore_interrupts", &py_output_file::ignore_interrupts,
+           "Writes on after a signal (what is written after an interrupt).");
+}
+
+void bind_run(py::module_ &m) {
+  bind_options(m);
+  bind_plan(m);
+  bind_outcome(m);
+  bind_run_functions(m);
 }
 
 } // namespace
@@ -228,31 +679,39 @@ PYBIND11_MODULE(_wavespec, m) {
   m.doc() = "The C++ core under the wavespec package; use the package itself.";
   m.attr("__version__") = wavespec::version;
   m.attr("max_samples") = wavespec::max_samples;
-  // The exception type lives as long as the interpreter: never released, so
-  // that nothing is released after the interpreter has gone.
-  static const auto *record_error =
-      new py::object(py::exception<wavespec::record_error>(m, "RecordError", PyExc_ValueError));
-  py::register_exception_translator([](std::exception_ptr p) {
-    try {
-      if (p)
-        std::rethrow_exception(p);
-    } catch (const wavespec::record_error &e) {
-      py::object error = (*record_error)(e.what());
-      error.attr("report") = e.report();
-      error.attr("line") = e.line();
-      PyErr_SetObject(record_error->ptr(), error.ptr());
-    }
-  });
-  m.def("read_waveform", &read_waveform, py::arg("path"));
-  m.def("check", &check);
-  m.def("analyse", &analyse);
-  m.def("write_csv", &write_csv);
-  m.def("process_record", &process_record);
-  m.def("summary_header", &wavespec::summary_header);
-  m.def("output_path", &wavespec::output_path);
-  m.def("write_whole_file", &write_whole_file);
-  m.def("konno_ohmachi", &konno_ohmachi);
-  m.def("log_spaced_frequencies", &wavespec::log_spaced_frequencies);
-  m.def("metadata", &metadata);
-  m.def("metadata_path", &wavespec::metadata_path);
+  register_errors(m);
+  bind_grid(m);
+  bind_spectrum(m);
+  m.def(
+      "read_waveform",
+      [](py::handle path) {
+        const std::string name = fs_name(path);
+        wavespec::waveform w;
+        {
+          const py::gil_scoped_release unlocked;
+          w = wavespec::read_waveform(name);
+        }
+        const auto owned = [](std::vector<float> &&values) {
+          auto *owner = new std::vector<float>(std::move(values));
+          const py::capsule release(owner,
+                                    [](void *p) { delete static_cast<std::vector<float> *>(p); });
+          return py::array_t<float>(static_cast<py::ssize_t>(owner->size()), owner->data(),
+                                    release);
+        };
+        return py::make_tuple(w.header, owned(std::move(w.x)), owned(std::move(w.y)),
+                              owned(std::move(w.z)), w.dt);
+      },
+      "path"_a, "(header, x, y, z, dt) of a waveform file; see wavespec.read_waveform.");
+  m.def(
+      "check_waveform",
+      [](const float_array &x, const float_array &y, const float_array &z, float dt) {
+        (void)waveform_of(x, y, z, dt);
+      },
+      "x"_a, "y"_a, "z"_a, "dt"_a, "Raises ValueError when the arrays cannot be a record.");
+  m.def("analyse", &analyse, "x"_a, "y"_a, "z"_a, "dt"_a, py::kw_only(), "header"_a = "",
+        "source"_a = py::none(), "operation"_a = py::none(), "band"_a = py::none(),
+        "konno_ohmachi"_a = py::none(), "frequencies"_a = py::none(), "eas"_a = false,
+        "threads"_a = py::none(), "The analysis of a record's arrays; see wavespec.analyse.");
+  bind_smoothing(m);
+  bind_run(m);
 }

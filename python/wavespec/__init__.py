@@ -12,23 +12,30 @@ file the wavespec program writes::
 A record is transformed with a radix-2 FFT of the smallest power of two, at
 least 4, that holds its samples, scaled by dt, optionally integrated or
 differentiated in the frequency domain, and its Fourier amplitude spectra
-smoothed with a Parzen window of the bandwidth given. The computation runs
-in C++ with the interpreter lock released, so threads analyse records side by
-side. ``python3 -m wavespec.batch`` analyses many records on a Dask cluster.
+smoothed with a Parzen window of the bandwidth given, or with the
+Konno-Ohmachi window at log-spaced centre frequencies. The options are the
+command line's, checked by the same rules with the same words. The
+computation runs in C++ with the interpreter lock released, so threads
+analyse records side by side. ``python3 -m wavespec.batch`` analyses many
+records on a Dask cluster.
+
+Errors: a malformed record raises RecordError (a ValueError); a file that
+cannot be opened, read or written raises OSError (FileNotFoundError,
+PermissionError, IsADirectoryError, ...); options the program refuses raise
+ValueError with the program's words.
 """
-import json
 import os
 
 import numpy as np
 
-from ._wavespec import RecordError, __version__, max_samples
+from ._wavespec import FrequencyGrid, RecordError, Spectrum, __version__, max_samples
 from . import _wavespec
 
-__all__ = ["Waveform", "Spectrum", "RecordError", "read_waveform", "analyse", "konno_ohmachi", "log_spaced",
-           "OPERATIONS", "__version__", "max_samples"]
+__all__ = ["Waveform", "Spectrum", "FrequencyGrid", "RecordError", "read_waveform", "analyse",
+           "konno_ohmachi", "log_spaced", "operation_number", "OPERATIONS", "__version__", "max_samples"]
 
 #: The operations by name, with the numbers of the wavespec dialogue.
-OPERATIONS = {"none": 0, "integrate": 1, "double-integrate": 2, "differentiate": 3}
+OPERATIONS = {name: number for number, name in enumerate(_wavespec.operation_names())}
 
 RecordError.__doc__ = """A record that cannot be read or analysed (a ValueError).
 
@@ -63,7 +70,7 @@ class Waveform:
     def __init__(self, x, y, z, dt, header="", source=""):
         arrays = [np.ascontiguousarray(np.asarray(a, dtype=np.float32)) for a in (x, y, z)]
         dt = float(np.float32(dt))
-        _wavespec.check(*arrays, dt)
+        _wavespec.check_waveform(x=arrays[0], y=arrays[1], z=arrays[2], dt=dt)
         self.x, self.y, self.z = arrays
         self.dt = dt
         self.header = header
@@ -78,126 +85,58 @@ class Waveform:
         return "Waveform(nt=%d, dt=%r, header=%r)" % (self.nt, self.dt, self.header)
 
 
-class Spectrum:
-    """The spectra of one analysis (see ``analyse``).
-
-    ``freq`` (float32, nom points) holds the frequencies the CSV's first column
-    renders; ``original`` and ``smoothed`` (float32, shape ``(3, nom)``, rows
-    X, Y, Z) the amplitudes the CSV renders: the Fourier amplitude after the
-    operation and its Parzen smoothing (without smoothing, the amplitude taken
-    through power and back). The arrays are read-only.
-
-    The frequency grid: ``nf`` (the transform length), ``df`` (Hz), ``nom``
-    (points from 0 Hz to the Nyquist frequency), ``dur``, ``dom``, ``eom``,
-    ``fmax`` (the "Highest Frequency" the dialogue reports) and
-    ``band_limits``, the pair of bandwidths the dialogue shows.
-
-    ``eas`` (float32, nom points) is the effective amplitude spectrum of the two
-    horizontal components, sqrt((X^2 + Y^2) / 2) of the original amplitudes,
-    formed in double and rounded once; ``wavespec.konno_ohmachi(spectrum.freq,
-    spectrum.eas, 188.5)`` smooths it as ground-motion models use it.
-
-    ``metadata`` (a dict) says what the CSV cannot: the record's name, header,
-    components and their units, the spectrum's unit (cm/s for acceleration in
-    gal as it is, cm integrated, cm·s integrated twice), the grid, the
-    operation and the smoothing; ``to_csv(path, metadata=True)`` writes it
-    beside the file as JSON, as ``wavespec --metadata`` does.
-    """
-
-    def __init__(self, grid, freq, original, smoothed, eas, operation, band, record=None):
-        self._grid = grid
-        self._record = record
-        for array in (freq, original, smoothed, eas):
-            array.flags.writeable = False
-        self.freq, self.original, self.smoothed, self.eas = freq, original, smoothed, eas
-        self.operation, self.band = operation, band
-
-    nf = property(lambda self: self._grid["nf"], doc="The transform length.")
-    df = property(lambda self: self._grid["df"], doc="The frequency step (Hz).")
-    nom = property(lambda self: self._grid["nom"], doc="The number of frequency points.")
-    dur = property(lambda self: self._grid["dur"], doc="nf * dt (s).")
-    dom = property(lambda self: self._grid["dom"], doc="The angular-frequency step (rad/s).")
-    eom = property(lambda self: self._grid["eom"], doc="nom * dom.")
-    fmax = property(lambda self: self._grid["fmax"], doc="The highest frequency reported (Hz).")
-
-    @property
-    def band_limits(self):
-        """(narrowest, widest) bandwidth in Hz, as the dialogue shows them."""
-        return (self._grid["band_min"], self._grid["band_max"])
-
-    @property
-    def metadata(self):
-        """The facts the CSV cannot hold, as the JSON sidecar gives them (a dict)."""
-        source, header, nt, dt = self._record or ("", "", 0, 0.0)
-        return json.loads(_wavespec.metadata(source, header, nt, dt, self._grid, self.operation,
-                                             self.band))
-
-    def to_csv(self, path, metadata=False):
-        """Writes the spectrum CSV file, the same bytes as the wavespec program,
-        and with metadata=True its JSON sidecar beside it (PATH.json for PATH.csv).
-
-        Each file is written whole or not at all (a new file renamed into
-        place; a device or a FIFO is written through)."""
-        path = os.fspath(path)
-        _wavespec.write_csv(self._grid, self.operation, self.band, self.original, self.smoothed, path)
-        if metadata:
-            source, header, nt, dt = self._record or ("", "", 0, 0.0)
-            _wavespec.write_whole_file(_wavespec.metadata_path(path), _wavespec.metadata(
-                source, header, nt, dt, self._grid, self.operation, self.band))
-
-    def __repr__(self):
-        return "Spectrum(nf=%d, df=%r, operation=%d, band=%r)" % (self.nf, self.df, self.operation,
-                                                                  self.band)
-
-
 def read_waveform(path):
     """Reads a waveform file by the wavespec dialogue's rules and returns a Waveform.
 
     The file is a header line, then one record per sample: the time, then the
     X, Y and Z values, separated by blanks, tabs or a comma. dt is the
     difference of the first two times. Raises RecordError (with the
-    dialogue's report and the line) for a file that cannot be read or
-    analysed: a malformed number, more than 65536 samples, fewer than two, or
-    times that do not increase."""
-    header, x, y, z, dt = _wavespec.read_waveform(os.fspath(path))
+    dialogue's report and the line) for a file that breaks the reading rules
+    or cannot be analysed (more than 65536 samples, fewer than two, times
+    that do not increase), and OSError (FileNotFoundError, PermissionError,
+    IsADirectoryError, ...) for a file that cannot be opened or read."""
+    header, x, y, z, dt = _wavespec.read_waveform(path=path)
     w = Waveform.__new__(Waveform)
     w.x, w.y, w.z, w.dt, w.header, w.source = x, y, z, dt, header, os.fspath(path)
     return w
 
 
 def operation_number(operation):
-    """0 to 3 for an operation given by number or by name (see OPERATIONS)."""
-    if isinstance(operation, str):
-        if operation not in OPERATIONS:
-            raise ValueError("operation must be one of %s, not %r" % (", ".join(OPERATIONS), operation))
-        return OPERATIONS[operation]
-    if operation not in (0, 1, 2, 3) or isinstance(operation, bool):
-        raise ValueError("operation must be 0 to 3, not %r" % (operation,))
-    return int(operation)
+    """0 to 3 for an operation given by number or by name (see OPERATIONS);
+    ValueError with the program's words otherwise."""
+    return _wavespec.operation_number(operation=operation)
 
 
-def analyse(waveform, operation=0, band=0.0):
-    """Analyses a Waveform and returns its Spectrum.
+def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequencies=None, eas=False,
+            threads=None):
+    """Analyses a Waveform and returns its Spectrum, with the command line's options.
 
-    operation: 0 or "none" (the spectra as they are), 1 or "integrate"
-    (divided by i omega: acceleration to velocity), 2 or "double-integrate"
-    (divided by -omega^2: acceleration to displacement), 3 or "differentiate"
-    (multiplied by i omega); the 0 Hz value stays for integration and becomes
-    0 for differentiation.
+    operation (-m): 0 or "none" (the default: the spectra as they are), 1 or
+    "integrate" (divided by i omega: acceleration to velocity), 2 or
+    "double-integrate" (divided by -omega^2: acceleration to displacement), 3
+    or "differentiate" (multiplied by i omega); the 0 Hz value stays for
+    integration and becomes 0 for differentiation.
 
-    band: the Parzen bandwidth in Hz, 0 for no smoothing. A bandwidth the
-    record's frequency step refuses raises ValueError naming both limits, for
-    example "band 5 Hz is outside 0.0905422345 .. 2.26355577 Hz for this
-    record".
+    band (-b): the Parzen bandwidth in Hz, 0 or None for no smoothing. A
+    bandwidth the record's frequency step refuses raises ValueError naming both
+    limits, for example "band 5 Hz is outside 0.0905422345 .. 2.26355577 Hz for
+    this record".
 
-    The values are those of the wavespec program bit for bit; the work runs
+    konno_ohmachi (--konno-ohmachi): the coefficient b of Konno-Ohmachi
+    smoothing instead of Parzen's (20 to 40 usual, 188.5 for the EAS of
+    ground-motion models); frequencies (--frequencies): its centres, as
+    "FMIN:FMAX:N" or an array of frequencies in Hz (default: 100 per decade
+    from df to the Nyquist frequency). eas (--eas): also the effective
+    amplitude spectrum of X and Y, smoothed like them. threads: how many share
+    the Konno-Ohmachi sums (default: one per processor; the values do not
+    depend on it).
+
+    Values are checked as the command line checks its text, with its words.
+    The numbers are those of the program's files bit for bit; the work runs
     with the interpreter lock released."""
-    op = operation_number(operation)
-    band = float(np.float32(band))
-    grid, freq, original, smoothed, eas = _wavespec.analyse(waveform.x, waveform.y, waveform.z,
-                                                            waveform.dt, op, band)
-    record = (waveform.source, waveform.header, waveform.nt, waveform.dt)
-    return Spectrum(grid, freq, original, smoothed, eas, op, band, record)
+    return _wavespec.analyse(waveform.x, waveform.y, waveform.z, waveform.dt, header=waveform.header,
+                             source=waveform.source or None, operation=operation, band=band,
+                             konno_ohmachi=konno_ohmachi, frequencies=frequencies, eas=eas, threads=threads)
 
 
 def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):
@@ -217,24 +156,19 @@ def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):
     freq: one-dimensional frequencies (a Spectrum's ``freq``: then f_k = k df
     exactly, as the command line takes them). amplitudes: shape (n,) or (m, n)
     (for example ``spectrum.original`` or ``spectrum.eas``). frequencies: the
-    centres in Hz, or None for 100 per decade from the first positive frequency
-    up to the last (``log_spaced(fmin, fmax, n)`` gives an even set in log10).
-    threads: how many share the work (default: one per processor); the values
-    do not depend on it. The work runs with the interpreter lock released.
+    centres, as "FMIN:FMAX:N" or an array in Hz, or None for 100 per decade
+    from the first positive frequency up to the last (``log_spaced(fmin, fmax,
+    n)`` gives an even set in log10). threads: how many share the work
+    (default: one per processor); the values do not depend on it. The work
+    runs with the interpreter lock released.
 
     Returns fc (float64, the centres) and smoothed (float32, shape (len(fc),)
     or (m, len(fc)))."""
-    if not b > 0:
-        raise ValueError("b must be positive")
-    amplitudes = np.ascontiguousarray(np.asarray(amplitudes, dtype=np.float32))
-    centres = None if frequencies is None else np.ascontiguousarray(frequencies, dtype=np.float64)
-    if centres is not None and (centres.ndim != 1 or not np.all(centres > 0)):
-        raise ValueError("frequencies must be positive centre frequencies in Hz")
-    threads = threads or len(os.sched_getaffinity(0))
-    return _wavespec.konno_ohmachi(np.asarray(freq), amplitudes, float(b), centres, int(threads))
+    return _wavespec.konno_ohmachi(freq=np.asarray(freq), amplitudes=np.asarray(amplitudes), b=b,
+                                   frequencies=frequencies, threads=threads)
 
 
 def log_spaced(fmin, fmax, n):
     """n frequencies spaced evenly in log10 from fmin to fmax inclusive
     (fmin * 10^(i log10(fmax / fmin) / (n - 1))), as --frequencies FMIN:FMAX:N."""
-    return np.asarray(_wavespec.log_spaced_frequencies(float(fmin), float(fmax), int(n)))
+    return _wavespec.log_spaced_frequencies(fmin=fmin, fmax=fmax, n=n)

@@ -1,183 +1,326 @@
-"""Many records on a Dask cluster, with the same files and summary as the command line.
+"""Many records on a Dask cluster, with the files, summary, messages and exit status of wavespec.
 
 Usage::
 
-    python3 -m wavespec.batch [-m OP] [-b HZ | --konno-ohmachi B [--frequencies FMIN:FMAX:N]]
-                              [--eas] -d DIR [--summary FILE]
-                              [--scheduler ADDRESS | --workers N] [-q] FILE...
+    python3 -m wavespec.batch [OPTION]... -d DIR FILE...     (--help lists the options)
 
-Each FILE's spectrum goes to DIR/STEM.csv, byte for byte the file that
-``wavespec -d DIR`` writes; the summary CSV, the failure messages
-("wavespec: FILE: ...") and the exit status (0 all written, 2 any failed,
-1 interrupted) are the command line's. Without ``--scheduler`` the batch
-starts a LocalCluster of N worker processes on this machine (N: one per
-processor); with ``--scheduler tcp://HOST:PORT`` it runs on that cluster,
-whose workers must import wavespec, read the inputs and write DIR.
+The options and their refusals, the plan of every file the batch writes, each
+record's course, the summary, the closing line and the exit status are the C++
+core's, as for ``wavespec -d DIR`` itself; this module only sends the records
+to the workers and gathers how each ended. Without ``--scheduler`` the batch
+starts a local cluster of worker processes on this machine (``-j N``: N of
+them, one per processor by default); with ``--scheduler tcp://HOST:PORT`` it
+runs on that cluster, whose workers must import wavespec, read the inputs and
+write DIR.
 
 Records go to the workers in groups, so that scheduling costs little next to
-the work; each worker thread reuses its buffers from record to record. Each
+the work; each worker thread reuses its buffers from record to record. Every
 output is written whole or not at all, so a worker that dies mid-task leaves
 no partial file, and the task that Dask runs again elsewhere writes it whole.
+
+SIGINT, SIGTERM or SIGHUP stop the batch: the workers are told to begin no
+further record, those being analysed finish, and only then are the summary
+and the closing line written, so that once the command has ended no spectrum
+appears and the summary lists exactly the spectra written (status 1). Any
+other failure (a scheduler that cannot be reached or dies, a summary that
+cannot be written) is one ``wavespec: ...`` line, the summary of what was
+finished and status 2.
 """
-import argparse
 import logging
 import os
+import signal
 import sys
 import tempfile
 import time
+import uuid
 
-from . import _wavespec, operation_number
+from . import _wavespec
 
 #: Records in a group are at most this many, and groups at least four per worker.
 MOST_PER_GROUP = 32
+#: How long a stopped batch waits for the records being analysed to finish.
+STOP_WAIT_SECONDS = 60
+#: How long the scheduler may take to answer.
+CONNECT_SECONDS = 10
+
+# On a worker: the batches told to begin no further record.
+_stopped_batches = set()
 
 
-def process_group(group, options, directory):
-    """On a worker: (ok, message, summary row) of each (input, output) of the group,
-    with options (operation, band, Konno-Ohmachi b, centres, eas, metadata) and relative names
-    taken from the client's directory."""
-    return [_wavespec.process_record(i, o, *options, directory) for i, o in group]
+def stop_batch(batch_id):
+    """On a worker: no record of the batch begins from now on."""
+    _stopped_batches.add(batch_id)
 
 
-def groups_of(pairs, workers):
-    """The records in consecutive groups, about four per worker, at most MOST_PER_GROUP each."""
+def process_group(batch_id, group, options, directory):
+    """On a worker: [(index, Outcome)] of the (index, PlannedRecord) pairs of a
+    group, in order, until the batch is told to stop. Relative names are taken
+    from the client's directory; a record whose course raises is that record's
+    failure alone."""
+    done = []
+    for index, record in group:
+        if batch_id in _stopped_batches:
+            break
+        try:
+            outcome = _wavespec.process_record(record, options, directory)
+        except MemoryError:
+            outcome = _wavespec.Outcome(record, "out-of-memory", "out of memory")
+        except Exception as e:  # noqa: BLE001 - whatever it was, it is this record's failure
+            outcome = _wavespec.Outcome(record, "worker-failed", "%s: %s" % (type(e).__name__, e))
+        done.append((index, outcome))
+    return done
+
+
+def groups_of(records, workers):
+    """(index, record) pairs in consecutive groups, about four per worker, at most MOST_PER_GROUP each."""
+    pairs = list(enumerate(records))
     size = max(1, min(MOST_PER_GROUP, len(pairs) // (4 * max(1, workers))))
     return [pairs[k:k + size] for k in range(0, len(pairs), size)]
 
 
-class UsageError(Exception):
-    """A command line that asks for what cannot be done."""
+def say(line):
+    """One line on standard error, file names in the bytes the system has them."""
+    sys.stderr.flush()
+    sys.stderr.buffer.write(os.fsencode("wavespec: " + line + "\n"))
+    sys.stderr.buffer.flush()
 
 
-def parse(argv):
-    p = argparse.ArgumentParser(prog="python3 -m wavespec.batch", description=__doc__.split("\n")[0])
-    p.add_argument("-m", "--operation", default="0",
-                   help="0 or none (default), 1 or integrate, 2 or double-integrate, 3 or differentiate")
-    p.add_argument("-b", "--band", type=float, default=0.0, help="the Parzen bandwidth in Hz; 0 (default) for none")
-    p.add_argument("-d", "--output-dir", required=True, help="each spectrum to DIR/STEM.csv (DIR is created)")
-    p.add_argument("--summary", help="a CSV with one row per input, as the command line writes it")
-    where = p.add_mutually_exclusive_group()
-    where.add_argument("--scheduler", help="the address of a running Dask scheduler (tcp://HOST:PORT)")
-    where.add_argument("--workers", type=int, help="worker processes of a LocalCluster (default: one per processor)")
-    p.add_argument("--konno-ohmachi", type=float, default=0.0, metavar="B",
-                   help="Konno-Ohmachi smoothing with coefficient B instead of Parzen's")
-    p.add_argument("--frequencies", metavar="FMIN:FMAX:N", help="the centres of --konno-ohmachi")
-    p.add_argument("--eas", action="store_true", help="add the effective amplitude spectrum of X and Y")
-    p.add_argument("--metadata", action="store_true", help="a JSON sidecar beside each spectrum file")
-    p.add_argument("-q", "--quiet", action="store_true", help="no closing line")
-    p.add_argument("inputs", nargs="+", metavar="FILE")
-    a = p.parse_args(argv)
-    op = a.operation
-    a.operation = operation_number(int(op) if op.isdigit() else op)
-    if not (a.band >= 0 and a.band != float("inf")):
-        raise UsageError("invalid band '%s': a bandwidth in Hz, 0 or more" % a.band)
-    if a.workers is not None and a.workers < 1:
-        raise UsageError("--workers must be at least 1")
-    if a.konno_ohmachi and a.band:
-        raise UsageError("--konno-ohmachi and a Parzen --band do not go together")
-    if a.frequencies and not a.konno_ohmachi:
-        raise UsageError("--frequencies sets the centres of --konno-ohmachi, which is missing")
-    if not (a.konno_ohmachi >= 0 and a.konno_ohmachi != float("inf")):
-        raise UsageError("invalid Konno-Ohmachi coefficient '%s'" % a.konno_ohmachi)
-    a.centres = []
-    if a.frequencies:
-        try:
-            fmin, fmax, n = a.frequencies.split(":")
-            a.centres = list(_wavespec.log_spaced_frequencies(float(fmin), float(fmax), int(n)))
-        except ValueError:
-            raise UsageError("invalid frequencies '%s': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more"
-                             % a.frequencies) from None
-    a.options = (a.operation, a.band, a.konno_ohmachi, a.centres, a.eas, a.metadata)
-    return a
+class ClusterFailed(Exception):
+    """The cluster could not be reached, or stopped answering."""
 
 
-def plan_outputs(a):
-    """DIR/STEM.csv of each input; two inputs that would write the same file are refused."""
-    if "-" in a.inputs:
-        raise UsageError("a cluster cannot read standard input: name the files")
-    outputs, writer = [], {}
-    for i in a.inputs:
-        out = _wavespec.output_path(i, a.output_dir)
-        key = os.path.realpath(out)
-        if key in writer:
-            raise UsageError("%s and %s would both write %s" % (writer[key], i, out))
-        writer[key] = i
-        outputs.append(out)
-    return outputs
+def ignore_terminal_signals():
+    """On a worker of the local cluster: a terminal's Ctrl-C or hang-up, which
+    reaches the whole process group, leaves it alone. The batch stops it once
+    the records it has begun are done."""
+    for s in (signal.SIGINT, signal.SIGHUP):
+        signal.signal(s, signal.SIG_IGN)
 
 
-def start_client(a, scratch):
+class Signals:
+    """SIGINT, SIGTERM and SIGHUP noted rather than raised, so that the batch
+    stops where it chooses."""
+
+    NOTED = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+    def __init__(self):
+        self.received = None
+        self._old = {s: signal.signal(s, self._note) for s in self.NOTED}
+
+    def _note(self, signum, frame):
+        self.received = self.received or signum
+
+    def restore(self):
+        for s, handler in self._old.items():
+            signal.signal(s, handler)
+
+
+SILENT = logging.CRITICAL + 1
+
+
+def silence_dask():
+    """Dask's and its libraries' log messages (tracebacks among them) are not
+    shown: what goes wrong with the cluster is said here, in one line."""
+    logging.disable(logging.CRITICAL)
+
+
+def start_client(options, scratch):
     """A client of the scheduler named, or of a LocalCluster whose workers keep
-    their files in `scratch`; Dask's own messages only for errors."""
-    os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "error")  # also for the workers
-    logging.getLogger("distributed").setLevel(logging.ERROR)
+    their files in `scratch`."""
     from dask.distributed import Client, LocalCluster
-    if a.scheduler:
-        return Client(a.scheduler), None
-    cluster = LocalCluster(n_workers=a.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
-                           processes=True, dashboard_address=None, silence_logs=logging.ERROR,
+    silence_dask()
+    if options.scheduler:
+        try:
+            return Client(options.scheduler, timeout=CONNECT_SECONDS), None
+        except Exception as e:  # noqa: BLE001 - OSError, TimeoutError, ValueError for a bad address
+            raise ClusterFailed("cannot reach the scheduler %s: %s" % (options.scheduler, e or type(e).__name__))
+    cluster = LocalCluster(n_workers=options.jobs or len(os.sched_getaffinity(0)), threads_per_worker=1,
+                           processes=True, dashboard_address=None, silence_logs=SILENT,
                            local_directory=scratch)
-    return Client(cluster), cluster
+    client = Client(cluster)
+    client.run(ignore_terminal_signals)
+    return client, cluster
 
 
-def run_groups(client, groups, a, outcomes, quiet):
-    """Submits the groups and fills outcomes[k] as their results come; a failure is
-    reported as it comes."""
-    from dask.distributed import as_completed, progress
-    here = os.getcwd()
-    futures = {client.submit(process_group, g, a.options, here, pure=False): start
-               for start, g in zip(range(0, len(outcomes), len(groups[0])), groups)}
-    if sys.stdout.isatty() and not quiet:
-        progress(list(futures))  # Dask's own progress bar
-    for future in as_completed(futures):
-        start = futures[future]
-        for k, (ok, message, row) in enumerate(future.result()):
-            outcomes[start + k] = (ok, row)
-            if not ok:
-                print("wavespec: %s: %s" % (a.inputs[start + k], message), file=sys.stderr, flush=True)
+class Batch:
+    """One run: the records sent in groups, their outcomes gathered as they
+    come, the run stopped on a signal, then the core's summary, closing line
+    and exit status."""
 
+    def __init__(self, options, plan, start):
+        self.options, self.plan, self.start = options, plan, start
+        self.outcomes = [None] * len(plan.records)
+        self.batch_id = uuid.uuid4().hex
+        self.terminal = sys.stderr.isatty() and not options.quiet and len(self.outcomes) > 1
+        self.shown = 0
+        self.lost = 0  # records whose task the cluster lost
 
-def closing_line(a, outcomes, seconds, interrupted):
-    done = [o for o in outcomes if o is not None]
-    failed = sum(1 for ok, _ in done if not ok)
-    line = "%s%d of %d records written to %s in %.1f s" % ("interrupted: " if interrupted else "",
-                                                           len(done) - failed, len(outcomes), a.output_dir,
-                                                           seconds)
-    return line + (", %d failed" % failed if failed else "")
+    def gather(self, future):
+        """The outcomes of a finished group; a group whose task raised fails
+        each of its records; a group cancelled or lost with its cluster stays
+        not done."""
+        group = self.futures.pop(future)
+        if future.status == "finished":
+            results = future.result()
+        elif future.status == "error":
+            error = future.exception()
+            why = "the worker failed: %s: %s" % (type(error).__name__, error)
+            results = [(i, _wavespec.Outcome(r, "worker-failed", why)) for i, r in group]
+        else:
+            results, self.lost = [], self.lost + len(group)
+        for index, outcome in results:
+            self.outcomes[index] = outcome
+            if not outcome.ok:
+                self.clear_progress()
+                say(_wavespec.failure_line(outcome))
+
+    def show_progress(self):
+        if not self.terminal:
+            return
+        done = [o for o in self.outcomes if o is not None]
+        line = "wavespec: " + _wavespec.progress_line(len(done), len(self.outcomes),
+                                                       sum(1 for o in done if not o.ok),
+                                                       time.monotonic() - self.start)
+        print("\r" + line.ljust(self.shown), end="", file=sys.stderr, flush=True)
+        self.shown = len(line)
+
+    def clear_progress(self):
+        if self.shown:
+            print("\r" + " " * self.shown + "\r", end="", file=sys.stderr, flush=True)
+            self.shown = 0
+
+    def run_on(self, client, signals):
+        """Sends the groups and gathers their outcomes until all are in or a
+        signal comes; then tells the workers to stop and waits for the records
+        they have begun. Returns whether it was interrupted."""
+        from dask.distributed import as_completed
+        workers = max(1, len(client.scheduler_info()["workers"]))
+        here = os.getcwd()
+        self.futures = {}
+        if signals.received is None:
+            for group in groups_of(self.plan.records, workers):
+                future = client.submit(process_group, self.batch_id, group, self.options, here, pure=False)
+                self.futures[future] = group
+        arriving = as_completed(list(self.futures))
+        while self.futures and signals.received is None:
+            ready = arriving.next_batch(block=False)
+            for future in ready:
+                self.gather(future)
+            if client.status not in ("running", "connecting"):
+                raise ClusterFailed("the cluster stopped answering")
+            if not ready:
+                self.show_progress()
+                time.sleep(0.05)
+        if self.futures:
+            self.stop_workers(client)
+        self.clear_progress()
+        if signals.received is None and (self.lost or client.status not in ("running", "connecting")):
+            raise ClusterFailed("the cluster stopped answering (%d records not done)" % self.lost)
+        return signals.received is not None
+
+    def stop_workers(self, client):
+        """No record of this batch begins from now on; those begun finish and are gathered."""
+        from dask.distributed import wait
+        try:
+            client.run(stop_batch, self.batch_id)
+            wait(list(self.futures), timeout=STOP_WAIT_SECONDS)
+        except Exception:  # noqa: BLE001 - a worker gone, or records still running: gather what ended
+            pass
+        for future in [f for f in self.futures if f.done()]:
+            self.gather(future)
+
+    def run(self):
+        signals = Signals()
+        try:
+            return self.run_with(signals)
+        finally:
+            signals.restore()
+
+    def run_with(self, signals):
+        if self.options.output_dir:
+            try:
+                os.makedirs(self.options.output_dir, exist_ok=True)
+            except OSError as e:
+                say("%s: %s" % (self.options.output_dir, e.strerror or e))
+                return 2
+        try:
+            summary = _wavespec.OutputFile(self.plan.summary) if self.plan.summary else None
+        except OSError as e:
+            say("summary: %s: %s" % (e.filename, e.strerror))
+            return 2
+        interrupted, failed = False, False
+        try:
+            with tempfile.TemporaryDirectory(prefix="wavespec-dask-") as scratch:
+                interrupted = self.on_cluster(scratch, signals)
+        except ClusterFailed as e:
+            failed = True
+            say("%s; spectra its workers were writing may be missing from the summary" % e)
+        interrupted = interrupted or signals.received is not None
+        return self.finish(summary, interrupted, failed)
+
+    def on_cluster(self, scratch, signals):
+        try:
+            client, cluster = start_client(self.options, scratch)
+        except ClusterFailed:
+            raise
+        except Exception as e:  # noqa: BLE001 - a local cluster that cannot start
+            if signals.received is not None:  # its workers took the terminal's signal
+                return True
+            raise ClusterFailed("the local cluster failed to start: %s: %s" % (type(e).__name__, e))
+        try:
+            return self.run_on(client, signals)
+        except ClusterFailed:
+            raise
+        except Exception as e:  # noqa: BLE001 - a scheduler gone, a comm closed: the cluster failed
+            raise ClusterFailed("the cluster failed: %s: %s" % (type(e).__name__, e))
+        finally:
+            try:
+                client.close()
+                if cluster is not None:
+                    cluster.close()
+            except Exception:  # noqa: BLE001 - closing what has already failed
+                pass
+
+    def finish(self, summary, interrupted, failed):
+        """The summary, the closing line and the exit status, the core's."""
+        if summary is not None:
+            try:
+                summary.ignore_interrupts()
+                summary.write(_wavespec.summary_text(self.outcomes))
+                summary.commit()
+            except OSError as e:
+                say("summary: %s: %s" % (e.filename, e.strerror))
+                failed = True
+        if not self.options.quiet:
+            say(_wavespec.closing_line(self.plan, self.outcomes, time.monotonic() - self.start, interrupted))
+        return _wavespec.exit_status(self.outcomes, interrupted, failed)
 
 
 def main(argv=None):
+    """The batch as a command: its exit status (0 all written, 2 any failure, 1 interrupted)."""
     start = time.monotonic()
+    args = sys.argv[1:] if argv is None else argv
     try:
-        a = parse(sys.argv[1:] if argv is None else argv)
-        outputs = plan_outputs(a)
-    except (UsageError, ValueError) as e:
-        print("wavespec: %s\nTry 'python3 -m wavespec.batch --help' for more information." % e, file=sys.stderr)
+        command, options = _wavespec.parse_arguments(args, "batch")
+        if command == "help":
+            print(_wavespec.help_text("batch"), end="")
+            return 0
+        if command == "version":
+            print("wavespec.batch %s" % _wavespec.__version__)
+            return 0
+        plan = _wavespec.plan_run(options)
+    except ValueError as e:
+        say(str(e))
+        print("Try 'python3 -m wavespec.batch --help' for more information.", file=sys.stderr)
         return 2
-    os.makedirs(a.output_dir, exist_ok=True)
-    pairs = list(zip(a.inputs, outputs))
-    outcomes = [None] * len(pairs)
-    interrupted = False
-    with tempfile.TemporaryDirectory(prefix="wavespec-dask-") as scratch:
-        client, cluster = start_client(a, scratch)
-        try:
-            workers = max(1, len(client.scheduler_info()["workers"]))
-            run_groups(client, groups_of(pairs, workers), a, outcomes, a.quiet)
-        except KeyboardInterrupt:
-            interrupted = True
-        finally:
-            client.close()
-            if cluster is not None:
-                cluster.close()
-    if a.summary:
-        rows = [row for o in outcomes if o is not None for row in [o[1]]]
-        _wavespec.write_whole_file(a.summary, _wavespec.summary_header() + "".join(rows))
-    if not a.quiet:
-        print("wavespec: " + closing_line(a, outcomes, time.monotonic() - start, interrupted), file=sys.stderr)
-    if interrupted:
-        return 1
-    return 2 if any(o is None or not o[0] for o in outcomes) else 0
+    return Batch(options, plan, start).run()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # The functions the workers run must be found there by their module's
+    # name, not sent as copies of this __main__'s (each with its own globals).
+    from wavespec import batch as _batch
+    try:
+        sys.exit(_batch.main())
+    except KeyboardInterrupt:  # before the batch's own handlers, or after them
+        sys.exit(1)
