@@ -104,7 +104,7 @@ Exit status: 0 when every spectrum was written, 2 when any record failed or the
 command line is wrong, 1 when interrupted.
 
 Example:
-  wavespec -j 8 -m 2 -b 0.5 -d spectra/ records/*.txt --summary spectra/summary.csv
+  wavespec -j 8 -m 2 -b 0.5 -d spectra/ --summary summary.csv records/*.txt
 )";
 
 const char *const batch_usage =
@@ -127,7 +127,7 @@ Exit status: 0 when every spectrum was written, 2 when any record failed, the
 command line is wrong or the cluster failed, 1 when interrupted.
 
 Example:
-  python3 -m wavespec.batch -m 2 -b 0.5 -d spectra records/*.txt --summary spectra/summary.csv
+  python3 -m wavespec.batch -m 2 -b 0.5 -d spectra/ records/*.txt
 )";
 
 class argument_parser {
