@@ -3,8 +3,10 @@ two worker processes started here, and with a worker killed mid-batch."""
 import os
 import signal
 import socket
+import pickle
 import subprocess
 import sys
+import tempfile
 import time
 
 import pytest
@@ -105,9 +107,95 @@ def test_a_worker_killed_mid_batch_leaves_every_file_whole(records, cluster):
         assert (records / "out" / name).read_bytes() == whole, name
 
 
-def test_usage_errors():
-    got = batch(["-d", "out", "-", "x"], os.getcwd())
-    assert got.returncode == 2 and "standard input" in got.stderr
-    got = batch(["-d", "out", "a/r.txt", "b/r.txt"], os.getcwd())
-    assert got.returncode == 2 and "would both write out/r.csv" in got.stderr
-    assert batch(["--help"], os.getcwd()).returncode == 0
+BAD_COMMAND_LINES = [
+    ["--bogus", "-d", "o", "w.txt"], ["-x", "-d", "o", "w.txt"], ["--out", "o.csv", "w.txt"],
+    ["-d", "o", "w.txt", "-b"], ["-d", "o", "w.txt", "--eas=1"], ["-m", "4", "-d", "o", "w.txt"],
+    ["-b", "-1", "-d", "o", "w.txt"], ["-b", "nan", "-d", "o", "w.txt"], ["-j", "0", "-d", "o", "w.txt"],
+    ["--konno-ohmachi", "0", "-d", "o", "w.txt"], ["--konno-ohmachi", "-3", "-d", "o", "w.txt"],
+    ["--konno-ohmachi", "40", "-b", "1", "-d", "o", "w.txt"], ["--frequencies", "1:10:5", "-d", "o", "w.txt"],
+    ["--konno-ohmachi", "40", "--frequencies", "10:1:5", "-d", "o", "w.txt"], ["-q"],
+    ["w.txt", "v.txt"], ["-o", "o.csv", "w.txt", "v.txt"], ["-o", "o.csv", "-d", "out", "w.txt"],
+    ["-d", "out", "w.txt", "sub/w.txt"], ["-o", "w.txt", "w.txt"], ["-d", "o", "w.txt", "--summary", "w.txt"],
+    ["-d", "o", "w.txt", "--summary", "o/w.csv"], ["--metadata", "-o", "d.csv", "d.json"],
+    ["-d", "o", "w.txt", "--summary", "link.txt"], ["-o", "hard.txt", "w.txt"],
+]
+
+
+def test_bad_command_lines_get_the_same_refusal_from_both_programs(tmp_path):
+    record = "h\n" + "".join("%g,1,2,3\n" % (0.01 * k) for k in range(64))
+    for name in ("w.txt", "v.txt", "d.json"):
+        (tmp_path / name).write_text(record)
+    os.symlink("w.txt", tmp_path / "link.txt")
+    os.link(tmp_path / "w.txt", tmp_path / "hard.txt")
+    for args in BAD_COMMAND_LINES:
+        cli = subprocess.run([PROGRAM] + args, cwd=tmp_path, capture_output=True, text=True)
+        dask = batch(args, tmp_path)
+        assert (cli.returncode, dask.returncode) == (2, 2), args
+        assert dask.stderr.splitlines()[0] == cli.stderr.splitlines()[0], args
+        assert dask.stderr.splitlines()[1] == "Try 'python3 -m wavespec.batch --help' for more information."
+        assert sorted(os.listdir(tmp_path)) == ["d.json", "hard.txt", "link.txt", "v.txt", "w.txt"], args
+    assert (tmp_path / "w.txt").read_text() == record
+    for args in (["-d", "out", "-"], ["w.txt"], ["-o", "-", "w.txt"]):  # what only a cluster cannot do
+        got = batch(args, tmp_path)
+        assert got.returncode == 2 and got.stderr.startswith("wavespec: a cluster "), got.stderr
+    assert batch(["--help"], tmp_path).stdout.startswith("Usage: python3 -m wavespec.batch")
+
+
+def many_records(records, n):
+    (records / "in").mkdir()
+    for k in range(n):
+        os.link(records / "wtmc_v2a.txt", records / "in" / ("r%04d.txt" % k))
+    return ["in/r%04d.txt" % k for k in range(n)]
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_a_stopped_batch_lists_exactly_the_spectra_written(records, cluster, signum):
+    files = many_records(records, 1500)
+    scratch_before = set(p for p in os.listdir(tempfile.gettempdir()) if p.startswith("wavespec-dask-"))
+    run = subprocess.Popen([PYTHON, "-m", "wavespec.batch", "-d", "out", "--summary", "summary.csv",
+                            "--scheduler", cluster[0]] + files, cwd=records, stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline and (not (records / "out").exists() or len(os.listdir(records / "out")) < 40):
+        time.sleep(0.02)
+    run.send_signal(signum)
+    _, err = run.communicate(timeout=120)
+    at_exit = sorted(os.listdir(records / "out"))
+    time.sleep(3)  # nothing may appear once the batch has ended
+    assert sorted(os.listdir(records / "out")) == at_exit
+    assert run.returncode == 1, err
+    rows = (records / "summary.csv").read_text().splitlines()[1:]
+    assert sorted(r.split(",")[1] for r in rows) == ["out/" + n for n in at_exit]
+    assert all(",ok," in r for r in rows) and 40 <= len(at_exit) < 1500
+    assert err.splitlines()[-1].startswith("wavespec: interrupted: %d of 1500 records written" % len(at_exit))
+    assert "Traceback" not in err
+    scratch_after = set(p for p in os.listdir(tempfile.gettempdir()) if p.startswith("wavespec-dask-"))
+    assert scratch_after <= scratch_before
+
+
+def test_a_record_whose_course_raises_fails_alone(records):
+    from wavespec import _wavespec, batch as dask_batch
+    command, options = _wavespec.parse_arguments(["-d", "out", "sf1295.txt", "nc_mli.txt"], "batch")
+    plan = _wavespec.plan_run(options)
+    os.chdir(records)
+    os.mkdir("out")
+    done = dask_batch.process_group("b1", list(enumerate(plan.records)), options, str(records))
+    assert [o.status for _, o in done] == ["ok", "ok"]
+    broken = dask_batch.process_group("b2", list(enumerate(plan.records)), None, str(records))
+    assert [o.status for _, o in broken] == ["worker-failed", "worker-failed"]
+    assert broken[0][1].message.startswith("TypeError: ")
+    dask_batch.stop_batch("b3")
+    assert dask_batch.process_group("b3", list(enumerate(plan.records)), options, str(records)) == []
+    outcome = done[0][1]
+    assert pickle.loads(pickle.dumps(outcome)).summary_row() == outcome.summary_row()
+
+
+def test_failures_of_the_cluster_and_the_summary_are_one_line(records):
+    got = batch(["-d", "out", "--summary", "s.csv", "--scheduler", "tcp://127.0.0.1:%d" % free_port(),
+                 "sf1295.txt"], records)
+    assert got.returncode == 2 and "Traceback" not in got.stderr
+    assert got.stderr.splitlines()[0].startswith("wavespec: cannot reach the scheduler tcp://127.0.0.1:")
+    assert (records / "s.csv").read_text() == "input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz," \
+                                               "band_max_hz,message\n"
+    got = batch(["-d", "out2", "--summary", "missing/s.csv", "sf1295.txt"], records)
+    assert (got.returncode, got.stderr) == (2, "wavespec: summary: missing/s.csv: No such file or directory\n")
+    assert not (records / "out2" / "sf1295.csv").exists()

@@ -1,4 +1,5 @@
 """The module against the program: arrays, files, errors, threads."""
+import os
 import subprocess
 import threading
 
@@ -139,3 +140,94 @@ def test_the_metadata_is_the_command_lines_sidecar(records):
     x = np.zeros(8, np.float32)
     bare = wavespec.analyse(wavespec.Waveform(x, x, x, 0.01)).metadata  # no file, no header: no units
     assert bare["input"] == "" and "unit" not in bare["components"][0] and bare["nt"] == 8
+
+
+def test_every_public_function_takes_keywords(records):
+    w = wavespec.read_waveform(path=records / "sf1295.txt")
+    made = wavespec.Waveform(x=w.x, y=w.y, z=w.z, dt=w.dt, header="h", source="")
+    s = wavespec.analyse(waveform=made, operation="integrate", band=0.5, konno_ohmachi=None, frequencies=None,
+                         eas=True, threads=1)
+    assert wavespec.operation_number(operation="differentiate") == 3
+    fc, smoothed = wavespec.konno_ohmachi(freq=s.freq, amplitudes=s.eas, b=40, frequencies="1:10:4", threads=1)
+    assert fc.shape == smoothed.shape == (4,)
+    assert wavespec.log_spaced(fmin=1, fmax=100, n=3).tolist() == [1.0, 10.0, 100.0]
+    s.to_csv(path=records / "k.csv", metadata=False)
+    for f in (wavespec.read_waveform, wavespec.analyse, wavespec.konno_ohmachi, wavespec.log_spaced,
+              wavespec.operation_number, wavespec.Spectrum.to_csv, wavespec.Waveform):
+        assert f.__doc__ and len(f.__doc__) > 40, f
+    for name in ("freq", "original", "smoothed", "eas", "smoothed_eas", "centres", "konno_ohmachi", "grid",
+                 "metadata", "band_limits"):
+        assert getattr(wavespec.Spectrum, name).__doc__, name
+    assert isinstance(s.grid, wavespec.FrequencyGrid) and s.grid.nf == s.nf == 8192
+
+
+def test_the_command_lines_options_give_its_files(records):
+    w = wavespec.read_waveform(records / "sf1295.txt")
+    cases = [(["--konno-ohmachi", "40", "--frequencies", "0.5:20:50", "--eas"],
+              dict(konno_ohmachi=40, frequencies="0.5:20:50", eas=True)),
+             (["-m", "2", "--konno-ohmachi", "188.5"], dict(operation=2, konno_ohmachi=188.5)),
+             (["-m", "1", "-b", "0.5", "--eas"], dict(operation="integrate", band=0.5, eas=True))]
+    for args, options in cases:
+        subprocess.run([PROGRAM] + args + ["-o", "program.csv", "sf1295.txt"], cwd=records, check=True)
+        s = wavespec.analyse(w, **options)
+        s.to_csv(records / "module.csv")
+        assert (records / "module.csv").read_bytes() == (records / "program.csv").read_bytes(), args
+    s = wavespec.analyse(w, konno_ohmachi=40, frequencies=wavespec.log_spaced(0.5, 20, 50), eas=True)
+    assert s.konno_ohmachi.shape == (4, 50) and s.centres.dtype == np.float64
+    rows = np.loadtxt(records / "module.csv", delimiter=",", skiprows=1)  # the last case: Parzen with EAS
+    np.testing.assert_allclose(rows[:, 8], wavespec.analyse(w, 1, 0.5, eas=True).smoothed_eas, rtol=5e-6)
+
+
+def test_refusals_are_the_command_lines(records):
+    w = wavespec.read_waveform(records / "sf1295.txt")
+    cases = [(["-b", "-1"], dict(band=-1)), (["-b", "inf"], dict(band=float("inf"))),
+             (["-m", "5"], dict(operation=5)), (["--konno-ohmachi", "0"], dict(konno_ohmachi=0)),
+             (["--konno-ohmachi", "40", "-b", "0.5"], dict(konno_ohmachi=40, band=0.5)),
+             (["--frequencies", "1:10:3"], dict(frequencies="1:10:3")),
+             (["--konno-ohmachi", "40", "--frequencies", "10:1:3"], dict(konno_ohmachi=40, frequencies="10:1:3"))]
+    for args, options in cases:
+        program = subprocess.run([PROGRAM] + args + ["sf1295.txt"], cwd=records, capture_output=True, text=True)
+        with pytest.raises(ValueError) as e:
+            wavespec.analyse(w, **options)
+        assert program.stderr.splitlines()[0] == "wavespec: " + str(e.value), args
+    with pytest.raises(TypeError, match="band must be a number or text, not list"):
+        wavespec.analyse(w, band=[0.5])
+
+
+def test_to_csv_never_replaces_the_records_file(records):
+    victim = records / "victim.txt"
+    victim.write_bytes((records / "sf1295.txt").read_bytes())
+    os.symlink("victim.txt", records / "link.txt")
+    os.link(victim, records / "hard.csv")
+    s = wavespec.analyse(wavespec.read_waveform(victim), 0, 0.5)
+    os.chdir(records)
+    os.mkdir("sub")
+    for name in ("victim.txt", "link.txt", "hard.csv", "./victim.txt", str(victim), "sub/../victim.txt"):
+        with pytest.raises(ValueError, match="would replace it"):
+            s.to_csv(name, metadata=True)
+    (records / "victim.json").write_bytes((records / "sf1295.txt").read_bytes())
+    s2 = wavespec.analyse(wavespec.read_waveform(records / "victim.json"))
+    with pytest.raises(ValueError, match=r"the sidecar of .*victim.json \(victim.json\) would replace the input"):
+        s2.to_csv("victim.csv", metadata=True)
+    with pytest.raises(ValueError, match="NUL"):
+        s.to_csv("spec\0.csv", metadata=True)
+    assert victim.read_bytes() == (records / "sf1295.txt").read_bytes()
+    assert not (records / "victim.csv").exists() and not (records / "spec").exists()
+
+
+def test_files_that_cannot_be_used_raise_os_errors(records):
+    with pytest.raises(FileNotFoundError):
+        wavespec.read_waveform(records / "missing.txt")
+    with pytest.raises(IsADirectoryError):
+        wavespec.read_waveform(records)
+    s = wavespec.analyse(wavespec.read_waveform(records / "sf1295.txt"))
+    with pytest.raises(FileNotFoundError) as e:
+        s.to_csv(records / "no" / "such.csv")
+    assert e.value.filename == str(records / "no" / "such.csv")
+    (records / "dir.csv").mkdir()
+    with pytest.raises(IsADirectoryError):
+        s.to_csv(records / "dir.csv")
+    (records / "ro").mkdir(mode=0o500)
+    if os.geteuid() != 0:  # root writes anywhere
+        with pytest.raises(PermissionError):
+            s.to_csv(records / "ro" / "x.csv")
