@@ -66,7 +66,7 @@ struct read_request {
   double dt = 0.0;    // for formats that do not state it (generic)
   double scale = 1.0;     // samples times this are in `unit` (or the file's own unit)
   std::string unit;       // empty: the file's own, if any; else converted to it
-  std::string input_unit; // the samples' unit whatever the file says (empty: as it says)
+  std::string input_unit{}; // the samples' unit whatever the file says (empty: as it says)
   bool keep_offset = false; // K-NET: keep the recorder offset
 };
 
