@@ -91,8 +91,10 @@ std::size_t read_headers(const component_file &file, std::size_t first, series &
   std::size_t at = first + header_count(file, first, "text line count", text_lines, 10'000);
   const std::string &kind = file.lines[first];
   s.processing = starts_with_word(kind, "corrected") ? "corrected" : "uncorrected";
+  // "Code:CI-J2236": network and station; the station tells the site.
   s.station = first_word(after_key(header_line(file, first + 4), "Code:"));
-  s.site = s.station;
+  s.site = s.station.substr(s.station.find_last_of('-') + 1);
+  s.record = s.site;
   s.variant = s.processing;
   const std::string &start_line = header_line(file, first + 7);
   const auto start = find_word(start_line, "start time:");

@@ -116,6 +116,8 @@ bool is_generic(const component_file &file) {
 }
 
 std::vector<series> read_generic(const component_file &file, const read_request &request) {
+  if (next_filled(file, 0) >= file.lines.size())
+    fail(file, "no samples");
   const auto l = find_layout(file);
   if (!l)
     fail(file, "not numbers one or two to a line");

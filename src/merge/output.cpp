@@ -94,7 +94,8 @@ std::string utc(double t) {
 bool same_channel(const series &a, const series &b) {
   if (!a.file_id.empty() && a.file_id == b.file_id)
     return a.channel == b.channel;
-  return a.component == b.component && a.site == b.site && a.values == b.values &&
+  return !a.component.empty() && a.component == b.component && a.site == b.site &&
+         a.values == b.values &&
          (a.start == b.start || (std::isnan(a.start) && std::isnan(b.start)));
 }
 

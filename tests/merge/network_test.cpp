@@ -28,7 +28,7 @@ read_request counts_in(const char *unit) {
 }
 
 std::vector<series> read_made(const std::string &name, const std::string &bytes,
-                              const read_request &r = counts_in("counts")) {
+                              const read_request &r = {}) {
   const component_file file = component_from_bytes(name, bytes);
   const format_entry *f = detect_format(file);
   if (f == nullptr)
@@ -36,7 +36,7 @@ std::vector<series> read_made(const std::string &name, const std::string &bytes,
   return read_components(*f, file, r);
 }
 
-std::string refusal(const std::string &bytes, const read_request &r = counts_in("counts")) {
+std::string refusal(const std::string &bytes, const read_request &r = {}) {
   try {
     (void)read_made("made", bytes, r);
   } catch (const merge_error &e) {
@@ -65,14 +65,15 @@ TEST(MergeNetwork, MiniSeedSamplesAreLibmseedsOwn) {
                            "testdata-no-blockette1000-steim1.mseed2"}) {
     SCOPED_TRACE(name);
     const auto expected = libmseed_samples(net + name);
-    const auto got = read_made(name, slurp(net + name));
+    const auto got = read_made(name, slurp(net + name), counts_in("counts"));
     ASSERT_EQ(got.size(), expected.size());
     for (const series &s : got) {
       ASSERT_EQ(s.values, expected.at(s.component));
       EXPECT_EQ(s.units, "counts");
     }
   }
-  const auto three = read_made("3", slurp(net + "testdata-3channel-signal.mseed2"));
+  const auto three =
+      read_made("3", slurp(net + "testdata-3channel-signal.mseed2"), counts_in("counts"));
   EXPECT_EQ(three[0].component + three[1].component + three[2].component, "LH1LH2LHZ");
   EXPECT_EQ(three[0].record, "IU.COLA.00.LH");
 }
@@ -94,6 +95,9 @@ std::string joined(const std::vector<std::string> &records) {
 
 TEST(MergeNetwork, DamagedMiniSeedRecordsAreRefusedNamingTheirOffset) {
   const std::string enn = slurp(net + "UU.HRU.01.ENN.mseed");
+  const auto refusal = [](const std::string &bytes) {
+    return wavespec::merge::refusal(bytes, counts_in("counts"));
+  };
   std::string xn = enn; // the reverse-integration constant of record 3
   const std::size_t frame = 3 * 512 + 64;
   std::memcpy(xn.data() + frame + 8, "\x00\x00\x30\x39", 4);
@@ -111,11 +115,15 @@ TEST(MergeNetwork, DamagedMiniSeedRecordsAreRefusedNamingTheirOffset) {
   EXPECT_NE(said.find("integrity check"), std::string::npos);
   // Cut inside a record and inside a header.
   EXPECT_EQ(refusal(enn.substr(0, 1000)), "made: the record at byte 512 is cut short");
-  EXPECT_EQ(refusal(enn.substr(0, 512 + 30)), "made: the record at byte 512 is cut short");
+  EXPECT_EQ(refusal(enn.substr(0, 512 + 30)),
+            "made: the record at byte 512 is not miniSEED: No SEED data detected");
 }
 
 TEST(MergeNetwork, RecordsOutOfOrderAndEmptyRecordsJoinTheSeries) {
   const std::string enn = slurp(net + "UU.HRU.01.ENN.mseed");
+  const auto read_made = [](const char *name, const std::string &bytes) {
+    return wavespec::merge::read_made(name, bytes, counts_in("counts"));
+  };
   const auto expected = read_made("in order", enn)[0].values;
   auto records = records_of(enn, 512);
   std::swap(records[1], records[2]);
@@ -131,7 +139,7 @@ TEST(MergeNetwork, RecordsOutOfOrderAndEmptyRecordsJoinTheSeries) {
 TEST(MergeNetwork, OtherSeedFormsAreRefusedByName) {
   std::string v3(64, '\0');
   v3[0] = 'M', v3[1] = 'S', v3[2] = 3;
-  EXPECT_EQ(refusal(v3).rfind("made: miniSEED 3 is not read; ", 0), 0u);
+  EXPECT_EQ(refusal(v3).rfind("made: miniSEED 3 is not read; ", 0), 0u) << refusal(v3);
   std::string volume = "000001V 010009402.3121992,001,00:00:00.0000~1992,002~";
   volume.resize(4096, ' ');
   EXPECT_EQ(refusal(volume).rfind("made: a full SEED volume", 0), 0u);
