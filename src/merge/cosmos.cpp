@@ -98,8 +98,7 @@ std::size_t read_headers(const component_file &file, std::size_t first, series &
   s.variant = s.processing;
   const std::string &start_line = header_line(file, first + 7);
   const auto start = find_word(start_line, "start time:");
-  s.start = start == std::string::npos ? s.start
-                                       : date_time_seconds(start_line.substr(start + 11));
+  s.start = start == std::string::npos ? s.start : date_time_seconds(start_line.substr(start + 11));
   s.component = channel_text(header_line(file, first + 8));
   const auto [integers, integer_lines] = header_block(file, at);
   (void)integers;

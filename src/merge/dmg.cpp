@@ -66,8 +66,8 @@ std::string unit_text(std::string_view line) {
     rest = line.substr(of + 8);
   else if (const auto in = line.rfind(" in "); in != std::string_view::npos)
     rest = line.substr(in + 4);
-  rest = rest.substr(0, std::min({rest.find(')'), rest.find('('), rest.find(','),
-                                  find_word(rest, "format")}));
+  rest = rest.substr(
+      0, std::min({rest.find(')'), rest.find('('), rest.find(','), find_word(rest, "format")}));
   return std::string(trimmed(rest));
 }
 
@@ -113,8 +113,8 @@ void read_text(const component_file &file, const channel_block &b, series &s) {
     for (std::string_view key : {"start time:", "trigger time:"})
       if (const auto at = find_word(l, key); at != std::string::npos && std::isnan(s.start))
         s.start = date_time_seconds(std::string_view(l).substr(at + key.size()));
-    if (const auto at = find_word(l, "chan "); at != std::string::npos && s.component.empty() &&
-                                               l.find(':', at) != std::string::npos)
+    if (const auto at = find_word(l, "chan ");
+        at != std::string::npos && s.component.empty() && l.find(':', at) != std::string::npos)
       s.component = channel_text(l);
     if (const auto dt = interval(l); dt && !(s.dt > 0))
       s.dt = *dt;
@@ -169,7 +169,9 @@ std::vector<series> read_dmg(const component_file &file, const read_request &req
     read_text(file, b, s);
     if (!read_series(file, b, wanted, s))
       fail(file, std::string("no ") +
-                     (wanted == 0 ? "acceleration" : wanted == 1 ? "velocity" : "displacement") +
+                     (wanted == 0   ? "acceleration"
+                      : wanted == 1 ? "velocity"
+                                    : "displacement") +
                      " series for the channel from line " + std::to_string(b.first + 1));
     out.push_back(std::move(s));
   }

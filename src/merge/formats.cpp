@@ -20,13 +20,13 @@ constexpr format_entry table[] = {
     {"smc", "USGS SMC", "gal", false, false, is_smc, read_smc},
     {"geonet", "GeoNet V1A/V2A", "gal (mm/s^2 / 10); cm/s and cm for velocity and displacement",
      true, false, is_geonet, read_geonet},
-    {"dmg", "CSMIP/DMG V1/V2", "as the file names them (cm/sec/sec is gal, g)", true, false,
-     is_dmg, read_dmg},
+    {"dmg", "CSMIP/DMG V1/V2", "as the file names them (cm/sec/sec is gal, g)", true, false, is_dmg,
+     read_dmg},
     {"at2", "PEER NGA AT2", "g, or as line 3 names them", false, false, is_at2, read_at2},
     {"knet", "K-NET/KiK-net ASCII", "gal (counts times the scale factor, mean removed)", false,
      false, is_knet, read_knet},
-    {"mseed", "miniSEED 2 (libmseed)", "counts or floats: --unit (and --scale) names them",
-     false, true, is_mseed, read_mseed},
+    {"mseed", "miniSEED 2 (libmseed)", "counts or floats: --unit (and --scale) names them", false,
+     true, is_mseed, read_mseed},
     {"sac", "SAC binary, either byte order", "nm, nm/s or nm/s^2 by IDEP, else --unit", false, true,
      is_sac, read_sac},
     {"generic", "numbers: one a line (--dt, or an NPTS DT line first) or time and value",
@@ -115,8 +115,7 @@ void doubt_unit(series &s, const known_unit &stated, const read_request &request
 
 // The unit of a component's samples: the file's own (or --input-unit),
 // converted to --unit; counts and unknown units named by --unit.
-void settle_units(const component_file &file, const read_request &request, bool counts,
-                  series &s) {
+void settle_units(const component_file &file, const read_request &request, bool counts, series &s) {
   const std::string stated = request.input_unit.empty() ? s.units : request.input_unit;
   if (!request.input_unit.empty() && request.input_unit != s.units)
     add_note(s, "samples taken as " + request.input_unit + " (the file says " + s.units + ")");
@@ -133,8 +132,8 @@ void settle_units(const component_file &file, const read_request &request, bool 
   }
   multiply(s, request.scale);
   if (request.scale != 1.0)
-    add_note(s, std::string(counts ? "counts" : "samples") + " times " +
-                    number_text(request.scale));
+    add_note(s,
+             std::string(counts ? "counts" : "samples") + " times " + number_text(request.scale));
   s.units = unit_label(request.unit);
 }
 
@@ -158,8 +157,8 @@ orientation orientation_of(std::string_view c) {
   for (std::string_view v : {"up", "down", "vert", "vertical", "u-d", "ud", "v", "z", "dn"})
     if (same_word(c, v))
       return orientation::vertical;
-  if (c.size() >= 3 && (same_word(c.substr(c.size() - 3), "ud1") ||
-                        same_word(c.substr(c.size() - 3), "ud2")))
+  if (c.size() >= 3 &&
+      (same_word(c.substr(c.size() - 3), "ud1") || same_word(c.substr(c.size() - 3), "ud2")))
     return orientation::vertical;
   if (ends_with_letter(c, 'Z'))
     return orientation::vertical;

@@ -34,14 +34,14 @@ struct series {
   std::vector<double> values;
 
   orientation axis = orientation::unknown;
-  std::string processing; // "corrected", "uncorrected" or empty (not said)
-  std::string sensor;     // "borehole", "surface" or empty (not said)
+  std::string processing;   // "corrected", "uncorrected" or empty (not said)
+  std::string sensor;       // "borehole", "surface" or empty (not said)
   bool remove_mean = false; // the file's samples carry a recorder offset (K-NET)
-  std::string record;     // names the record in grouping: station, start, ...
-  std::string variant;    // what tells apart records of one station and start
-  std::string file_id;    // the file's device and inode, the same under any name
-  std::size_t channel = 0; // which of its file's channels (from 0)
-  std::string warning;     // something the user should hear, not a failure
+  std::string record;       // names the record in grouping: station, start, ...
+  std::string variant;      // what tells apart records of one station and start
+  std::string file_id;      // the file's device and inode, the same under any name
+  std::size_t channel = 0;  // which of its file's channels (from 0)
+  std::string warning;      // something the user should hear, not a failure
 };
 
 // The largest magnitude of a sample written: what a 32-bit float holds, as
@@ -63,9 +63,9 @@ struct component_file {
 // What a reader needs beyond the file.
 struct read_request {
   quantity wanted = quantity::acceleration;
-  double dt = 0.0;    // for formats that do not state it (generic)
-  double scale = 1.0;     // samples times this are in `unit` (or the file's own unit)
-  std::string unit;       // empty: the file's own, if any; else converted to it
+  double dt = 0.0;          // for formats that do not state it (generic)
+  double scale = 1.0;       // samples times this are in `unit` (or the file's own unit)
+  std::string unit;         // empty: the file's own, if any; else converted to it
   std::string input_unit{}; // the samples' unit whatever the file says (empty: as it says)
   bool keep_offset = false; // K-NET: keep the recorder offset
 };

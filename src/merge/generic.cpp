@@ -27,10 +27,10 @@ std::vector<double> numbers(std::string_view line) {
 }
 
 struct layout {
-  std::size_t first = 0;      // the first line of samples
-  std::size_t columns = 1;    // 1 or 2
-  std::size_t npts = 0;       // 0: not stated
-  double dt = 0;              // 0: not stated
+  std::size_t first = 0;   // the first line of samples
+  std::size_t columns = 1; // 1 or 2
+  std::size_t npts = 0;    // 0: not stated
+  double dt = 0;           // 0: not stated
 };
 
 // "NPTS= 4000, DT= 0.01" (either order, "=" and "," optional).
@@ -98,8 +98,8 @@ double even_interval(const component_file &file, const std::vector<double> &t,
   for (std::size_t k = 0; k < t.size(); ++k)
     if (!(std::fabs(t[k] - (t.front() + static_cast<double>(k) * dt)) <= 0.01 * dt))
       malformed_data(file, line_of[k],
-                     "the time is not on an even interval (the times give " +
-                         std::to_string(dt) + " s on average): unevenly sampled");
+                     "the time is not on an even interval (the times give " + std::to_string(dt) +
+                         " s on average): unevenly sampled");
   // The interval as the decimals of the times write it.
   const double step = t[1] - t[0];
   return std::fabs(step - dt) <= 1e-9 * dt ? step : dt;
@@ -131,7 +131,9 @@ std::vector<series> read_generic(const component_file &file, const read_request 
       continue;
     const auto row = numbers(file.lines[i]);
     if (row.size() != l->columns)
-      malformed_data(file, i, "not " + std::to_string(l->columns) + (l->columns == 1 ? " number" : " numbers"));
+      malformed_data(file, i,
+                     "not " + std::to_string(l->columns) +
+                         (l->columns == 1 ? " number" : " numbers"));
     if (l->columns == 2) {
       times.push_back(row[0]);
       line_of.push_back(i);

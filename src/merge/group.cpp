@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -110,9 +110,8 @@ std::string summary_text(const std::vector<group_outcome> &done) {
 } // namespace
 
 std::string record_name(const series &s) {
-  std::string name = name_word(s.record.empty() || s.record.find(',') != std::string::npos
-                                   ? s.station
-                                   : s.record);
+  std::string name =
+      name_word(s.record.empty() || s.record.find(',') != std::string::npos ? s.station : s.record);
   if (name.empty())
     name = "record";
   if (!std::isnan(s.start))
@@ -166,8 +165,8 @@ std::string base_name(const std::string &path) {
 std::string listed(const std::vector<series> &parts) {
   std::string names;
   for (const series &s : parts)
-    names += (names.empty() ? "" : ", ") + (s.component.empty() ? "?" : s.component) + " of " +
-             s.source;
+    names +=
+        (names.empty() ? "" : ", ") + (s.component.empty() ? "?" : s.component) + " of " + s.source;
   return names;
 }
 
@@ -209,7 +208,8 @@ void folder_run::progress(const char *what, std::size_t done, std::size_t total)
   char line[160];
   const int n = std::snprintf(line, sizeof line, "wavespec-merge: %s %zu/%zu, %zu refused", what,
                               done, total, refused_);
-  std::fprintf(stderr, "\r%s%*s", line, shown_ > static_cast<std::size_t>(n) ? static_cast<int>(shown_) - n : 0, "");
+  std::fprintf(stderr, "\r%s%*s", line,
+               shown_ > static_cast<std::size_t>(n) ? static_cast<int>(shown_) - n : 0, "");
   shown_ = static_cast<std::size_t>(n);
   std::fflush(stderr);
 }

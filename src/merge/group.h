@@ -12,11 +12,11 @@
 namespace wavespec::merge {
 
 struct folder_options {
-  std::string outdir;      // where the records go, as NAME.txt
-  std::string summary;     // a CSV of every group, when not empty ("-": standard output)
-  std::string format;      // --format, when not empty
-  read_request request;    // what each file is read with
-  merge_options merge;     // what each record is written with
+  std::string outdir;   // where the records go, as NAME.txt
+  std::string summary;  // a CSV of every group, when not empty ("-": standard output)
+  std::string format;   // --format, when not empty
+  read_request request; // what each file is read with
+  merge_options merge;  // what each record is written with
 };
 
 // One group as the summary lists it.
@@ -25,7 +25,7 @@ struct group_outcome {
   std::vector<std::string> files; // its files, as given
   std::string output;             // the file written, or empty
   bool written = false;
-  std::string message;            // why it was refused
+  std::string message; // why it was refused
 };
 
 // A record's name from what its components say: "NET.STA.LOC.BAND" or the

@@ -68,9 +68,9 @@ void refuse_cut_value(const component_file &file, std::size_t first, std::size_t
   for (std::size_t k = 0; k < ends.size() && k < full.size(); ++k)
     if (ends[k] != full[k])
       malformed_data(file, last,
-                     "value " + std::to_string(k + 1) + " does not fill its field (ends at column " +
-                         std::to_string(ends[k]) + ", not " + std::to_string(full[k]) +
-                         "): the file is cut");
+                     "value " + std::to_string(k + 1) +
+                         " does not fill its field (ends at column " + std::to_string(ends[k]) +
+                         ", not " + std::to_string(full[k]) + "): the file is cut");
 }
 
 std::size_t memo_line(const component_file &file) {

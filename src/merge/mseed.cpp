@@ -60,14 +60,21 @@ std::string in_our_words(std::string_view m) {
     text_scan values(m);
     const auto last = values.after("Last sample=") ? values.until_any(",") : "?";
     const auto xn = values.after("Xn=") ? trimmed(values.rest()) : "?";
-    return std::string("fails its Steim ").append(level).append(" integrity check: the last sample decodes to ")
-        .append(last).append(" where the record's reverse-integration constant says ").append(xn);
+    return std::string("fails its Steim ")
+        .append(level)
+        .append(" integrity check: the last sample decodes to ")
+        .append(last)
+        .append(" where the record's reverse-integration constant says ")
+        .append(xn);
   }
   if (text_scan count(m); count.after("Number of blockettes in fixed header (")) {
     const auto announced = count.until_any(")");
     const auto found = count.after("number parsed (") ? count.until_any(")") : "?";
-    return std::string("its header announces ").append(announced).append(" blockettes where ")
-        .append(found).append(" are found");
+    return std::string("its header announces ")
+        .append(announced)
+        .append(" blockettes where ")
+        .append(found)
+        .append(" are found");
   }
   if (text_scan decoded(m); decoded.after("only decoded ")) {
     const auto got = decoded.until_any(" ");

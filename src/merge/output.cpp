@@ -291,8 +291,8 @@ void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t
       if (v == 0.0)
         v = 0.0; // no "-0" in the file
   }
-  std::string header = "time(s) " + label(xyz[0], 0) + " " + label(xyz[1], 1) + " " +
-                       label(xyz[2], 2) + notes(xyz);
+  std::string header =
+      "time(s) " + label(xyz[0], 0) + " " + label(xyz[1], 1) + " " + label(xyz[2], 2) + notes(xyz);
   if (demeaned)
     header += " [mean removed]";
   header.append(" from ").append(header_word(xyz[0].source));

@@ -55,12 +55,12 @@ std::size_t header_count(const component_file &file, std::size_t line, std::stri
 
 bool float_sized(double v) {
   const double m = std::fabs(v);
-  return m == 0.0 || (m >= static_cast<double>(std::numeric_limits<float>::min()) &&
-                      m <= largest_sample);
+  return m == 0.0 ||
+         (m >= static_cast<double>(std::numeric_limits<float>::min()) && m <= largest_sample);
 }
 
 const char *why_not_float_sized(double v) {
-  return !std::isfinite(v)           ? "is not a finite number"
+  return !std::isfinite(v)               ? "is not a finite number"
          : std::fabs(v) > largest_sample ? "is beyond the range of a 32-bit float"
                                          : "is below the range of a 32-bit float (not zero, "
                                            "smaller than 1.2e-38)";
@@ -78,7 +78,9 @@ bool starts_with_word(std::string_view text, std::string_view word) {
 }
 
 std::size_t find_word(std::string_view text, std::string_view word) {
-  const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  const auto lower = [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  };
   for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
     std::size_t k = 0;
     while (k < word.size() && lower(text[at + k]) == lower(word[k]))
@@ -201,7 +203,8 @@ bool fortran_fields(std::string_view text, std::size_t &per_line, std::size_t &w
     text_scan scan(text.substr(open + 1));
     const auto n = scan.whole_number();
     const std::string_view rest = scan.rest();
-    if (!n || rest.empty() || std::string_view("EFGefg").find(rest.front()) == std::string_view::npos)
+    if (!n || rest.empty() ||
+        std::string_view("EFGefg").find(rest.front()) == std::string_view::npos)
       continue;
     text_scan after(rest.substr(1));
     const auto w = after.whole_number();

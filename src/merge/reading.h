@@ -71,8 +71,7 @@ std::size_t free_fields(const component_file &file, std::size_t first, std::size
 
 // The first Fortran format of fixed fields in `text`, "(8f9.6)" or
 // "(1E15.6)" in any case: the values per line and the field width.
-[[nodiscard]] bool fortran_fields(std::string_view text, std::size_t &per_line,
-                                  std::size_t &width);
+[[nodiscard]] bool fortran_fields(std::string_view text, std::size_t &per_line, std::size_t &width);
 
 // The text after the first `key` on the line, trimmed; empty when absent.
 [[nodiscard]] std::string after_key(std::string_view line, std::string_view key);

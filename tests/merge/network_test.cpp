@@ -60,9 +60,9 @@ std::map<std::string, std::vector<double>> libmseed_samples(const std::string &p
 }
 
 TEST(MergeNetwork, MiniSeedSamplesAreLibmseedsOwn) {
-  for (const char *name : {"UU.HRU.01.ENN.mseed", "UU.HRU.01.ENE.mseed", "UU.HRU.01.ENZ.mseed",
-                           "testdata-3channel-signal.mseed2",
-                           "testdata-no-blockette1000-steim1.mseed2"}) {
+  for (const char *name :
+       {"UU.HRU.01.ENN.mseed", "UU.HRU.01.ENE.mseed", "UU.HRU.01.ENZ.mseed",
+        "testdata-3channel-signal.mseed2", "testdata-no-blockette1000-steim1.mseed2"}) {
     SCOPED_TRACE(name);
     const auto expected = libmseed_samples(net + name);
     const auto got = read_made(name, slurp(net + name), counts_in("counts"));
@@ -170,7 +170,8 @@ TEST(MergeNetwork, EveryChannelOfCosmosAndDmgFiles) {
   EXPECT_EQ(two[0].units, "gal");
   // Lower-case Fortran formats and a unit written "g.".
   std::string lower = slurp(cosmos);
-  for (std::size_t at = 0; (at = lower.find("cm/sec2(04),Format=(8F10.5)", at)) != std::string::npos;)
+  for (std::size_t at = 0;
+       (at = lower.find("cm/sec2(04),Format=(8F10.5)", at)) != std::string::npos;)
     lower.replace(at, 27, "g. (02)Format=(8f10.5)");
   const auto g = read_made("lower", lower);
   ASSERT_EQ(g.size(), 2u);

@@ -178,8 +178,9 @@ TEST(MergeRecords, PlainNumbersAsUsersHaveThem) {
             dir.file("u.txt", "0.000 1\n0.005 2\n0.013 3\n0.015 4\n") +
                 ": malformed data at line 3: the time is not on an even interval (the times "
                 "give 0.005000 s on average): unevenly sampled");
-  EXPECT_NE(failure_of(dir.file("s.txt", "4 0.01\n1\n2\n3\n")).find("3 samples where the header "
-                                                                     "promises 4"),
+  EXPECT_NE(failure_of(dir.file("s.txt", "4 0.01\n1\n2\n3\n"))
+                .find("3 samples where the header "
+                      "promises 4"),
             std::string::npos);
 }
 
@@ -197,10 +198,10 @@ std::map<std::string, std::string> summary_rows(const std::string &path) {
 TEST(MergeRecords, ADownloadFolderInOneCall) {
   const scratch dir;
   std::string files;
-  for (const char *name : {"UU.HRU.01.ENE.mseed", "UU.HRU.01.ENN.mseed", "UU.HRU.01.ENZ.mseed",
-                           "20190706031952.CJ.T001230.HNZ.sac", "20190706031952.CJ.T001230.HNE.sac",
-                           "20190706031952.CJ.T001230.HNN.sac", "Cosmos12TimeSeriesTest2.v1",
-                           "CE36456.V2"})
+  for (const char *name :
+       {"UU.HRU.01.ENE.mseed", "UU.HRU.01.ENN.mseed", "UU.HRU.01.ENZ.mseed",
+        "20190706031952.CJ.T001230.HNZ.sac", "20190706031952.CJ.T001230.HNE.sac",
+        "20190706031952.CJ.T001230.HNN.sac", "Cosmos12TimeSeriesTest2.v1", "CE36456.V2"})
     files += " " + net + name;
   for (const char *dir6 : {"1", "2", "3", "4", "5", "6"}) // KiK-net: borehole and surface
     files += " " + dir.file(std::string("IBRH10.") + dir6, knet("IBRH10", dir6, 100));
