@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "merge/text_scan.h"
+#include "records/interrupt.h"
 
 namespace wavespec::merge {
 
@@ -303,8 +304,10 @@ bool read_more(const component_file &file, int fd, std::string &to, std::size_t 
   char block[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, block, std::min(room, sizeof block));
-    if (n < 0 && errno == EINTR)
+    if (n < 0 && errno == EINTR) {
+      records::check_interrupt(); // a signal the program listens for ends the reading
       continue;
+    }
     if (n < 0)
       fail(file, std::string("cannot read: ") + std::strerror(errno));
     to.append(block, static_cast<std::size_t>(n));
@@ -332,7 +335,10 @@ component_file component_from_bytes(std::string path, std::string bytes,
 // that never does meets a limit instead of filling the memory.
 component_file read_component_file(const std::string &path, const format_entry *named) {
   component_file file{path, {}, true, {}};
-  const descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  int opened = -1;
+  while ((opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR)
+    records::check_interrupt(); // a FIFO nobody writes to waits in open
+  const descriptor fd(opened);
   if (fd.get() < 0)
     fail(file, std::string("cannot open: ") + std::strerror(errno));
   while (file.bytes.size() < head_bytes &&

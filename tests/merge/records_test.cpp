@@ -4,6 +4,7 @@
 // whole download folder in one call.
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "merge/group.h"
 #include "merge/merge_helpers.h"
@@ -230,6 +231,21 @@ TEST(MergeRecords, ADownloadFolderInOneCall) {
             "time(s) X=HRU.ENN(gal) Y=HRU.ENE(gal) Z=HRU.ENZ(gal)");
   fs::remove_all(outdir);
   fs::remove(summary);
+}
+
+TEST(MergeRecords, AnInterruptedFolderKeepsWhatWasFinished) {
+  const scratch dir;
+  const std::string fifo = dir.file("x", "") + ".fifo", outdir = dir.file("y", "") + "-out";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string status = dir.file("status", "");
+  const std::string run = "(" + std::string(WAVESPEC_MERGE_BIN) + " -d " + outdir + " --summary " +
+                          outdir + ".csv " + net + "CE36456.V2 " + fifo +
+                          " 2>/dev/null & pid=$!; " +
+                          "sleep 0.5; kill -TERM $pid; wait $pid; echo $? > " + status + ")";
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  EXPECT_EQ(slurp(status), "1\n");
+  EXPECT_EQ(slurp(outdir + ".csv"), "record,files,output,status,message\n");
+  EXPECT_TRUE(fs::is_empty(outdir)); // nothing half-written
 }
 
 } // namespace
