@@ -114,7 +114,7 @@ std::string record_name(const series &s) {
       name_word(s.record.empty() || s.record.find(',') != std::string::npos ? s.station : s.record);
   if (name.empty())
     name = "record";
-  if (!std::isnan(s.start))
+  if (std::fabs(s.start) < 1e11) // a date the calendar writes (not NaN)
     name += "_" + compact_time(s.start);
   if (!s.variant.empty())
     name += "_" + name_word(s.variant);

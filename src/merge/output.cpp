@@ -75,9 +75,11 @@ void check_range(const series &s, std::size_t k, const char *after) {
     }
 }
 
-// "2020-05-15T11:03:16.340", UTC.
+// "2020-05-15T11:03:16.340", UTC; "?" for a time beyond the calendar.
 std::string utc(double t) {
   using namespace std::chrono;
+  if (!(std::fabs(t) < 1e11))
+    return "?";
   const sys_seconds whole{seconds{static_cast<long long>(std::floor(t))}};
   const sys_days day = floor<days>(whole);
   const year_month_day date{day};
