@@ -27,16 +27,20 @@ count_and_interval npts_and_dt(std::string_view line) {
   return old.take("NPTS") ? count_and_interval{count, dt} : count_and_interval{};
 }
 
-// "Test Event, 01/01/2000, Test Station, 000": the station and the component.
+// "Test Event, 01/01/2000, Test Station, 000" (or the older "IMPERIAL
+// VALLEY 10/15/79 2316, EL CENTRO ARRAY #6, 230"): the station is the part
+// before the component, the last; the record is all but the component.
 void names(std::string_view line, series &s) {
   std::vector<std::string> parts;
   text_scan scan(line);
   do
     parts.emplace_back(trimmed(scan.until_any(",")));
   while (scan.take(","));
-  s.station = parts.size() >= 3 ? parts[2] : "";
+  s.station = parts.size() >= 3 ? parts[parts.size() - 2] : "";
   s.site = s.station;
-  s.component = parts.size() >= 4 ? parts.back() : "";
+  s.component = parts.size() >= 3 ? parts.back() : "";
+  for (std::size_t k = 0; k + 1 < parts.size(); ++k)
+    s.record += (k == 0 ? "" : ", ") + parts[k];
 }
 
 } // namespace
@@ -56,7 +60,8 @@ std::vector<series> read_at2(const component_file &file, const read_request &) {
   s.dt = *dt;
   names(header_line(file, 1), s);
   const std::string &units = header_line(file, 2);
-  s.units = units.find("UNITS OF G") != std::string::npos ? "g" : after_key(units, "UNITS OF");
+  const auto of = find_word(units, "units of");
+  s.units = of == std::string::npos ? "g" : first_word(std::string_view(units).substr(of + 8));
   free_fields(file, 4, header_count(file, 3, "NPTS", count, max_announced_samples), s.values);
   return {s};
 }

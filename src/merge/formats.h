@@ -18,6 +18,9 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Where a component points, as far as its file says.
+enum class orientation { unknown, horizontal, vertical };
+
 // One component as read: its samples in the unit named, at interval dt.
 struct series {
   std::string source;    // the file it came from
@@ -29,6 +32,16 @@ struct series {
   double start = std::numeric_limits<double>::quiet_NaN(); // s since 1970 (NaN: not given)
   double dt = 0.0;
   std::vector<double> values;
+
+  orientation axis = orientation::unknown;
+  std::string processing;   // "corrected", "uncorrected" or empty (not said)
+  std::string sensor;       // "borehole", "surface" or empty (not said)
+  bool remove_mean = false; // the file's samples carry a recorder offset (K-NET)
+  std::string record;       // names the record in grouping: station, start, ...
+  std::string variant;      // what tells apart records of one station and start
+  std::string file_id;      // the file's device and inode, the same under any name
+  std::size_t channel = 0;  // which of its file's channels (from 0)
+  std::string warning;      // something the user should hear, not a failure
 };
 
 // The largest magnitude of a sample written: what a 32-bit float holds, as
@@ -50,10 +63,17 @@ struct component_file {
 // What a reader needs beyond the file.
 struct read_request {
   quantity wanted = quantity::acceleration;
-  double dt = 0.0;    // for formats that do not state it (generic)
-  double scale = 1.0; // samples times this are in `unit` (miniSEED, SAC)
-  std::string unit;   // empty: the file's own, if any
+  double dt = 0.0;          // for formats that do not state it (generic)
+  double scale = 1.0;       // samples times this are in `unit` (or the file's own unit)
+  std::string unit;         // empty: the file's own, if any; else converted to it
+  std::string input_unit{}; // the samples' unit whatever the file says (empty: as it says)
+  bool keep_offset = false; // K-NET: keep the recorder offset
 };
+
+// Where a component named so points: channel codes ending in Z, "Up",
+// "U-D", "Vert" are vertical; ones ending in N, E, 1, 2, azimuths in degrees
+// and "N28W"-like directions horizontal.
+[[nodiscard]] orientation orientation_of(std::string_view component);
 
 struct format_entry {
   const char *name;                           // as given to --format
@@ -71,8 +91,9 @@ struct format_entry {
 [[nodiscard]] const format_entry &format_named(std::string_view name);
 // The format whose detection recognises the file, or none.
 [[nodiscard]] const format_entry *detect_format(const component_file &file);
-// The components of a file in the given format (three for GeoNet, one for
-// the others). Throws merge_error naming the file and what is wrong.
+// The components of a file in the given format (one per channel of the
+// file), in the unit asked for. Throws merge_error naming the file and what
+// is wrong.
 [[nodiscard]] std::vector<series> read_components(const format_entry &format,
                                                   const component_file &file,
                                                   const read_request &request);

@@ -49,6 +49,8 @@ std::size_t read_component(const component_file &file, std::size_t at, quantity 
   }
   s.station = first_word(after_key(header_line(file, at + 1), "Site"));
   s.site = s.station;
+  s.processing = corrected ? "corrected" : "uncorrected";
+  s.variant = s.processing;
   s.component = first_word(after_key(header_line(file, at + 12), "Component"));
   if (!corrected && wanted != quantity::acceleration)
     fail(file, "an uncorrected file holds acceleration only");

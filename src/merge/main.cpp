@@ -1,5 +1,7 @@
 // wavespec-merge: one waveform file from the component files of a
-// strong-motion record. Exit status 0 on success, 2 on any error.
+// strong-motion record, or one per record from a whole download folder.
+// Exit status 0 on success, 2 on any error, 1 when a folder's conversion is
+// interrupted.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "merge/formats.h"
+#include "merge/group.h"
 #include "merge/output.h"
 #include "records/usage.h"
 #include "wavespec/spectral.hpp"
@@ -27,13 +30,19 @@ public:
 struct arguments {
   std::vector<std::string> inputs;
   std::string out;
+  std::string outdir, summary;
   std::string format;
   quantity q = quantity::acceleration;
   merge_options options;
   double dt = 0.0;
   double scale = 1.0;
-  std::string unit;
+  std::string unit, input_unit;
+  bool keep_offset = false;
   bool help = false, version = false;
+
+  [[nodiscard]] read_request request() const {
+    return {q, dt, scale, unit, input_unit, keep_offset};
+  }
 };
 
 std::string help_text() {
@@ -42,28 +51,43 @@ std::string help_text() {
     formats += "  " + std::string(f.name) + std::string(10 - std::string(f.name).size(), ' ') +
                f.title + ": " + f.units + "\n";
   return "Usage: wavespec-merge [OPTION]... X Y Z -o OUT\n"
-         "       wavespec-merge [OPTION]... FILE -o OUT   (GeoNet V1A/V2A: three components)\n"
+         "       wavespec-merge [OPTION]... FILE... -o OUT   (files of several channels)\n"
+         "       wavespec-merge [OPTION]... -d OUTDIR FILE...\n"
          "One waveform file (time, X, Y, Z) for wavespec from the component files of a\n"
-         "strong-motion record, in the order X, Y, Z.\n\n"
+         "strong-motion record: three files of one component in the order X, Y, Z, or\n"
+         "files of several channels (one a component, horizontal before vertical). With\n"
+         "-d, the files of many records, grouped by what they say (station, location,\n"
+         "band, start), one OUTDIR/NAME.txt per record.\n\n"
          "  -o, --output=OUT       the waveform file, written whole or not at all; - for\n"
          "                           standard output\n"
+         "  -d, --output-dir=DIR   group the files into records, write DIR/NAME.txt each\n"
+         "      --summary=FILE     with -d: a CSV of every group (record, files, output,\n"
+         "                           status, message); - for standard output\n"
          "      --format=F         the input format, when it cannot be told from the files\n"
-         "      --quantity=Q       acc (default), vel or dis: the series of a COSMOS V2 or\n"
-         "                           GeoNet V2A file\n"
+         "      --quantity=Q       acc (default), vel or dis: the series of a COSMOS V2,\n"
+         "                           CSMIP/DMG V2 or GeoNet V2A file\n"
          "      --demean           remove each component's mean\n"
+         "      --keep-offset      K-NET/KiK-net: keep the recorder offset (its mean is\n"
+         "                           removed by default)\n"
          "      --trim             cut the components to the shortest\n"
-         "      --dt=DT            the sampling interval of the generic format (s)\n"
-         "      --unit=U           the unit of the samples (miniSEED, SAC); needed for counts\n"
+         "      --dt=DT            the sampling interval of one value per line (s)\n"
+         "      --unit=U           convert to U when the file names its unit (gal, g,\n"
+         "                           m/s^2, nm/s^2, cm/s, ...); else name the unit; needed\n"
+         "                           for counts\n"
+         "      --input-unit=U     the samples are in U, whatever the file says\n"
          "      --scale=F          samples times F are in the unit of --unit\n"
-         "      --force            merge components of different sites or start times\n"
+         "      --force            merge components of different sites, start times,\n"
+         "                           sensors or processing, or one channel twice\n"
          "  --                     the names that follow are files, even if they begin with -\n"
          "  -h, --help             this help\n"
          "  -V, --version          the version\n\n"
          "Formats (found from the content unless --format names one):\n" +
          formats +
-         "\nExit status: 0 when the file was written, 2 on any error.\n\n"
-         "Example:\n"
-         "  wavespec-merge --trim 0111a.smc 0111c.smc 0111b.smc -o sf1295.txt\n";
+         "\nExit status: 0 when every file was written, 2 on any error or refused group,\n"
+         "1 when interrupted (-d: what was finished is kept and listed).\n\n"
+         "Examples:\n"
+         "  wavespec-merge --trim 0111a.smc 0111c.smc 0111b.smc -o sf1295.txt\n"
+         "  wavespec-merge -d records --summary records.csv --unit gal downloads/*\n";
 }
 
 const option long_options[] = {
@@ -72,7 +96,9 @@ const option long_options[] = {
     {"trim", no_argument, nullptr, 'T'},           {"dt", required_argument, nullptr, 't'},
     {"unit", required_argument, nullptr, 'U'},     {"scale", required_argument, nullptr, 'S'},
     {"force", no_argument, nullptr, 'F'},          {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+    {"version", no_argument, nullptr, 'V'},        {"output-dir", required_argument, nullptr, 'd'},
+    {"summary", required_argument, nullptr, 's'},  {"input-unit", required_argument, nullptr, 'I'},
+    {"keep-offset", no_argument, nullptr, 'K'},    {nullptr, 0, nullptr, 0}};
 
 quantity parse_quantity(const std::string &v) {
   if (v == "acc")
@@ -122,6 +148,18 @@ void take_option(int c, arguments &a, char **argv) {
   case 'F':
     a.options.force = true;
     break;
+  case 'd':
+    a.outdir = optarg;
+    break;
+  case 's':
+    a.summary = optarg;
+    break;
+  case 'I':
+    a.input_unit = optarg;
+    break;
+  case 'K':
+    a.keep_offset = true;
+    break;
   case 'h':
     a.help = true;
     break;
@@ -137,7 +175,7 @@ void take_option(int c, arguments &a, char **argv) {
 arguments parse(int argc, char **argv) {
   arguments a;
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":o:hV", long_options, nullptr)) != -1;)
+  for (int c; (c = getopt_long(argc, argv, ":o:d:hV", long_options, nullptr)) != -1;)
     take_option(c, a, argv);
   if (a.help || a.version)
     return a;
@@ -149,14 +187,20 @@ arguments parse(int argc, char **argv) {
       throw usage_error(e.what());
     }
   }
-  if (a.out.empty())
-    throw usage_error("no output file (-o OUT)");
+  if (a.out.empty() && a.outdir.empty())
+    throw usage_error("no output file (-o OUT) or folder (-d OUTDIR)");
+  if (!a.out.empty() && !a.outdir.empty())
+    throw usage_error("-o names one record's file, -d a folder of records: give one");
+  if (!a.summary.empty() && a.outdir.empty())
+    throw usage_error("--summary lists the records of -d OUTDIR");
   if (a.scale != 1.0 && a.unit.empty())
     throw usage_error("--scale needs --unit, the unit the scaled samples are in");
   if (!(a.scale != 0.0))
     throw usage_error("--scale: 0 would make every sample 0");
-  if (a.inputs.size() != 1 && a.inputs.size() != 3)
-    throw usage_error("give three component files, or one GeoNet file");
+  if (a.inputs.empty() || (a.outdir.empty() && a.inputs.size() > 3))
+    throw usage_error(a.outdir.empty() ? "give three component files, or files whose channels "
+                                         "make three (-d groups more)"
+                                       : "no input files");
   return a;
 }
 
@@ -173,19 +217,21 @@ void refuse_output_over_input(const arguments &a) {
 }
 
 int run(const arguments &a) {
+  if (!a.outdir.empty())
+    return convert_folder(a.inputs, {a.outdir, a.summary, a.format, a.request(), a.options});
   refuse_output_over_input(a);
-  std::vector<series> xyz;
+  std::vector<series> parts;
+  bool one_each = true;
   for (const std::string &path : a.inputs) {
-    const format_entry *named = a.format.empty() ? nullptr : &format_named(a.format);
-    const component_file file = read_component_file(path, named);
-    const format_entry *f = named != nullptr ? named : detect_format(file);
-    if (f == nullptr)
-      throw merge_error(path + ": unknown format; name it with --format");
-    for (series &s : read_components(*f, file, {a.q, a.dt, a.scale, a.unit}))
-      xyz.push_back(std::move(s));
+    std::vector<series> got = read_file(path, a.format, a.request());
+    one_each = one_each && got.size() == 1;
+    for (series &s : got) {
+      if (!s.warning.empty())
+        std::fprintf(stderr, "wavespec-merge: %s\n", s.warning.c_str());
+      parts.push_back(std::move(s));
+    }
   }
-  if (xyz.size() != 3)
-    throw merge_error("these files give " + std::to_string(xyz.size()) + " components, not 3");
+  std::vector<series> xyz = order_components(std::move(parts), one_each && a.inputs.size() == 3);
   const std::size_t n = check_components(xyz, a.options);
   if (n > static_cast<std::size_t>(wavespec::max_samples))
     std::fprintf(stderr,

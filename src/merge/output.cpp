@@ -1,5 +1,6 @@
 #include "merge/output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "merge/reading.h"
+#include "merge/units.h"
 #include "records/output_file.h"
 
 namespace wavespec::merge {
@@ -58,20 +61,25 @@ void check_interval(const series &s, std::size_t k) {
   }
 }
 
-// Every value within the range of a 32-bit float, what wavespec reads back.
+// Every value within the range of a 32-bit float, what wavespec reads back:
+// zero or of a magnitude from the smallest normal float to the largest.
 void check_range(const series &s, std::size_t k, const char *after) {
   for (std::size_t i = 0; i < s.values.size(); ++i)
-    if (!(std::fabs(s.values[i]) <= largest_sample)) {
-      char buf[128];
-      std::snprintf(buf, sizeof buf, ": sample %zu is %g %s%s, beyond a 32-bit float", i + 1,
-                    s.values[i], s.units.c_str(), after);
+    if (!float_sized(s.values[i])) {
+      char buf[160];
+      std::snprintf(buf, sizeof buf, ": sample %zu is %g %s%s, %s", i + 1, s.values[i],
+                    s.units.c_str(), after,
+                    std::fabs(s.values[i]) > largest_sample ? "beyond a 32-bit float"
+                                                            : "below a 32-bit float (and not 0)");
       throw merge_error(named(s, k).append(buf));
     }
 }
 
-// "2020-05-15T11:03:16.340", UTC.
+// "2020-05-15T11:03:16.340", UTC; "?" for a time beyond the calendar.
 std::string utc(double t) {
   using namespace std::chrono;
+  if (!(std::fabs(t) < 1e11))
+    return "?";
   const sys_seconds whole{seconds{static_cast<long long>(std::floor(t))}};
   const sys_days day = floor<days>(whole);
   const year_month_day date{day};
@@ -85,6 +93,29 @@ std::string utc(double t) {
   return text;
 }
 
+bool same_channel(const series &a, const series &b) {
+  if (!a.file_id.empty() && a.file_id == b.file_id)
+    return a.channel == b.channel;
+  return !a.component.empty() && a.component == b.component && a.site == b.site &&
+         a.values == b.values &&
+         (a.start == b.start || (std::isnan(a.start) && std::isnan(b.start)));
+}
+
+// Components that cannot belong together: one channel twice, a borehole
+// sensor with surface ones, corrected with uncorrected data.
+void check_belonging(const series &a, std::size_t j, const series &b, std::size_t k) {
+  const auto refuse = [&](const std::string &what, const std::string &x, const std::string &y) {
+    throw merge_error(what + ": " + named(a, j) + (x.empty() ? "" : " " + x) + ", " + named(b, k) +
+                      (y.empty() ? "" : " " + y) + "; --force merges them anyway");
+  };
+  if (same_channel(a, b))
+    refuse("the same channel twice", a.component, b.component);
+  if (!a.sensor.empty() && !b.sensor.empty() && a.sensor != b.sensor)
+    refuse("sensors of different places", a.sensor, b.sensor);
+  if (!a.processing.empty() && !b.processing.empty() && a.processing != b.processing)
+    refuse("corrected and uncorrected data", a.processing, b.processing);
+}
+
 // Components of one record: the same site, starts at most one sample apart.
 void check_same_record(const series &x, const series &other, std::size_t k) {
   if (!x.site.empty() && !other.site.empty() && x.site != other.site)
@@ -95,11 +126,38 @@ void check_same_record(const series &x, const series &other, std::size_t k) {
                       named(other, k) + " " + utc(other.start) + "; --force merges them anyway");
 }
 
+// "X=STATION.COMPONENT(UNIT)": one word, whatever the names hold.
 std::string label(const series &s, std::size_t k) {
   std::string l = std::string(axis[k]) + "=";
   if (!s.station.empty())
-    l += s.station + ".";
-  return l + (s.component.empty() ? "?" : s.component) + "(" + s.units + ")";
+    l += header_word(s.station) + ".";
+  l += s.component.empty() ? "?" : header_word(s.component);
+  return l + "(" + unit_label(s.units) + ")";
+}
+
+// The notes of the components: one when they agree, else each named.
+std::string notes(const std::vector<series> &xyz) {
+  if (xyz[0].note == xyz[1].note && xyz[0].note == xyz[2].note)
+    return xyz[0].note.empty() ? "" : " [" + xyz[0].note + "]";
+  std::string text;
+  for (std::size_t k = 0; k < 3; ++k)
+    if (!xyz[k].note.empty())
+      text += std::string(text.empty() ? " [" : "; ") + axis[k] + ": " + xyz[k].note;
+  return text + "]";
+}
+
+void remove_mean(series &s, std::size_t k, std::size_t n) {
+  // Neumaier's compensated sum: the mean is the same whatever the order.
+  double sum = 0, compensation = 0;
+  for (double v : s.values) {
+    const double t = sum + v;
+    compensation += std::fabs(sum) >= std::fabs(v) ? (sum - t) + v : (v - t) + sum;
+    sum = t;
+  }
+  const double mean = (sum + compensation) / static_cast<double>(n);
+  for (double &v : s.values)
+    v -= mean;
+  check_range(s, k, " once the mean is removed");
 }
 
 // The header line and the rows, into the output as a whole: standard output
@@ -143,6 +201,40 @@ std::string time_text(std::size_t i, double dt) {
   return buf;
 }
 
+namespace {
+
+// 0 north, 1 east, 2 vertical; 0.5 for a horizontal of no named direction.
+double rank(const series &s) {
+  if (s.axis == orientation::vertical)
+    return 2;
+  const std::string_view c = s.component;
+  if (c.size() >= 2 && (c.starts_with("N-S") || c.starts_with("NS")))
+    return 0;
+  if (c.size() >= 2 && (c.starts_with("E-W") || c.starts_with("EW")))
+    return 1;
+  if (c.size() == 3 && (c.back() == 'N' || c.back() == '1'))
+    return 0;
+  if (c.size() == 3 && (c.back() == 'E' || c.back() == '2'))
+    return 1;
+  return 0.5;
+}
+
+} // namespace
+
+std::vector<series> order_components(std::vector<series> parts, bool as_given) {
+  if (parts.size() != 3) {
+    std::string names;
+    for (const series &s : parts)
+      names += (names.empty() ? " (" : ", ") + s.component + " of " + s.source;
+    throw merge_error("these files give " + std::to_string(parts.size()) + " components" +
+                      (parts.empty() ? "" : names + ")") + ", not 3");
+  }
+  if (!as_given)
+    std::stable_sort(parts.begin(), parts.end(),
+                     [](const series &a, const series &b) { return rank(a) < rank(b); });
+  return parts;
+}
+
 std::size_t check_components(const std::vector<series> &xyz, const merge_options &o) {
   for (std::size_t k = 0; k < 3; ++k) {
     check_interval(xyz[k], k);
@@ -162,6 +254,10 @@ std::size_t check_components(const std::vector<series> &xyz, const merge_options
     if (!o.force)
       check_same_record(xyz[0], xyz[k], k);
   }
+  if (!o.force)
+    for (std::size_t j = 0; j < 3; ++j)
+      for (std::size_t k = j + 1; k < 3; ++k)
+        check_belonging(xyz[j], j, xyz[k], k);
   std::size_t n = xyz[0].values.size();
   bool same = true;
   for (const series &s : xyz) {
@@ -185,35 +281,26 @@ std::size_t check_components(const std::vector<series> &xyz, const merge_options
 
 void write_waveform(const std::string &out, std::vector<series> xyz, std::size_t n,
                     const merge_options &o) {
+  bool demeaned = false;
   for (std::size_t k = 0; k < 3; ++k) {
     series &s = xyz[k];
     s.values.resize(n);
-    if (o.demean) {
-      // Neumaier's compensated sum: the mean is the same whatever the order.
-      double sum = 0, compensation = 0;
-      for (double v : s.values) {
-        const double t = sum + v;
-        compensation += std::fabs(sum) >= std::fabs(v) ? (sum - t) + v : (v - t) + sum;
-        sum = t;
-      }
-      const double mean = (sum + compensation) / static_cast<double>(n);
-      for (double &v : s.values)
-        v -= mean;
-      check_range(s, k, " once the mean is removed");
+    if (o.demean || s.remove_mean) {
+      remove_mean(s, k, n);
+      demeaned = true;
     }
     for (double &v : s.values)
       if (v == 0.0)
         v = 0.0; // no "-0" in the file
   }
   std::string header =
-      "time(s) " + label(xyz[0], 0) + " " + label(xyz[1], 1) + " " + label(xyz[2], 2);
-  if (!xyz[0].note.empty())
-    header += " [" + xyz[0].note + "]";
-  if (o.demean)
+      "time(s) " + label(xyz[0], 0) + " " + label(xyz[1], 1) + " " + label(xyz[2], 2) + notes(xyz);
+  if (demeaned)
     header += " [mean removed]";
-  header += " from " + xyz[0].source;
-  if (xyz[1].source != xyz[0].source)
-    header += " " + xyz[1].source + " " + xyz[2].source;
+  header.append(" from ").append(header_word(xyz[0].source));
+  for (std::size_t k = 1; k < 3; ++k)
+    if (xyz[k].source != xyz[k - 1].source)
+      header.append(" ").append(header_word(xyz[k].source));
   for (char &c : header)
     if (c == '\n' || c == '\r')
       c = ' ';

@@ -14,8 +14,15 @@ struct merge_options {
   bool force = false;  // merge components of different sites or start times
 };
 
+// The three components of a record in the order X, Y, Z: as given when
+// `as_given` (every file gave one component), else horizontal before
+// vertical, north (N-S, ...N, ...1) before east (E-W, ...E, ...2), and
+// otherwise as met. Throws merge_error when they are not three.
+[[nodiscard]] std::vector<series> order_components(std::vector<series> parts, bool as_given);
+
 // Checks that the three components agree (interval, length unless trimmed,
-// units, and unless forced their site and start time) and returns the number of samples to write;
+// units, and unless forced their site, start time, sensor place and
+// processing, and that no channel comes twice) and returns the number of samples to write;
 // throws merge_error with what differs and by how much.
 [[nodiscard]] std::size_t check_components(const std::vector<series> &xyz, const merge_options &o);
 

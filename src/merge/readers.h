@@ -10,6 +10,9 @@ namespace wavespec::merge {
 bool is_cosmos(const component_file &file);
 std::vector<series> read_cosmos(const component_file &file, const read_request &request);
 
+bool is_dmg(const component_file &file);
+std::vector<series> read_dmg(const component_file &file, const read_request &request);
+
 bool is_smc(const component_file &file);
 std::vector<series> read_smc(const component_file &file, const read_request &request);
 
@@ -28,6 +31,7 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
 bool is_mseed(const component_file &file);
 std::vector<series> read_mseed(const component_file &file, const read_request &request);
 
+bool is_generic(const component_file &file);
 std::vector<series> read_generic(const component_file &file, const read_request &request);
 
 } // namespace wavespec::merge

@@ -1,5 +1,6 @@
 #include "merge/reading.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include "merge/text_scan.h"
+#include "records/interrupt.h"
 
 namespace wavespec::merge {
 
@@ -52,14 +54,42 @@ std::size_t header_count(const component_file &file, std::size_t line, std::stri
   return static_cast<std::size_t>(*v);
 }
 
+bool float_sized(double v) {
+  const double m = std::fabs(v);
+  return m == 0.0 ||
+         (m >= static_cast<double>(std::numeric_limits<float>::min()) && m <= largest_sample);
+}
+
+const char *why_not_float_sized(double v) {
+  return !std::isfinite(v)               ? "is not a finite number"
+         : std::fabs(v) > largest_sample ? "is beyond the range of a 32-bit float"
+                                         : "is below the range of a 32-bit float (not zero, "
+                                           "smaller than 1.2e-38)";
+}
+
 double checked_sample(const component_file &file, std::size_t line, std::string_view word,
                       double v) {
-  if (!(std::fabs(v) <= largest_sample))
-    malformed_data(file, line,
-                   quoted(trimmed(word))
-                       .append(std::isfinite(v) ? " is beyond the range of a 32-bit float"
-                                                : " is not a finite number"));
+  if (!float_sized(v))
+    malformed_data(file, line, quoted(trimmed(word)).append(" ").append(why_not_float_sized(v)));
   return v;
+}
+
+bool starts_with_word(std::string_view text, std::string_view word) {
+  return text.size() >= word.size() && find_word(text.substr(0, word.size()), word) == 0;
+}
+
+std::size_t find_word(std::string_view text, std::string_view word) {
+  const auto lower = [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  };
+  for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+    std::size_t k = 0;
+    while (k < word.size() && lower(text[at + k]) == lower(word[k]))
+      ++k;
+    if (k == word.size())
+      return at;
+  }
+  return std::string_view::npos;
 }
 
 std::size_t fixed_fields(const component_file &file, std::size_t first, std::size_t count,
@@ -121,16 +151,41 @@ double epoch_seconds(int year, int day_of_year, int hour, int minute, double sec
          minute * 60.0 + second;
 }
 
+namespace {
+
+// The date of "Y/M/D" or "M/D/Y" (a year of two digits: from 1930 to 2029)
+// and the time after it; false when the text does not begin so.
+bool date_fields(text_scan &scan, int &y, int &mo, int &d) {
+  int f[3] = {};
+  std::size_t digits[3] = {};
+  for (int k = 0; k < 3; ++k) {
+    const std::size_t before = scan.blanks().rest().size();
+    const auto n = scan.whole_number();
+    digits[k] = before - scan.rest().size();
+    f[k] = n && *n < 10000 ? static_cast<int>(*n) : -1;
+    if (f[k] < 0 || (k < 2 && !scan.take("/")))
+      return false;
+  }
+  if (digits[0] == 4) {
+    y = f[0], mo = f[1], d = f[2];
+  } else {
+    mo = f[0], d = f[1], y = digits[2] == 2 ? (f[2] < 30 ? 2000 + f[2] : 1900 + f[2]) : f[2];
+  }
+  (void)scan.take(",");
+  return mo >= 1 && mo <= 12 && d >= 1 && d <= 31;
+}
+
+} // namespace
+
 double date_time_seconds(std::string_view text) {
   text_scan scan(text);
+  int y = 0, mo = 0, d = 0, h = -1, mi = -1;
   const auto field = [&scan](int &v, const char *after) {
     const auto n = scan.whole_number();
-    v = n && *n < 10000 ? static_cast<int>(*n) : -1;
-    return v >= 0 && (after == nullptr || scan.take(after));
+    v = n && *n < 100 ? static_cast<int>(*n) : -1;
+    return v >= 0 && scan.take(after);
   };
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
-  if (!field(y, "/") || !field(mo, "/") || !field(d, nullptr) || !field(h, ":") ||
-      !field(mi, ":") || mo < 1 || mo > 12 || d < 1 || d > 31)
+  if (!date_fields(scan, y, mo, d) || !field(h, ":") || !field(mi, ":"))
     return std::numeric_limits<double>::quiet_NaN();
   const auto second = scan.real_number();
   if (!second)
@@ -143,20 +198,24 @@ double date_time_seconds(std::string_view text) {
   return epoch_seconds(y, static_cast<int>(day_of_year) + 1, h, mi, *second);
 }
 
-void apply_unit(const component_file &file, const read_request &request, bool counts, series &s) {
-  if (request.unit.empty()) {
-    if (counts)
-      fail(file, "the samples are integer counts: give their unit with --unit (and --scale)");
-    return;
+bool fortran_fields(std::string_view text, std::size_t &per_line, std::size_t &width) {
+  for (std::size_t open = text.find('('); open != std::string_view::npos;
+       open = text.find('(', open + 1)) {
+    text_scan scan(text.substr(open + 1));
+    const auto n = scan.whole_number();
+    const std::string_view rest = scan.rest();
+    if (!n || rest.empty() ||
+        std::string_view("EFGefg").find(rest.front()) == std::string_view::npos)
+      continue;
+    text_scan after(rest.substr(1));
+    const auto w = after.whole_number();
+    if (!w || *n == 0 || *w == 0 || *n > 1000 || *w > 1000)
+      continue;
+    per_line = static_cast<std::size_t>(*n);
+    width = static_cast<std::size_t>(*w);
+    return true;
   }
-  s.units = request.unit;
-  if (request.scale != 1.0) {
-    for (double &v : s.values)
-      v *= request.scale;
-    char scale[32];
-    const auto end = std::to_chars(scale, scale + sizeof scale, request.scale).ptr;
-    s.note = std::string(counts ? "counts" : "samples") + " times " + std::string(scale, end);
-  }
+  return false;
 }
 
 std::string after_key(std::string_view line, std::string_view key) {
@@ -188,7 +247,10 @@ public:
     }
   }
 
+  // A DOS end-of-file mark (Ctrl-Z) after the last line is no line.
   void finish() {
+    while (!line_.empty() && line_.back() == '\x1a')
+      line_.pop_back();
     if (line_.empty())
       return;
     file_.ends_with_line_end = false;
@@ -242,8 +304,10 @@ bool read_more(const component_file &file, int fd, std::string &to, std::size_t 
   char block[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, block, std::min(room, sizeof block));
-    if (n < 0 && errno == EINTR)
+    if (n < 0 && errno == EINTR) {
+      records::check_interrupt(); // a signal the program listens for ends the reading
       continue;
+    }
     if (n < 0)
       fail(file, std::string("cannot read: ") + std::strerror(errno));
     to.append(block, static_cast<std::size_t>(n));
@@ -271,7 +335,10 @@ component_file component_from_bytes(std::string path, std::string bytes,
 // that never does meets a limit instead of filling the memory.
 component_file read_component_file(const std::string &path, const format_entry *named) {
   component_file file{path, {}, true, {}};
-  const descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  int opened = -1;
+  while ((opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR)
+    records::check_interrupt(); // a FIFO nobody writes to waits in open
+  const descriptor fd(opened);
   if (fd.get() < 0)
     fail(file, std::string("cannot open: ") + std::strerror(errno));
   while (file.bytes.size() < head_bytes &&

@@ -53,13 +53,25 @@ std::size_t free_fields(const component_file &file, std::size_t first, std::size
 // Seconds since 1970-01-01 00:00 of a day of a year (from 1) and a time of
 // day; NaN when a field is out of its range.
 [[nodiscard]] double epoch_seconds(int year, int day_of_year, int hour, int minute, double second);
-// "2011/03/11 14:46:59" or "2020/05/15 11:03:16.340", what follows it
+// "2011/03/11 14:46:59", "2020/05/15 11:03:16.340", "06/16/2005, 20:53:04.4"
+// or "5/02/83, 16:42:48.2" (years before 30 in this century), what follows
 // aside, in seconds since 1970 (NaN when the text does not begin so).
 [[nodiscard]] double date_time_seconds(std::string_view text);
 
-// Samples of a binary format into the unit asked for with --unit (times
-// --scale), or left in the file's own unit; integer counts need --unit.
-void apply_unit(const component_file &file, const read_request &request, bool counts, series &s);
+// Whether a sample survives as a 32-bit float: finite, zero or of a
+// magnitude from the smallest normal float to the largest.
+[[nodiscard]] bool float_sized(double v);
+// "is beyond the range of a 32-bit float", "is not a finite number", ...
+[[nodiscard]] const char *why_not_float_sized(double v);
+
+// Whether `text` begins with `word`, letters in any case.
+[[nodiscard]] bool starts_with_word(std::string_view text, std::string_view word);
+// Where `word` first occurs in `text`, letters in any case; npos if nowhere.
+[[nodiscard]] std::size_t find_word(std::string_view text, std::string_view word);
+
+// The first Fortran format of fixed fields in `text`, "(8f9.6)" or
+// "(1E15.6)" in any case: the values per line and the field width.
+[[nodiscard]] bool fortran_fields(std::string_view text, std::size_t &per_line, std::size_t &width);
 
 // The text after the first `key` on the line, trimmed; empty when absent.
 [[nodiscard]] std::string after_key(std::string_view line, std::string_view key);

@@ -35,7 +35,7 @@ enum word : std::size_t {
   idep = 86,
   leven = 105,
 };
-constexpr std::size_t kstnm = 440, knetwk = 608, kcmpnm = 600;
+constexpr std::size_t kstnm = 440, khole = 464, knetwk = 608, kcmpnm = 600;
 
 class sac_header {
 public:
@@ -113,7 +113,7 @@ bool is_sac(const component_file &file) {
   return b.size() >= header_bytes && (version_in(b, false) || version_in(b, true));
 }
 
-std::vector<series> read_sac(const component_file &file, const read_request &request) {
+std::vector<series> read_sac(const component_file &file, const read_request &) {
   const std::string_view bytes = file.bytes;
   if (!is_sac(file))
     fail(file, "not a SAC file (no header version 6 or 7 in either byte order)");
@@ -135,6 +135,7 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
   s.station = h.text(kstnm, 8);
   s.site = h.text(knetwk, 8) + "." + s.station;
   s.component = h.text(kcmpnm, 8);
+  s.record = s.site + "." + h.text(khole, 8) + "." + s.component.substr(0, 2);
   s.units = unit_of(h.integer(idep));
   s.dt = shortest(h.real(delta));
   s.start = start_of(file, h);
@@ -142,11 +143,10 @@ std::vector<series> read_sac(const component_file &file, const read_request &req
   const sac_header samples(bytes.substr(header_bytes), swap);
   for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
     const auto v = static_cast<double>(samples.real(i));
-    if (!(std::fabs(v) <= largest_sample))
+    if (!std::isfinite(v))
       fail(file, "sample " + std::to_string(i + 1) + " is not a finite number");
     s.values.push_back(v);
   }
-  apply_unit(file, request, false, s);
   return {s};
 }
 

@@ -3,6 +3,7 @@
 // samples, 8 per line, 10 wide (integer 17 gives their number). Real 2 is the
 // number of samples per second; the samples are in cm/s^2.
 #include <cmath>
+#include <cstdio>
 
 #include "merge/readers.h"
 #include "merge/reading.h"
@@ -37,6 +38,7 @@ bool is_smc(const component_file &file) {
 
 std::vector<series> read_smc(const component_file &file, const read_request &) {
   (void)header_line(file, 26); // the text lines and both headers
+  const std::string &first = file.lines[0];
   std::vector<double> ints, reals;
   fixed_fields(file, 11, 48, 8, 10, ints);
   fixed_fields(file, 17, 50, 5, 15, reals);
@@ -44,8 +46,14 @@ std::vector<series> read_smc(const component_file &file, const read_request &) {
     malformed_header(file, 13, "sample count (integer 17) " + std::to_string(ints[16]));
   if (!(ints[15] >= 0 && ints[15] < 1e6))
     malformed_header(file, 12, "comment line count (integer 16) " + std::to_string(ints[15]));
-  if (!(reals[1] > 0 && reals[1] < 1e6))
-    malformed_header(file, 17, "sample rate (real 2) " + std::to_string(reals[1]));
+  if (reals[1] >= 1e38) // the header's "undefined"
+    fail(file, "no sample rate (real 2 is undefined): an unevenly sampled series, as digitized "
+               "film gives, is not read; wavespec needs evenly spaced samples");
+  if (!(reals[1] > 0 && reals[1] < 1e6)) {
+    char rate[64];
+    std::snprintf(rate, sizeof rate, "%g", reals[1]);
+    malformed_header(file, 17, std::string("sample rate (real 2) ") + rate);
+  }
   series s;
   s.source = file.path;
   s.station = std::string(trimmed(file.lines[2]));
@@ -53,6 +61,9 @@ std::vector<series> read_smc(const component_file &file, const read_request &) {
   const std::string station = after_key(file.lines[5], "station =");
   s.site = std::string(trimmed(std::string_view(station).substr(0, station.find("component="))));
   s.start = start_of(ints);
+  s.processing = first.find("UNCORRECTED") != std::string::npos ? "uncorrected" : "corrected";
+  s.record = s.site.empty() ? s.station : s.site;
+  s.variant = s.processing;
   s.units = "gal";
   s.dt = 1.0 / reals[1];
   const auto comments = static_cast<std::size_t>(ints[15]);

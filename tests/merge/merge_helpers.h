@@ -36,7 +36,7 @@ inline std::string failure_of(const std::string &path) {
     const component_file file = read_component_file(path);
     const format_entry *f = detect_format(file);
     (void)read_components(f ? *f : format_named("generic"), file,
-                          {quantity::acceleration, 0.01, 1.0, {}});
+                          {quantity::acceleration, 0.01, 1.0, {}, {}, false});
   } catch (const merge_error &e) {
     return e.what();
   }
