@@ -27,6 +27,9 @@ struct analysis_options {
   double konno_ohmachi = 0.0;
   std::vector<double> centres{};
   bool eas = false; // also the effective amplitude spectrum of X and Y
+  // A Parzen band outside a record's limits becomes the nearest band the
+  // record accepts, instead of band_error.
+  bool band_clamp = false;
 };
 
 // The amplitude spectra of one analysis, held elsewhere. Component c is 0

@@ -31,7 +31,9 @@ struct record_facts {
 // the first (up to three; X, Y, Z where it has fewer), their unit the text in
 // parentheses. The spectrum's unit is the Fourier amplitude's: for
 // acceleration in gal, cm/s as it is, cm after integration, cm·s after
-// double integration; gal, cm/s², m/s², g, cm/s, m/s, cm and m are known, any
+// double integration. The units wavespec/units.hpp knows (SI lengths from nm
+// to km per second or second squared in their usual spellings, gal, g) also
+// give the quantity the spectrum measures ("quantity", null otherwise); any
 // other unit U becomes U·s to the power the operation gives, and no unit none.
 [[nodiscard]] std::string spectrum_metadata(const record_facts &record, const spectrum_view &s);
 

@@ -38,6 +38,9 @@ struct run_options {
   unsigned jobs = 0;           // -j N: records at once (0: one per processor)
   bool quiet = false;          // -q: no progress, no closing line
   std::string scheduler;       // --scheduler ADDRESS: a running Dask scheduler (the batch)
+  bool dry_run = false;        // --dry-run: read and summarise, analyse and write nothing
+  bool resume = false;         // --resume: pass over records whose outputs are there
+  bool strict = false;         // --strict: a damaged reading fails the record
   std::vector<std::string> inputs;
 };
 
@@ -67,13 +70,15 @@ void check_run_options(const run_options &options, front_end program);
 // The values of single options, as written on a command line (or given to
 // Python, as text). Each throws options_error quoting `text`.
 [[nodiscard]] operation parse_operation(std::string_view text);  // "2", "double-integrate"
-[[nodiscard]] float parse_band(std::string_view text);           // Hz, 0 or more
+[[nodiscard]] float parse_band(std::string_view text);           // Hz, 0 up to a float's range
 [[nodiscard]] double parse_konno_ohmachi(std::string_view text); // above 0
-// FMIN:FMAX:N, N centre frequencies even in log10 from FMIN to FMAX.
+// FMIN:FMAX:N, N (2 .. max_centres) centre frequencies even in log10 from
+// FMIN to FMAX.
 [[nodiscard]] std::vector<double> parse_frequencies(std::string_view text);
 [[nodiscard]] unsigned parse_jobs(std::string_view text); // 1 .. max_jobs
 
 inline constexpr unsigned max_jobs = 4096;
+inline constexpr long long max_centres = 10'000'000;
 
 // The operation's name on the command line and in the sidecar: "none",
 // "integrate", "double-integrate", "differentiate".

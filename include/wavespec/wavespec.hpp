@@ -28,4 +28,5 @@
 #include "wavespec/output_file.hpp"
 #include "wavespec/record.hpp"
 #include "wavespec/spectral.hpp"
+#include "wavespec/units.hpp"
 #include "wavespec/version.hpp"

@@ -81,6 +81,26 @@ const option_spec options_table[] = {
      "sidecar: the record, its header, components and\n"
      "units, the grid, the operation and the smoothing",
      [](run_options &o, std::string_view) { o.metadata = true; }},
+    {0, "band-clamp", "", both,
+     "a band outside a record's limits becomes the nearest\n"
+     "limit for that record (the summary and the sidecar\n"
+     "say which band was used)",
+     [](run_options &o, std::string_view) { o.analysis.band_clamp = true; }},
+    {0, "strict", "", both,
+     "a record whose reading shows a damaged line (a count\n"
+     "of values unlike the file's other lines, numbers run\n"
+     "together, a file ending inside a record) fails\n"
+     "instead of being warned about",
+     [](run_options &o, std::string_view) { o.strict = true; }},
+    {0, "dry-run", "", both,
+     "read every record and write the summary (to standard\n"
+     "output unless --summary names a file) without\n"
+     "analysing or writing spectra",
+     [](run_options &o, std::string_view) { o.dry_run = true; }},
+    {0, "resume", "", both,
+     "pass over inputs whose spectrum (and sidecar) are\n"
+     "already there; the summary lists them as skipped",
+     [](run_options &o, std::string_view) { o.resume = true; }},
     {'q', "quiet", "", both, "no progress and no closing line",
      [](run_options &o, std::string_view) { o.quiet = true; }},
     {'h', "help", "", both, "this help", nullptr, command::help},
@@ -129,6 +149,12 @@ command line is wrong or the cluster failed, 1 when interrupted.
 Example:
   python3 -m wavespec.batch -m 2 -b 0.5 -d spectra/ records/*.txt
 )";
+
+// An empty value is never taken for an absent one.
+void refuse_empty(std::string_view value, std::string_view written) {
+  if (value.empty())
+    throw options_error("option " + std::string(written) + " needs a value, not an empty one");
+}
 
 class argument_parser {
 public:
@@ -183,8 +209,10 @@ command argument_parser::long_option(std::string_view arg) {
       throw options_error("option " + written + " takes no value");
     return take(spec, {});
   }
-  return take(spec,
-              equals != std::string_view::npos ? arg.substr(equals + 1) : next_value(written));
+  const std::string_view value =
+      equals != std::string_view::npos ? arg.substr(equals + 1) : next_value(written);
+  refuse_empty(value, written);
+  return take(spec, value);
 }
 
 // "-q", "-qm2", "-b 0.5", "-b0.5": a value takes the rest of the word or
@@ -200,7 +228,9 @@ command argument_parser::short_options(std::string_view arg) {
       continue;
     }
     const std::string written{'-', arg[i]};
-    return take(*spec, i + 1 < arg.size() ? arg.substr(i + 1) : next_value(written));
+    const std::string_view value = i + 1 < arg.size() ? arg.substr(i + 1) : next_value(written);
+    refuse_empty(value, written);
+    return take(*spec, value);
   }
   return command::run;
 }

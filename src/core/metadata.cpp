@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "wavespec/metadata.hpp"
+#include "wavespec/units.hpp"
 #include "wavespec/version.hpp"
 
 namespace wavespec {
@@ -10,25 +11,8 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// A unit the table knows: its length unit, the power of seconds in it, and
-// what it measures (0 displacement, 1 velocity, 2 acceleration).
-struct known_unit {
-  std::string_view names[6];
-  const char *length;
-  int seconds;
-  int derivative;
-};
-
-constexpr known_unit units[] = {
-    {{"gal", "Gal", "cm/s²", "cm/s^2", "cm/s/s", "cm/sec2"}, "cm", -2, 2},
-    {{"m/s²", "m/s^2", "m/s/s", "m/sec2"}, "m", -2, 2},
-    {{"g"}, "g", 0, 2}, // in units of gravity: itself an acceleration
-    {{"cm/s", "cm/sec"}, "cm", -1, 1},
-    {{"m/s", "m/sec"}, "m", -1, 1},
-    {{"cm"}, "cm", 0, 0},
-    {{"m"}, "m", 0, 0},
-};
-
+// What a series measures, by its derivative of displacement: -1
+// absement, 0 displacement, 1 velocity, 2 acceleration, 3 jerk.
 const char *const quantities[] = {"absement", "displacement", "velocity", "acceleration", "jerk"};
 
 // The change of the time power that the operation makes: integration
@@ -57,33 +41,25 @@ std::string with_seconds(std::string_view base, int power) {
   return n < 5 ? s + superscripts[n] : s + "^" + std::to_string(n);
 }
 
-const known_unit *find_unit(std::string_view unit) {
-  for (const known_unit &u : units)
-    for (std::string_view name : u.names)
-      if (!name.empty() && name == unit)
-        return &u;
-  return nullptr;
-}
-
 // A component: its name, its unit (in parentheses), what its spectrum
 // measures after the operation and in what unit.
 json component(std::string_view name, operation op) {
   json c;
   c["name"] = name;
   const auto open = name.rfind('('), close = name.rfind(')');
-  if (open == std::string_view::npos || close == std::string_view::npos || close < open)
-    return c;
-  const std::string_view unit = name.substr(open + 1, close - open - 1);
-  c["unit"] = unit;
+  const bool has_unit =
+      open != std::string_view::npos && close != std::string_view::npos && close > open;
+  const std::string_view unit = has_unit ? name.substr(open + 1, close - open - 1) : "";
+  if (has_unit)
+    c["unit"] = unit;
   const int gained = seconds_gained(op);
-  if (const known_unit *u = find_unit(unit)) {
-    const int derivative = u->derivative - gained;
-    if (derivative >= -1 && derivative <= 3)
-      c["quantity"] = quantities[derivative + 1];
+  const std::optional<known_unit> u = parse_unit(unit);
+  const int derivative = u ? static_cast<int>(u->kind) - gained : -2;
+  c["quantity"] = derivative >= -1 && derivative <= 3 ? json(quantities[derivative + 1]) : json();
+  if (u)
     c["spectrum_unit"] = with_seconds(u->length, u->seconds + gained + 1);
-  } else if (!unit.empty()) {
+  else if (!unit.empty())
     c["spectrum_unit"] = with_seconds(unit, gained + 1);
-  }
   return c;
 }
 

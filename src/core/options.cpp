@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "core/numbers.h"
 
@@ -22,7 +23,8 @@ options_error bad_operation(std::string_view written) {
 }
 
 options_error bad_band(std::string_view written) {
-  return options_error("invalid band " + in_quotes(written) + ": a bandwidth in Hz, 0 or more");
+  return options_error("invalid band " + in_quotes(written) + ": a bandwidth in Hz from 0 to " +
+                       core::shortest_digits(std::numeric_limits<float>::max()));
 }
 
 options_error bad_coefficient(std::string_view written) {
@@ -32,7 +34,8 @@ options_error bad_coefficient(std::string_view written) {
 
 options_error bad_frequencies(std::string_view written) {
   return options_error("invalid frequencies " + in_quotes(written) +
-                       ": FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more");
+                       ": FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN finite, and N from 2 to " +
+                       std::to_string(max_centres));
 }
 
 options_error bad_centre(double fc) {
@@ -78,7 +81,8 @@ operation parse_operation(std::string_view text) {
 // then the nearest float.
 float parse_band(std::string_view text) {
   double v = 0;
-  if (!whole_number(text, v) || !std::isfinite(v) || v < 0)
+  if (!whole_number(text, v) || !std::isfinite(v) || v < 0 ||
+      v > static_cast<double>(std::numeric_limits<float>::max()))
     throw bad_band(text);
   return static_cast<float>(v);
 }
@@ -96,7 +100,7 @@ std::vector<double> parse_frequencies(std::string_view text) {
   long long n = 0;
   if (second != std::string_view::npos && whole_number(text.substr(0, first), fmin) &&
       whole_number(text.substr(first + 1, second - first - 1), fmax) &&
-      whole_number(text.substr(second + 1), n))
+      whole_number(text.substr(second + 1), n) && n <= max_centres && std::isfinite(fmax / fmin))
     try {
       return log_spaced_frequencies(fmin, fmax, n);
     } catch (const std::invalid_argument &) {

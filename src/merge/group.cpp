@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "records/interrupt.h"
-#include "records/output_file.h"
+#include "wavespec/output_file.hpp"
 
 namespace wavespec::merge {
 namespace {
@@ -289,7 +289,7 @@ bool folder_run::write_summary() {
   if (o_.summary.empty())
     return true;
   try {
-    std::optional<records::output_file> file;
+    std::optional<output_file> file;
     if (o_.summary == "-")
       file.emplace(STDOUT_FILENO, "standard output");
     else

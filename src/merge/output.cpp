@@ -13,7 +13,7 @@
 
 #include "merge/reading.h"
 #include "merge/units.h"
-#include "records/output_file.h"
+#include "wavespec/output_file.hpp"
 
 namespace wavespec::merge {
 namespace {
@@ -165,8 +165,8 @@ void remove_mean(series &s, std::size_t k, std::size_t n) {
 void write_rows(const std::string &out, const std::string &header, const std::vector<series> &xyz,
                 std::size_t n) {
   try {
-    records::output_file file = out == "-" ? records::output_file(STDOUT_FILENO, "standard output")
-                                           : records::output_file(out, true);
+    output_file file =
+        out == "-" ? output_file(STDOUT_FILENO, "standard output") : output_file(out, true);
     std::string text = header + "\n";
     char row[160];
     for (std::size_t i = 0; i < n; ++i) {

@@ -37,7 +37,7 @@ TEST(RunOptions, GnuConventions) {
   EXPECT_EQ(a.inputs, (std::vector<std::string>{"w.txt", "v.txt"}));
   // Abbreviations, a value in the next word even when it starts with a
   // dash, "-" as an input and "--" ending the options.
-  const run_options b = parsed({"--oper", "integrate", "--ban", "-0", "-d", "o", "-", "--", "-q"});
+  const run_options b = parsed({"--oper", "integrate", "--band", "-0", "-d", "o", "-", "--", "-q"});
   EXPECT_EQ(b.analysis.op, operation::integrate);
   EXPECT_FALSE(b.quiet);
   EXPECT_EQ(b.inputs, (std::vector<std::string>{"-", "-q"}));
@@ -70,16 +70,29 @@ TEST(RunOptions, RefusalsAreWordedOnceForEveryProgram) {
       {{"--out", "o.csv", "w"}, "option --out is ambiguous (--output, --output-dir)"},
       {{"-d", "o", "w", "-b"}, "option -b needs a value"},
       {{"-d", "o", "w", "--eas=yes"}, "option --eas takes no value"},
+      {{"-d", "", "w"}, "option -d needs a value, not an empty one"},
+      {{"-o", "", "w"}, "option -o needs a value, not an empty one"},
+      {{"-d", "o", "w", "--summary="}, "option --summary needs a value, not an empty one"},
+      {{"-b", "1e39", "-d", "o", "w"},
+       "invalid band '1e39': a bandwidth in Hz from 0 to 3.4028235e+38"},
+      {{"--konno-ohmachi", "40", "--frequencies", "1:10:100000000", "-d", "o", "w"},
+       "invalid frequencies '1:10:100000000': FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN "
+       "finite, and N from 2 to 10000000"},
+      {{"--konno-ohmachi", "40", "--frequencies", "1e-300:1e300:5", "-d", "o", "w"},
+       "invalid frequencies '1e-300:1e300:5': FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN "
+       "finite, and N from 2 to 10000000"},
       {{"-m", "4", "-d", "o", "w"},
        "invalid operation '4' (0 none, 1 integrate, 2 double-integrate, 3 differentiate)"},
-      {{"-b", "nan", "-d", "o", "w"}, "invalid band 'nan': a bandwidth in Hz, 0 or more"},
+      {{"-b", "nan", "-d", "o", "w"},
+       "invalid band 'nan': a bandwidth in Hz from 0 to 3.4028235e+38"},
       {{"-j", "0", "-d", "o", "w"}, "invalid jobs '0': a whole number from 1 to 4096"},
       {{"--konno-ohmachi", "0", "-d", "o", "w"},
        "invalid Konno-Ohmachi coefficient '0': a number above 0, such as 40"},
       {{"--konno-ohmachi", "inf", "-d", "o", "w"},
        "invalid Konno-Ohmachi coefficient 'inf': a number above 0, such as 40"},
       {{"--konno-ohmachi", "40", "--frequencies", "10:1:5", "-d", "o", "w"},
-       "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more"},
+       "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN finite, and N "
+       "from 2 to 10000000"},
       {{"--konno-ohmachi", "40", "-b", "1", "-d", "o", "w"},
        "--konno-ohmachi and a Parzen --band do not go together"},
       {{"--frequencies", "1:10:5", "-d", "o", "w"},
@@ -120,7 +133,7 @@ TEST(RunOptions, TheLibrarysValuesAreCheckedAsTheText) {
     analysis_options a;
     const char *words;
   } rows[] = {
-      {{operation::none, -1.0f}, "invalid band '-1': a bandwidth in Hz, 0 or more"},
+      {{operation::none, -1.0f}, "invalid band '-1': a bandwidth in Hz from 0 to 3.4028235e+38"},
       {{operation::none, 0.0f, -3.0},
        "invalid Konno-Ohmachi coefficient '-3': a number above 0, "
        "such as 40"},

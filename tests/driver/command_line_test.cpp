@@ -51,7 +51,7 @@ TEST(CommandLine, EveryOptionGivesTheDialoguesBytes) {
             box.command({std::string("--operation=") + names[op], "--band", band, "w.txt"});
         EXPECT_EQ(by_name.out, want); // one input: standard output
         const run_result piped =
-            box.command({"--oper", names[op], "--ba=" + std::string(band), "-"}, record(rec));
+            box.command({"--oper", names[op], "--band=" + std::string(band), "-"}, record(rec));
         EXPECT_EQ(piped.out, want);
       }
     // A name that leads to a pipe, which no path reaches: written through.
@@ -109,8 +109,8 @@ TEST(CommandLine, UsageErrorsReadAndWriteNothing) {
       {{"w.txt", "--jobs"}, "option --jobs needs a value"},
       {{"-m", "4", "w.txt"},
        "invalid operation '4' (0 none, 1 integrate, 2 double-integrate, 3 differentiate)"},
-      {{"-b", "-1", "w.txt"}, "invalid band '-1': a bandwidth in Hz, 0 or more"},
-      {{"-b", "nan", "w.txt"}, "invalid band 'nan': a bandwidth in Hz, 0 or more"},
+      {{"-b", "-1", "w.txt"}, "invalid band '-1': a bandwidth in Hz from 0 to 3.4028235e+38"},
+      {{"-b", "nan", "w.txt"}, "invalid band 'nan': a bandwidth in Hz from 0 to 3.4028235e+38"},
       {{"-j", "0", "w.txt"}, "invalid jobs '0': a whole number from 1 to 4096"},
       {{"-q"}, "no input files"},
       {{"w.txt", "w.txt"}, "2 inputs need -d DIR for their outputs"},
@@ -130,7 +130,8 @@ TEST(CommandLine, UsageErrorsReadAndWriteNothing) {
       {{"--konno-ohmachi", "0", "w.txt"},
        "invalid Konno-Ohmachi coefficient '0': a number above 0, such as 40"},
       {{"--konno-ohmachi", "40", "--frequencies", "10:1:5", "w.txt"},
-       "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX and N of 2 or more"},
+       "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN finite, and N "
+       "from 2 to 10000000"},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.line);
