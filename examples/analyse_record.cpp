@@ -31,8 +31,8 @@ int main(int argc, char **argv) {
     const wavespec::spectrum s =
         wavespec::analyse(record, {static_cast<wavespec::operation>(op), band});
     wavespec::write_csv(s, argv[4]);
-  } catch (const wavespec::record_error &e) {
-    std::fprintf(stderr, "analyse_record: %s: %s\n", argv[1], e.what());
+  } catch (const wavespec::record_error &e) { // "FILE: line 3: invalid number"
+    std::fprintf(stderr, "analyse_record: %s\n", e.what());
     return 2;
   } catch (const std::exception &e) {
     std::fprintf(stderr, "analyse_record: %s\n", e.what());

@@ -84,7 +84,7 @@ std::string option_text(py::handle value, const char *name) {
 // The analysis the keyword options ask for, checked by the core's rules.
 wavespec::analysis_options analysis_options_of(py::handle operation, py::handle band,
                                                py::handle konno_ohmachi, py::handle frequencies,
-                                               bool eas) {
+                                               bool eas, bool band_clamp = false) {
   wavespec::analysis_options a;
   if (!operation.is_none())
     a.op = wavespec::parse_operation(option_text(operation, "operation"));
@@ -101,6 +101,7 @@ wavespec::analysis_options analysis_options_of(py::handle operation, py::handle 
     a.centres.assign(centres.data(), centres.data() + centres.size());
   }
   a.eas = eas;
+  a.band_clamp = band_clamp;
   wavespec::check_analysis_options(a);
   return a;
 }
@@ -179,10 +180,10 @@ struct py_spectrum {
 py_spectrum analyse(const float_array &x, const float_array &y, const float_array &z, float dt,
                     const std::string &header, py::handle source, py::handle operation,
                     py::handle band, py::handle konno_ohmachi, py::handle frequencies, bool eas,
-                    std::optional<unsigned> threads) {
+                    bool band_clamp, std::optional<unsigned> threads) {
   const wavespec::waveform_view w = waveform_of(x, y, z, dt);
   const wavespec::analysis_options options =
-      analysis_options_of(operation, band, konno_ohmachi, frequencies, eas);
+      analysis_options_of(operation, band, konno_ohmachi, frequencies, eas, band_clamp);
   py_spectrum r;
   r.record = {source.is_none() ? std::string() : fs_name(source), header, w.nt(), dt};
   const py::gil_scoped_release unlocked;
@@ -450,6 +451,9 @@ void bind_options(py::module_ &m) {
       .def_readonly("jobs", &o::jobs,
                     "Records (or worker processes) at once; 0: one per processor.")
       .def_readonly("quiet", &o::quiet)
+      .def_readonly("dry_run", &o::dry_run)
+      .def_readonly("resume", &o::resume)
+      .def_readonly("strict", &o::strict)
       .def_readonly("scheduler", &o::scheduler)
       .def_property_readonly("operation",
                              [](const o &x) { return wavespec::operation_name(x.analysis.op); })
@@ -457,6 +461,7 @@ void bind_options(py::module_ &m) {
       .def_property_readonly("konno_ohmachi", [](const o &x) { return x.analysis.konno_ohmachi; })
       .def_property_readonly("centres", [](const o &x) { return x.analysis.centres; })
       .def_property_readonly("eas", [](const o &x) { return x.analysis.eas; })
+      .def_property_readonly("band_clamp", [](const o &x) { return x.analysis.band_clamp; })
       .def(py::pickle(
           [](const o &x) {
             py::list inputs;
@@ -465,7 +470,8 @@ void bind_options(py::module_ &m) {
             return py::make_tuple(static_cast<int>(x.analysis.op), x.analysis.band,
                                   x.analysis.konno_ohmachi, x.analysis.centres, x.analysis.eas,
                                   x.metadata, bytes_of(x.output), bytes_of(x.output_dir),
-                                  bytes_of(x.summary), x.jobs, x.quiet, x.scheduler, inputs);
+                                  bytes_of(x.summary), x.jobs, x.quiet, x.scheduler, inputs,
+                                  x.analysis.band_clamp, x.dry_run, x.resume, x.strict);
           },
           [](const py::tuple &t) {
             o x;
@@ -479,6 +485,10 @@ void bind_options(py::module_ &m) {
             x.quiet = t[10].cast<bool>();
             x.scheduler = t[11].cast<std::string>();
             x.inputs = t[12].cast<std::vector<std::string>>();
+            x.analysis.band_clamp = t[13].cast<bool>();
+            x.dry_run = t[14].cast<bool>();
+            x.resume = t[15].cast<bool>();
+            x.strict = t[16].cast<bool>();
             return x;
           }));
 }
@@ -531,9 +541,16 @@ void bind_outcome(py::module_ &m) {
       .def_readonly("nt", &o::nt)
       .def_readonly("dt", &o::dt)
       .def_readonly("grid", &o::grid)
+      .def_property_readonly(
+          "warning", [](const o &x) { return fs_str(x.warning); },
+          "A reading that usually means a damaged file, on one line; empty when none.")
+      .def_readonly("band", &o::band, "The Parzen band used (with band_clamp, the nearest limit).")
       .def(
-          "summary_row", [](const o &x) { return bytes_of(wavespec::summary_row(x)); },
-          "The row of the summary CSV (bytes: file names as the system has them).")
+          "summary_row",
+          [](const o &x, const wavespec::run_options &options) {
+            return bytes_of(wavespec::summary_row(options, x));
+          },
+          "options"_a, "The row of the summary CSV (bytes: file names as the system has them).")
       .def("__repr__",
            [](const o &x) {
              return "Outcome(" + std::string(py::repr(fs_str(x.input))) + ", " +
@@ -542,7 +559,8 @@ void bind_outcome(py::module_ &m) {
       .def(py::pickle(
           [](const o &x) {
             return py::make_tuple(bytes_of(x.input), bytes_of(x.output), static_cast<int>(x.status),
-                                  bytes_of(x.message), x.nt, x.dt, x.grid);
+                                  bytes_of(x.message), x.nt, x.dt, x.grid, bytes_of(x.warning),
+                                  x.band);
           },
           [](const py::tuple &t) {
             o x;
@@ -553,6 +571,8 @@ void bind_outcome(py::module_ &m) {
             x.nt = t[4].cast<std::optional<std::int64_t>>();
             x.dt = t[5].cast<std::optional<float>>();
             x.grid = t[6].cast<std::optional<wavespec::frequency_grid>>();
+            x.warning = t[7].cast<std::string>();
+            x.band = t[8].cast<std::optional<float>>();
             return x;
           }));
 }
@@ -612,14 +632,21 @@ void bind_run_functions(py::module_ &m) {
       [](const wavespec::planned_record &r, const wavespec::run_options &o, py::handle directory) {
         const std::string dir = directory.is_none() ? std::string() : fs_name(directory);
         const py::gil_scoped_release unlocked;
-        return wavespec::process_record(r, o.analysis, thread_workspace(), dir);
+        return wavespec::process_record(r, o, thread_workspace(), dir);
       },
       "record"_a, "options"_a, "directory"_a = py::none(),
       "One record's whole course; relative names taken from directory when given.");
   m.def(
       "summary_text",
-      [](const outcome_list &outcomes) { return bytes_of(wavespec::summary_text(outcomes)); },
-      "outcomes"_a, "The summary CSV of the outcomes (None: a record not done), as bytes.");
+      [](const wavespec::run_options &options, const outcome_list &outcomes) {
+        return bytes_of(wavespec::summary_text(options, outcomes));
+      },
+      "options"_a, "outcomes"_a,
+      "The summary CSV of the outcomes (None: a record not done), as bytes.");
+  m.def(
+      "warning_line",
+      [](const wavespec::record_outcome &o) { return fs_str(wavespec::warning_line(o)); },
+      "outcome"_a, "\"FILE: warning: ...\".");
   m.def("progress_line", &wavespec::progress_line, "done"_a, "total"_a, "failed"_a, "seconds"_a,
         "A run's progress on one line.");
   m.def(
@@ -711,7 +738,8 @@ PYBIND11_MODULE(_wavespec, m) {
   m.def("analyse", &analyse, "x"_a, "y"_a, "z"_a, "dt"_a, py::kw_only(), "header"_a = "",
         "source"_a = py::none(), "operation"_a = py::none(), "band"_a = py::none(),
         "konno_ohmachi"_a = py::none(), "frequencies"_a = py::none(), "eas"_a = false,
-        "threads"_a = py::none(), "The analysis of a record's arrays; see wavespec.analyse.");
+        "band_clamp"_a = false, "threads"_a = py::none(),
+        "The analysis of a record's arrays; see wavespec.analyse.");
   bind_smoothing(m);
   bind_run(m);
 }

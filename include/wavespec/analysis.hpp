@@ -89,9 +89,20 @@ private:
   float band_, min_, max_;
 };
 
-// Konno-Ohmachi coefficients must be positive and finite, and go without a
-// Parzen bandwidth.
+// Options an analysis refuses whatever the record: a Konno-Ohmachi
+// coefficient that is not positive and finite or that goes with a Parzen
+// bandwidth, say (wavespec/options.hpp words them all).
 class options_error : public std::invalid_argument {
+public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// Konno-Ohmachi centres the record's grid does not reach: below its first
+// frequency df or above its Nyquist frequency (nom - 1) df, where the
+// smoothed values would be extrapolations. The message names both ranges:
+//   centres 0.001 .. 200 Hz reach outside 0.0244140625 .. 100 Hz, this record's df to its
+//   Nyquist frequency
+class centres_error : public std::invalid_argument {
 public:
   using std::invalid_argument::invalid_argument;
 };

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ struct record_facts {
   std::string header;
   std::int64_t nt = 0;
   float dt = 0.0f;
+  // The band asked for, when the record refused it and the nearest band it
+  // accepts was taken instead (--band-clamp).
+  std::optional<float> band_asked{};
 };
 
 // The sidecar's JSON text. Component names are the header's fields after

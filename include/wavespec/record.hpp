@@ -40,7 +40,7 @@ struct waveform {
 
 // A record that cannot be read or analysed. For a file that breaks the
 // reading rules, report() holds the four lines the dialogue prints on
-// standard error, for example
+// standard error (what() and one_line() say it on one line), for example
 //   invalid number: incomprehensible list input
 //   apparent state: unit 11 named wave.txt
 //   last format: list io
@@ -50,14 +50,17 @@ struct waveform {
 // two, an interval that is not positive and finite) report() is one line.
 class record_error : public std::runtime_error {
 public:
-  enum class kind { unreadable, too_many_samples, too_few_samples, bad_interval };
+  enum class kind { unreadable, too_many_samples, too_few_samples, bad_interval, not_finite };
   record_error(kind k, std::vector<std::string> report, std::int64_t line = 0,
-               std::string file = {}, int os_error = 0);
+               std::string file = {}, int os_error = 0, std::string brief = {});
   [[nodiscard]] kind reason() const noexcept { return kind_; }
   [[nodiscard]] const std::vector<std::string> &report() const noexcept { return report_; }
   // The line of the file where reading failed, from 1; 0 when none applies.
   [[nodiscard]] std::int64_t line() const noexcept { return line_; }
-  // The report on one line: its lines joined by "; " (what() holds the same).
+  // What failed and where, on one line: "line 1001: invalid number", "open:
+  // No such file or directory", "1 sample: at least two are needed" (the
+  // report's first line when none is given). what() is the same after the
+  // file's name: "rec.txt: line 1001: invalid number".
   [[nodiscard]] std::string one_line() const;
   // The file the report names (empty for none), and the system's error
   // number (errno) when the system refused to open or read it (else 0).
@@ -70,6 +73,7 @@ private:
   std::int64_t line_;
   std::string file_;
   int os_error_;
+  std::string brief_;
 };
 
 // Reads a waveform file (opened for reading only) and checks that it can be
@@ -82,8 +86,9 @@ private:
 [[nodiscard]] waveform read_waveform_stdin(std::string_view name = "standard input");
 
 // Throws record_error when `w` cannot be analysed: its three components of
-// different lengths (kind unreadable), more than max_samples samples, fewer
-// than two, or dt not positive and finite.
+// different lengths (kind unreadable), a sample that is not a finite float
+// ("y[1000] is NaN: ..."), more than max_samples samples, fewer than two, or
+// dt not positive and finite.
 void check_waveform(waveform_view w);
 
 } // namespace wavespec

@@ -24,6 +24,7 @@ cannot be opened, read or written raises OSError (FileNotFoundError,
 PermissionError, IsADirectoryError, ...); options the program refuses raise
 ValueError with the program's words.
 """
+import numbers
 import os
 
 import numpy as np
@@ -56,8 +57,10 @@ class Waveform:
 
     ``Waveform(x, y, z, dt)`` takes anything numpy turns into three
     one-dimensional arrays of the same length (they are stored as float32,
-    as the program stores samples), from 2 to 65536 samples, and a positive
-    interval in seconds. A ValueError says what does not fit.
+    as the program stores samples), from 2 to 65536 samples, each a finite
+    32-bit float, and a positive interval in seconds. A ValueError says what
+    does not fit, naming the component and index of a sample that is not
+    finite ("y[1000] is NaN: ..."); a dt that is no number is a TypeError.
 
     Attributes: ``x``, ``y``, ``z`` (numpy float32 arrays), ``dt`` (float, the
     interval as a 32-bit real), ``nt`` (the number of samples), ``header``
@@ -68,6 +71,8 @@ class Waveform:
     __slots__ = ("x", "y", "z", "dt", "header", "source")
 
     def __init__(self, x, y, z, dt, header="", source=""):
+        if isinstance(dt, bool) or not isinstance(dt, numbers.Real):
+            raise TypeError("dt must be a number of seconds, not %s" % type(dt).__name__)
         arrays = [np.ascontiguousarray(np.asarray(a, dtype=np.float32)) for a in (x, y, z)]
         dt = float(np.float32(dt))
         _wavespec.check_waveform(x=arrays[0], y=arrays[1], z=arrays[2], dt=dt)
@@ -108,7 +113,7 @@ def operation_number(operation):
 
 
 def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequencies=None, eas=False,
-            threads=None):
+            band_clamp=False, threads=None):
     """Analyses a Waveform and returns its Spectrum, with the command line's options.
 
     operation (-m): 0 or "none" (the default: the spectra as they are), 1 or
@@ -120,13 +125,15 @@ def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequenc
     band (-b): the Parzen bandwidth in Hz, 0 or None for no smoothing. A
     bandwidth the record's frequency step refuses raises ValueError naming both
     limits, for example "band 5 Hz is outside 0.0905422345 .. 2.26355577 Hz for
-    this record".
+    this record"; with band_clamp=True (--band-clamp) the nearest limit is taken
+    instead, and the Spectrum's ``band`` says which.
 
     konno_ohmachi (--konno-ohmachi): the coefficient b of Konno-Ohmachi
     smoothing instead of Parzen's (20 to 40 usual, 188.5 for the EAS of
     ground-motion models); frequencies (--frequencies): its centres, as
     "FMIN:FMAX:N" or an array of frequencies in Hz (default: 100 per decade
-    from df to the Nyquist frequency). eas (--eas): also the effective
+    from df to the Nyquist frequency; centres outside the record's df to
+    Nyquist frequency raise ValueError). eas (--eas): also the effective
     amplitude spectrum of X and Y, smoothed like them. threads: how many share
     the Konno-Ohmachi sums (default: one per processor; the values do not
     depend on it).
@@ -136,7 +143,8 @@ def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequenc
     with the interpreter lock released."""
     return _wavespec.analyse(waveform.x, waveform.y, waveform.z, waveform.dt, header=waveform.header,
                              source=waveform.source or None, operation=operation, band=band,
-                             konno_ohmachi=konno_ohmachi, frequencies=frequencies, eas=eas, threads=threads)
+                             konno_ohmachi=konno_ohmachi, frequencies=frequencies, eas=eas,
+                             band_clamp=band_clamp, threads=threads)
 
 
 def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):

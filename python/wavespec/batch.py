@@ -170,9 +170,12 @@ class Batch:
             results, self.lost = [], self.lost + len(group)
         for index, outcome in results:
             self.outcomes[index] = outcome
-            if not outcome.ok:
+            if not outcome.ok and outcome.status != "skipped":
                 self.clear_progress()
                 say(_wavespec.failure_line(outcome))
+            elif outcome.warning:
+                self.clear_progress()
+                say(_wavespec.warning_line(outcome))
 
     def show_progress(self):
         if not self.terminal:
@@ -286,7 +289,7 @@ class Batch:
         if summary is not None:
             try:
                 summary.ignore_interrupts()
-                summary.write(_wavespec.summary_text(self.outcomes))
+                summary.write(_wavespec.summary_text(self.options, self.outcomes))
                 summary.commit()
             except OSError as e:
                 say("summary: %s: %s" % (e.filename, e.strerror))

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <span>
 
 #include "core/numbers.h"
@@ -66,14 +68,33 @@ frequency_grid grid_of(waveform_view w) {
   return make_grid(transform_length(w.nt()), w.dt);
 }
 
+namespace core {
+
+// The limits shown are each a float's rounding of the true limit, and may
+// fall just outside what the window accepts: the clamped band steps inwards
+// a float at a time (a few steps at most) until it is accepted.
+float band_for(const analysis_options &options, const frequency_grid &grid) {
+  if (!refused(make_window(options.band, grid.df)))
+    return options.band;
+  if (!options.band_clamp)
+    throw band_error(options.band, grid.band_min, grid.band_max);
+  const bool below = options.band < grid.band_min;
+  float band = below ? grid.band_min : grid.band_max;
+  const float inwards = below ? std::numeric_limits<float>::infinity() : 0.0f;
+  for (int step = 0; step < 64 && refused(make_window(band, grid.df)); ++step)
+    band = std::nextafter(band, inwards);
+  return band;
+}
+
+} // namespace core
+
 namespace {
 
-// The window of a checked analysis on the record's grid, or band_error.
-parzen_window window_for(const analysis_options &options, const frequency_grid &grid) {
-  const parzen_window window = make_window(options.band, grid.df);
-  if (core::refused(window))
-    throw band_error(options.band, grid.band_min, grid.band_max);
-  return window;
+// The window of a checked analysis on the record's grid, or band_error;
+// `band` receives the band it is for.
+parzen_window window_for(const analysis_options &options, const frequency_grid &grid, float &band) {
+  band = core::band_for(options, grid);
+  return make_window(band, grid.df);
 }
 
 } // namespace
@@ -84,25 +105,27 @@ spectrum_view analyse_into(waveform_view w, const analysis_options &options, wor
   if (options.eas || options.konno_ohmachi != 0.0)
     throw options_error("analyse_into holds no Konno-Ohmachi or EAS values: use analyse");
   const frequency_grid grid = grid_of(w);
-  const parzen_window window = window_for(options, grid);
+  float band = 0.0f;
+  const parzen_window window = window_for(options, grid, band);
   const auto values = 3 * static_cast<std::size_t>(grid.nom);
   if (original.size() < values || smoothed.size() < values)
     throw std::invalid_argument("wavespec::analyse_into: the spans hold fewer than 3 * nom values");
-  return core::run_analysis(w, options.op, window, options.band, ws, original, smoothed);
+  return core::run_analysis(w, options.op, window, band, ws, original, smoothed);
 }
 
 spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws,
                  unsigned threads) {
   check_analysis_options(options);
   const frequency_grid grid = grid_of(w);
-  const parzen_window window = window_for(options, grid);
+  float band = 0.0f;
+  const parzen_window window = window_for(options, grid, band);
   spectrum s;
   s.original_values.resize(3 * static_cast<std::size_t>(grid.nom));
   s.smoothed_values.resize(s.original_values.size());
-  (void)core::run_analysis(w, options.op, window, options.band, ws, s.original_values,
-                           s.smoothed_values);
+  (void)core::run_analysis(w, options.op, window, band, ws, s.original_values, s.smoothed_values);
   s.grid = grid;
   s.options = options;
+  s.options.band = band;
   core::add_eas_and_konno_ohmachi(s, ws, threads);
   return s;
 }

@@ -313,6 +313,8 @@ void check_run_options(const run_options &o, front_end program) {
   check_analysis_options(o.analysis);
   if (o.inputs.empty())
     throw options_error("no input files");
+  if (o.dry_run)
+    return; // nothing but the summary is written
   if (!o.output.empty() && !o.output_dir.empty())
     throw options_error("-o and -d do not go together: -o names the output of one input");
   if (!o.output.empty() && o.inputs.size() > 1)

@@ -121,23 +121,41 @@ void write_outputs(const spectrum_view &s, const planned_record &r, const std::s
   }
 }
 
-// The record's course; fills `o` as it goes, throws what went wrong.
-void run_record(const planned_record &r, const analysis_options &options, workspace &ws,
-                const std::string &directory, unsigned threads, record_outcome &o) {
-  check_analysis_options(options);
-  const opened_record opened = load(r.input, directory, ws);
-  const core::loaded_record &record = opened.record;
-  o.nt = record.count;
-  o.dt = record.samples.dt;
-  core::check_loaded(record.count, record.samples);
-  o.grid = grid_of(record.samples);
-  refuse_replacing(opened.identity, r.output, directory, "spectrum");
-  refuse_replacing(opened.identity, r.sidecar, directory, "sidecar");
-  const parzen_window window = make_window(options.band, o.grid->df);
-  if (core::refused(window))
-    throw band_error(options.band, o.grid->band_min, o.grid->band_max);
+// The lines of a record's file, read again (none for standard input).
+core::record_lines lines_of(const std::string &input, const std::string &directory) {
+  if (input == standard_stream)
+    return {};
+  return [input, directory](std::size_t k) {
+    return core::with_public_errors([&] {
+      records::stream_state u(records::waveform_file, true);
+      records::open_stream(u, in_directory(input, directory), records::open_rule::read_only, input);
+      return core::line_of_record(u, k);
+    });
+  };
+}
+
+// Whether a record's outputs are all there (each is only ever whole).
+bool already_written(const planned_record &r, const std::string &directory) {
+  struct stat st {};
+  const auto regular = [&](const std::string &name) {
+    return ::stat(in_directory(name, directory).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  };
+  return r.output != standard_stream && regular(r.output) &&
+         (r.sidecar.empty() || regular(r.sidecar));
+}
+
+// The analysis of a loaded record and its outputs.
+void analyse_and_write(const planned_record &r, const run_options &o,
+                       const core::loaded_record &record, workspace &ws,
+                       const std::string &directory, unsigned threads, record_outcome &out) {
+  analysis_options options = o.analysis;
+  options.band = core::band_for(options, *out.grid);
+  out.band = options.band;
+  const parzen_window window = make_window(options.band, out.grid->df);
   const spectrum_view v = core::run_analysis(record.samples, options.op, window, options.band, ws);
-  const record_facts facts{r.input, record.header, record.count, record.samples.dt};
+  record_facts facts{r.input, record.header, record.count, record.samples.dt};
+  if (options.band != o.analysis.band)
+    facts.band_asked = o.analysis.band;
   if (options.eas || options.konno_ohmachi > 0.0) { // values of their own
     spectrum s{v.grid,
                options,
@@ -148,7 +166,29 @@ void run_record(const planned_record &r, const analysis_options &options, worksp
   } else {
     write_outputs(v, r, directory, facts);
   }
-  o.status = record_status::ok;
+  out.output = r.output;
+}
+
+// The record's course; fills `out` as it goes, throws what went wrong.
+void run_record(const planned_record &r, const run_options &o, workspace &ws,
+                const std::string &directory, unsigned threads, record_outcome &out) {
+  if (o.resume && already_written(r, directory)) {
+    out.status = record_status::skipped;
+    return;
+  }
+  check_analysis_options(o.analysis);
+  const opened_record opened = load(r.input, directory, ws);
+  const core::loaded_record &record = opened.record;
+  out.nt = record.count;
+  out.dt = record.samples.dt;
+  core::check_loaded(record.count, record.samples, lines_of(r.input, directory), r.input);
+  out.grid = grid_of(record.samples);
+  if (!o.dry_run) {
+    refuse_replacing(opened.identity, r.output, directory, "spectrum");
+    refuse_replacing(opened.identity, r.sidecar, directory, "sidecar");
+    analyse_and_write(r, o, record, ws, directory, threads, out);
+  }
+  out.status = record_status::ok;
 }
 
 record_status status_of(const record_error &e) {
@@ -190,27 +230,19 @@ std::string output_path(std::string_view input, std::string_view dir) {
 }
 
 std::string_view status_name(record_status s) {
-  switch (s) {
-  case record_status::ok:
-    return "ok";
-  case record_status::unreadable:
-    return "unreadable";
-  case record_status::not_analysable:
-    return "not-analysable";
-  case record_status::band_refused:
-    return "band-refused";
-  case record_status::bad_options:
-    return "bad-options";
-  case record_status::output_failed:
-    return "output-failed";
-  case record_status::out_of_memory:
-    return "out-of-memory";
-  case record_status::worker_failed:
-    return "worker-failed";
-  case record_status::interrupted:
-    break;
-  }
-  return "interrupted";
+  static const char *const names[] = {"ok",
+                                      "unreadable",
+                                      "not-analysable",
+                                      "band-refused",
+                                      "bad-options",
+                                      "output-failed",
+                                      "out-of-memory",
+                                      "worker-failed",
+                                      "output-closed",
+                                      "skipped",
+                                      "interrupted"};
+  const auto i = static_cast<std::size_t>(s);
+  return i < std::size(names) ? names[i] : "interrupted";
 }
 
 void write_spectrum(const spectrum_view &s, const record_facts &facts,
@@ -237,39 +269,43 @@ record_status status_named(std::string_view name) {
   return record_status::interrupted;
 }
 
-record_outcome process_record(const planned_record &r, const analysis_options &options,
-                              workspace &ws, const std::string &directory, unsigned threads) {
+record_outcome process_record(const planned_record &r, const run_options &options, workspace &ws,
+                              const std::string &directory, unsigned threads) {
   record_outcome o;
   o.input = r.input;
-  o.output = r.output;
   const auto failed = [&o](record_status s, std::string message) {
     o.status = s;
     o.message = std::move(message);
+    o.output.clear();
   };
   try {
     run_record(r, options, ws, directory, threads, o);
   } catch (const record_error &e) {
-    failed(status_of(e),
-           e.line() > 0 ? "line " + std::to_string(e.line()) + ": " + e.one_line() : e.one_line());
+    failed(status_of(e), e.one_line());
   } catch (const band_error &e) {
+    failed(record_status::band_refused, e.what());
+  } catch (const centres_error &e) {
     failed(record_status::band_refused, e.what());
   } catch (const std::invalid_argument &e) { // options the analysis refuses
     failed(record_status::bad_options, e.what());
   } catch (const output_refused &e) {
     failed(record_status::output_failed, e.message);
   } catch (const std::system_error &e) {
-    failed(record_status::output_failed, e.what());
+    const bool closed = e.code().value() == EPIPE && r.output == standard_stream;
+    failed(closed ? record_status::output_closed : record_status::output_failed, e.what());
   } catch (const std::bad_alloc &) {
     failed(record_status::out_of_memory, "out of memory");
   }
   return o;
 }
 
-std::string summary_header() {
-  return "input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz,band_max_hz,message\n";
+std::string summary_header(const run_options &options) {
+  return std::string("input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz,band_max_hz,message,"
+                     "warnings") +
+         (options.analysis.band_clamp ? ",band_hz" : "") + "\n";
 }
 
-std::string summary_row(const record_outcome &o) {
+std::string summary_row(const run_options &options, const record_outcome &o) {
   const std::optional<frequency_grid> &g = o.grid;
   const auto real = [](std::optional<float> v) {
     return v ? core::free_digits(*v) : std::string();
@@ -279,7 +315,9 @@ std::string summary_row(const record_outcome &o) {
   };
   const std::string fields[] = {field(o.input),
                                 field(o.output),
-                                o.ok() ? "ok" : "failed",
+                                o.ok()                               ? "ok"
+                                : o.status == record_status::skipped ? "skipped"
+                                                                     : "failed",
                                 o.nt ? std::to_string(*o.nt) : std::string(),
                                 real(o.dt),
                                 g ? std::to_string(g->nf) : std::string(),
@@ -287,24 +325,31 @@ std::string summary_row(const record_outcome &o) {
                                 grid(&frequency_grid::highest),
                                 grid(&frequency_grid::band_min),
                                 grid(&frequency_grid::band_max),
-                                field(o.message)};
+                                field(o.message),
+                                field(o.warning)};
   std::string row;
   for (const std::string &f : fields)
     row.append(&f == &fields[0] ? "" : ",").append(f);
+  if (options.analysis.band_clamp)
+    row.append(",").append(real(o.band));
   row.push_back('\n');
   return row;
 }
 
-std::string summary_text(run_outcomes outcomes) {
-  std::string text = summary_header();
+std::string summary_text(const run_options &options, run_outcomes outcomes) {
+  std::string text = summary_header(options);
   for (const std::optional<record_outcome> &o : outcomes)
     if (o)
-      text += summary_row(*o);
+      text += summary_row(options, *o);
   return text;
 }
 
 std::string failure_line(const record_outcome &o) {
   return shown(o.input) + ": " + o.message;
+}
+
+std::string warning_line(const record_outcome &o) {
+  return shown(o.input) + ": warning: " + o.warning;
 }
 
 std::string progress_line(std::size_t done, std::size_t total, std::size_t failed, double seconds) {
@@ -319,24 +364,31 @@ std::string progress_line(std::size_t done, std::size_t total, std::size_t faile
 
 std::string closing_line(const run_plan &plan, run_outcomes outcomes, double seconds,
                          bool interrupted) {
-  std::size_t done = 0, failed = 0;
+  std::size_t written = 0, skipped = 0, failed = 0;
   for (const std::optional<record_outcome> &o : outcomes)
-    if (o) {
-      ++done;
-      failed += o->ok() ? 0u : 1u;
-    }
+    if (o && o->ok())
+      ++written;
+    else if (o && o->status == record_status::skipped)
+      ++skipped;
+    else if (o)
+      ++failed;
   char time[64];
   std::snprintf(time, sizeof time, " in %.1f s", seconds);
-  return std::string(interrupted ? "interrupted: " : "") + std::to_string(done - failed) + " of " +
-         std::to_string(outcomes.size()) + " records written to " + plan.destination + time +
-         (failed > 0 ? ", " + std::to_string(failed) + " failed" : "");
+  std::string line = std::string(interrupted ? "interrupted: " : "") + std::to_string(written) +
+                     " of " + std::to_string(outcomes.size()) + " records " +
+                     (plan.dry_run ? std::string("read") : "written to " + plan.destination) + time;
+  if (skipped > 0)
+    line += ", " + std::to_string(skipped) + " already there";
+  if (failed > 0)
+    line += ", " + std::to_string(failed) + " failed";
+  return line;
 }
 
 int exit_status(run_outcomes outcomes, bool interrupted, bool failed_otherwise) {
   if (interrupted)
     return 1;
   for (const std::optional<record_outcome> &o : outcomes)
-    if (!o || !o->ok())
+    if (!o || !o->done_well())
       return 2;
   return failed_otherwise ? 2 : 0;
 }

@@ -1,12 +1,31 @@
 // The effective amplitude spectrum and Konno-Ohmachi smoothing of an
 // analysed record.
+#include <algorithm>
 #include <cmath>
+
+#include "core/numbers.h"
 
 #include "core/pipeline.h"
 #include "core/workspace.h"
 
 namespace wavespec {
 namespace core {
+
+// Centres within a float's rounding of the grid's ends are on the grid.
+void check_centres(std::span<const double> centres, const frequency_grid &grid) {
+  if (centres.empty())
+    return;
+  const auto [low, high] = std::minmax_element(centres.begin(), centres.end());
+  const auto df = static_cast<double>(grid.df);
+  const double nyquist = static_cast<double>(grid.nom - 1) * df;
+  constexpr double slack = 1.0 + 1e-6;
+  if (*low * slack >= df && *high <= nyquist * slack)
+    return;
+  const auto digits = [](double f) { return shortest_digits(static_cast<float>(f)); };
+  throw centres_error("centres " + digits(*low) + " .. " + digits(*high) + " Hz reach outside " +
+                      digits(df) + " .. " + digits(nyquist) +
+                      " Hz, this record's df to its Nyquist frequency");
+}
 
 void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads) {
   const analysis_options &o = s.options;
@@ -21,6 +40,7 @@ void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads) {
     }
   }
   if (o.konno_ohmachi > 0.0) {
+    check_centres(o.centres, s.grid);
     s.centres = o.centres.empty() ? per_decade_frequencies(s.grid) : o.centres;
     s.konno_ohmachi_values.resize((o.eas ? 4 : 3) * s.centres.size());
     smooth_konno_ohmachi(s.view(), o.konno_ohmachi, s.centres, s.eas_original,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "records/failure.h"
@@ -30,9 +31,19 @@ struct loaded_record {
 // The same into a waveform of its own; `count` receives the records read.
 [[nodiscard]] waveform load_waveform(records::stream_state &u, std::int64_t &count);
 
+// Where a record read from a file starts and ends: the line of the last
+// value of data record k (from 0), found by reading the file again; 0 when
+// it cannot be read again (standard input).
+using record_lines = std::function<std::int64_t(std::size_t k)>;
+
+// The line of data record k in a stream opened afresh (header unread).
+[[nodiscard]] std::int64_t line_of_record(records::stream_state &u, std::size_t k);
+
 // Throws record_error when a record of `count` data records, read as
-// `samples`, cannot be analysed.
-void check_loaded(std::int64_t count, waveform_view samples);
+// `samples`, cannot be analysed; a sample that is not a finite float is
+// named with its line (from `lines`).
+void check_loaded(std::int64_t count, waveform_view samples, const record_lines &lines,
+                  const std::string &file);
 
 // The report of a failure as the library gives it.
 [[nodiscard]] record_error public_error(const records::failure_report &report);

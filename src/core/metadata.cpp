@@ -89,7 +89,7 @@ double shortest(float x) {
   return v;
 }
 
-json smoothing(const spectrum_view &s) {
+json smoothing(const spectrum_view &s, const record_facts &record) {
   const analysis_options &o = s.options;
   if (o.konno_ohmachi > 0.0) {
     json k = {{"window", "konno-ohmachi"}, {"b", o.konno_ohmachi}, {"centres", s.centres.size()}};
@@ -97,8 +97,11 @@ json smoothing(const spectrum_view &s) {
       k["centres_hz"] = {s.centres.front(), s.centres.back()};
     return k;
   }
+  json parzen = {{"window", "parzen"}, {"band_hz", shortest(o.band)}};
+  if (record.band_asked) // the record refused it: the nearest band it takes
+    parzen["band_asked_hz"] = shortest(*record.band_asked);
   if (o.band > 0.0f)
-    return {{"window", "parzen"}, {"band_hz", shortest(o.band)}};
+    return parzen;
   return {{"window", "none"}};
 }
 
@@ -121,7 +124,7 @@ std::string spectrum_metadata(const record_facts &record, const spectrum_view &s
   m["df"] = shortest(s.grid.df);
   m["nom"] = s.grid.nom;
   m["operation"] = operations[static_cast<int>(s.options.op)];
-  m["smoothing"] = smoothing(s);
+  m["smoothing"] = smoothing(s, record);
   m["band_limits_hz"] = {shortest(s.grid.band_min), shortest(s.grid.band_max)};
   m["eas"] = s.options.eas;
   return m.dump(2, ' ', false, json::error_handler_t::replace) + "\n";

@@ -23,9 +23,18 @@ spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &w
 spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &window, float band,
                            workspace &ws);
 
+// Throws centres_error for centres outside the grid's df .. Nyquist.
+void check_centres(std::span<const double> centres, const frequency_grid &grid);
+
 // The EAS (when asked for, smoothed as the components are) and the
-// Konno-Ohmachi values (when asked for) of an analysed spectrum.
+// Konno-Ohmachi values (when asked for) of an analysed spectrum; centres
+// outside the grid throw centres_error.
 void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads);
+
+// The band a record is analysed with: the band asked for, or with
+// options.band_clamp the nearest band the record accepts when it refuses
+// that one (which band_error reports otherwise).
+[[nodiscard]] float band_for(const analysis_options &options, const frequency_grid &grid);
 
 [[nodiscard]] inline bool refused(const parzen_window &w) {
   return w.verdict == window_verdict::too_narrow || w.verdict == window_verdict::too_wide;

@@ -67,7 +67,8 @@ std::string standard_input_key() {
 
 // A sidecar goes only beside a file that is or will be a regular file.
 bool takes_sidecar(const std::string &output) {
-  if (output == standard_stream || output.starts_with("/dev/") || output.starts_with("/proc/"))
+  if (output.empty() || output == standard_stream || output.starts_with("/dev/") ||
+      output.starts_with("/proc/"))
     return false;
   struct stat st {};
   return ::stat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
@@ -114,15 +115,17 @@ run_plan plan_run(const run_options &o) {
   if (std::count(o.inputs.begin(), o.inputs.end(), standard_stream) > 1)
     throw options_error("standard input (\"-\") can be read only once");
   run_plan plan;
+  plan.dry_run = o.dry_run;
   std::vector<run_file> files;
   for (const std::string &input : o.inputs) {
-    std::string output = !o.output_dir.empty() ? output_path(input, o.output_dir)
-                         : o.output.empty()    ? std::string(standard_stream)
-                                               : o.output;
+    std::string output = o.dry_run               ? std::string()
+                         : !o.output_dir.empty() ? output_path(input, o.output_dir)
+                         : o.output.empty()      ? std::string(standard_stream)
+                                                 : o.output;
     std::string sidecar = o.metadata && takes_sidecar(output) ? metadata_path(output) : "";
     files.push_back({run_file::role::input, input, input,
                      input == standard_stream ? standard_input_key() : file_key(input)});
-    if (output != standard_stream)
+    if (!output.empty() && output != standard_stream)
       files.push_back({run_file::role::spectrum, output, input, file_key(output)});
     if (!sidecar.empty())
       files.push_back({run_file::role::sidecar, sidecar, input, file_key(sidecar)});
@@ -136,7 +139,7 @@ run_plan plan_run(const run_options &o) {
                   [](const planned_record &r) { return r.output == standard_stream; });
   if (o.summary == standard_stream && spectrum_to_stdout)
     throw options_error("the spectrum already goes to standard output: --summary needs a file");
-  plan.summary = o.summary;
+  plan.summary = o.dry_run && o.summary.empty() ? std::string(standard_stream) : o.summary;
   plan.destination = o.output_dir.empty() ? plan.records.front().output : o.output_dir;
   return plan;
 }

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <csignal>
+#include <optional>
 #include <string>
 
 #include "core/loading.h"
@@ -74,16 +76,64 @@ std::string too_many(std::int64_t nt) {
          " can be analysed";
 }
 
+// The first sample that is not a finite float: component 0 (X), 1 or 2,
+// and index. The whole record is looked at a word at a time, without
+// branches; only a record that holds one is looked at again.
+struct bad_sample {
+  int component = 0;
+  std::size_t index = 0;
+  float value = 0.0f;
+};
+
+bool all_finite(std::span<const float> v) {
+  std::uint32_t worst = 0; // the largest exponent field met
+  for (const float x : v)
+    worst = std::max(worst, std::bit_cast<std::uint32_t>(x) & 0x7f800000u);
+  return worst != 0x7f800000u;
+}
+
+std::optional<bad_sample> first_non_finite(waveform_view w) {
+  const std::span<const float> xyz[] = {w.x, w.y, w.z};
+  std::optional<bad_sample> first;
+  for (int c = 0; c < 3; ++c) {
+    const auto &v = xyz[c];
+    if (all_finite(v))
+      continue;
+    const auto at = static_cast<std::size_t>(
+        std::find_if(v.begin(), v.end(), [](float x) { return !std::isfinite(x); }) - v.begin());
+    if (!first || at < first->index)
+      first = bad_sample{c, at, v[at]};
+  }
+  return first;
+}
+
+std::string float_text(float x) {
+  return std::isnan(x) ? "NaN" : x > 0 ? "+infinity" : "-infinity";
+}
+
+const char *const component_names[] = {"X", "Y", "Z"};
+
 template <typename Open> waveform read_with(Open &&open) {
   std::int64_t count = 0;
+  std::string file;
   waveform w = with_public_errors([&] {
     records::stream_state u(records::waveform_file, true);
     open(u);
+    file = u.name;
     waveform loaded = load_waveform(u, count);
     records::close_stream(u);
     return loaded;
   });
-  check_loaded(count, w);
+  check_loaded(
+      count, w,
+      [&](std::size_t k) {
+        return with_public_errors([&] {
+          records::stream_state u(records::waveform_file, true);
+          open(u);
+          return line_of_record(u, k);
+        });
+      },
+      file);
   return w;
 }
 
@@ -111,10 +161,49 @@ waveform load_waveform(records::stream_state &u, std::int64_t &count) {
   return w;
 }
 
-void check_loaded(std::int64_t count, waveform_view samples) {
+std::int64_t line_of_record(records::stream_state &u, std::size_t k) {
+  std::string header;
+  (void)records::read_line_text(u, header, 0);
+  float values[4];
+  const records::read_target row[] = {values[0], values[1], values[2], values[3]};
+  for (std::size_t r = 0; r <= k; ++r)
+    if (records::read_record(u, row, true) == records::read_outcome::end_of_input)
+      return 0;
+  // After its values the rest of the record's last line is passed over.
+  return u.in.end_flag() ? u.in.line_number() : u.in.line_number() - 1;
+}
+
+void check_loaded(std::int64_t count, waveform_view samples, const record_lines &lines,
+                  const std::string &file) {
   if (count > max_samples)
-    throw cannot_analyse(record_error::kind::too_many_samples, too_many(count));
-  check_waveform(samples);
+    throw record_error(record_error::kind::too_many_samples, {too_many(count)}, 0, file);
+  if (const std::optional<bad_sample> bad = first_non_finite(samples)) {
+    const std::int64_t line = lines ? lines(bad->index) : 0;
+    const std::string where =
+        line > 0 ? "line " + std::to_string(line) : "record " + std::to_string(bad->index + 1);
+    throw record_error(record_error::kind::not_finite,
+                       {where + ": " + component_names[bad->component] + " reads as " +
+                        float_text(bad->value) + ", not a finite 32-bit float"},
+                       line, file);
+  }
+  try {
+    check_waveform(samples);
+  } catch (const record_error &e) { // named after the file it was read from
+    throw record_error(e.reason(), e.report(), e.line(), file, e.os_error(), e.one_line());
+  }
+}
+
+// What failed and where, on one line: the reader's own failures by their
+// name ("line 1001: invalid number"), the system's with its reason ("open:
+// No such file or directory").
+std::string brief(const records::failure_report &report) {
+  const bool generic = report.cause == records::failures::incomprehensible ||
+                       report.cause == records::failures::invalid_integer.cause;
+  std::string text = report.line > 0 ? "line " + std::to_string(report.line) + ": " : "";
+  text += report.context;
+  if (!generic && !report.cause.empty())
+    text += ": " + report.cause;
+  return text;
 }
 
 record_error public_error(const records::failure_report &report) {
@@ -125,34 +214,39 @@ record_error public_error(const records::failure_report &report) {
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  return {record_error::kind::unreadable, std::move(lines), report.line, report.name.value_or(""),
-          report.os_error};
+  return {record_error::kind::unreadable, std::move(lines), report.line,
+          report.name.value_or(""),       report.os_error,  brief(report)};
 }
 
 } // namespace core
 
 namespace {
 
-std::string join(const std::vector<std::string> &lines) {
-  std::string s;
-  for (const std::string &l : lines)
-    s += (s.empty() ? "" : "; ") + l;
-  return s;
+std::string named(const std::string &file, const std::string &text) {
+  return file.empty() ? text : file + ": " + text;
 }
 
 } // namespace
 
 record_error::record_error(kind k, std::vector<std::string> report, std::int64_t line,
-                           std::string file, int os_error)
-    : std::runtime_error(join(report)), kind_(k), report_(std::move(report)), line_(line),
-      file_(std::move(file)), os_error_(os_error) {}
+                           std::string file, int os_error, std::string brief)
+    : std::runtime_error(named(file, brief.empty() && !report.empty() ? report.front() : brief)),
+      kind_(k), report_(std::move(report)), line_(line), file_(std::move(file)),
+      os_error_(os_error), brief_(brief.empty() && !report_.empty() ? report_.front() : brief) {}
 
 std::string record_error::one_line() const {
-  return join(report_);
+  return brief_;
 }
 
 void check_waveform(waveform_view w) {
   using kind = record_error::kind;
+  if (w.y.size() == w.x.size() && w.z.size() == w.x.size())
+    if (const std::optional<core::bad_sample> bad = core::first_non_finite(w))
+      throw core::cannot_analyse(kind::not_finite,
+                                 std::string(1, static_cast<char>('x' + bad->component)) + "[" +
+                                     std::to_string(bad->index) + "] is " +
+                                     core::float_text(bad->value) +
+                                     ": samples must be finite 32-bit floats");
   if (w.y.size() != w.x.size() || w.z.size() != w.x.size())
     throw core::cannot_analyse(kind::unreadable, "the components differ in length (" +
                                                      std::to_string(w.x.size()) + ", " +

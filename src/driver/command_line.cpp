@@ -3,8 +3,10 @@
 // and the core's summary, closing line and exit status.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -56,7 +58,7 @@ public:
 private:
   void work();
   void work_through();
-  void report_failure(const record_outcome &r);
+  void report(const std::string &line);
   void show_progress(bool last);
   void wait_for_workers();
   bool write_summary(std::optional<output_file> &file);
@@ -69,6 +71,7 @@ private:
   clock::time_point start_ = clock::now();
   std::size_t shown_width_ = 0;
   std::atomic<bool> broken_{false};
+  std::atomic<bool> closed_{false}; // standard output's reader went away
 };
 
 void batch::work() {
@@ -98,14 +101,19 @@ void batch::work_through() {
       break;
     record_outcome outcome;
     try {
-      outcome = process_record(plan_.records[i], o_.analysis, ws, {}, threads);
+      outcome = process_record(plan_.records[i], o_, ws, {}, threads);
     } catch (const interrupted &) {
       p_.stop = true;
       break;
     }
-    if (!outcome.ok()) {
+    if (outcome.status == record_status::output_closed) {
+      p_.stop = true; // its reader is gone: the run ends quietly
+      closed_ = true;
+    } else if (!outcome.done_well()) {
       ++p_.failed;
-      report_failure(outcome);
+      report(failure_line(outcome));
+    } else if (!outcome.warning.empty()) {
+      report(warning_line(outcome));
     }
     outcomes_[i] = std::move(outcome);
     ++p_.done;
@@ -113,12 +121,12 @@ void batch::work_through() {
   }
 }
 
-void batch::report_failure(const record_outcome &r) {
+void batch::report(const std::string &line) {
   const std::lock_guard lock(p_.mutex);
   if (shown_width_ > 0)
     std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_width_), "");
   shown_width_ = 0;
-  say(failure_line(r));
+  say(line);
 }
 
 // One line that updates in place.
@@ -171,13 +179,25 @@ bool batch::write_summary(std::optional<output_file> &file) {
     return true;
   try {
     file->ignore_interrupts(); // written also after an interrupt: what was done
-    file->write(summary_text(outcomes_));
+    file->write(summary_text(o_, outcomes_));
     file->commit();
   } catch (const std::system_error &e) {
-    say(std::string("summary: ") + e.what());
-    return false;
+    if (e.code().value() == EPIPE && plan_.summary == standard_stream)
+      closed_ = true;
+    else
+      say(std::string("summary: ") + e.what());
+    return closed_;
   }
   return true;
+}
+
+// Standard output's reader went away: the run ends as a Unix filter does
+// when its pipe closes, by SIGPIPE, without a word (the summary, in a file,
+// is written first).
+[[noreturn]] void end_as_a_filter() {
+  std::signal(SIGPIPE, SIG_DFL);
+  std::raise(SIGPIPE);
+  std::_Exit(128 + SIGPIPE);
 }
 
 // The summary's file is made before any record is read, so that a summary
@@ -202,8 +222,10 @@ int batch::run() {
   else
     wait_for_workers();
   show_progress(true);
-  const bool interrupted = (p_.stop && !broken_) || records::pending_interrupt() != 0;
+  const bool interrupted = (p_.stop && !broken_ && !closed_) || records::pending_interrupt() != 0;
   const bool summary_written = write_summary(summary);
+  if (closed_ && !interrupted)
+    end_as_a_filter();
   const double seconds = std::chrono::duration<double>(clock::now() - start_).count();
   if (!o_.quiet && (outcomes_.size() > 1 || !o_.output_dir.empty() || interrupted))
     say(closing_line(plan_, outcomes_, seconds, interrupted));

@@ -1,6 +1,7 @@
 // One record's course and how a run ends: the closed set of outcomes, the
 // record's own file never written over, a spectrum and its sidecar as one
 // unit, and the summary, closing line and exit status of a run.
+#include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -16,7 +17,9 @@ namespace {
 record_outcome run_one(const sandbox &box, const std::string &input, const std::string &output,
                        analysis_options options = {}, const std::string &sidecar = "") {
   workspace ws;
-  return process_record({input, output, sidecar}, options, ws, box.dir().string());
+  run_options o;
+  o.analysis = options;
+  return process_record({input, output, sidecar}, o, ws, box.dir().string());
 }
 
 TEST(RecordCourse, EachFailureHasItsStatus) {
@@ -95,18 +98,17 @@ TEST(RunEnd, SummaryClosingLineAndStatusFromTheOutcomes) {
   plan.destination = "out";
   std::vector<std::optional<record_outcome>> outcomes(3);
   outcomes[0] = run_one(box, "w.txt", "w.csv");
-  EXPECT_EQ(summary_text(outcomes), summary_header() +
-                                        "w.txt,w.csv,ok,512,0.00999999978,512,0.1953125,50.1953087,"
-                                        "0.724337876,18.1084461,\n");
+  const run_options options;
+  EXPECT_EQ(summary_text(options, outcomes),
+            summary_header(options) + "w.txt,w.csv,ok,512,0.00999999978,512,0.1953125,50.1953087,"
+                                      "0.724337876,18.1084461,,\n");
   EXPECT_EQ(closing_line(plan, outcomes, 1.25, true),
             "interrupted: 1 of 3 records written to out in 1.2 s");
   EXPECT_EQ(exit_status(outcomes, true), 1);
   EXPECT_EQ(exit_status(outcomes, false), 2); // records not done are not written
   outcomes[1] = run_one(box, "gone.txt", "g.csv");
   outcomes[2] = outcomes[0];
-  EXPECT_EQ(failure_line(*outcomes[1]), "gone.txt: open: No such file or directory; apparent "
-                                        "state: unit 11 named gone.txt; lately reading "
-                                        "sequential formatted external IO");
+  EXPECT_EQ(failure_line(*outcomes[1]), "gone.txt: open: No such file or directory");
   EXPECT_EQ(closing_line(plan, outcomes, 0.04, false),
             "2 of 3 records written to out in 0.0 s, 1 failed");
   EXPECT_EQ(exit_status(outcomes, false), 2);
@@ -114,6 +116,133 @@ TEST(RunEnd, SummaryClosingLineAndStatusFromTheOutcomes) {
   EXPECT_EQ(exit_status(outcomes, false), 0);
   EXPECT_EQ(exit_status(outcomes, false, true), 2);
   EXPECT_EQ(progress_line(50, 200, 2, 2.0), "50/200 done, 2 failed, 25 records/s, 0:06 left");
+}
+
+// A sample that is not a finite float after reading fails its record,
+// naming the line, wherever it stands; from standard input, the record.
+TEST(RecordCourse, ImpossibleSamplesAreRefusedByLine) {
+  const struct {
+    int row; // 1-based data row, its line one more
+    const char *value, *component;
+  } rows[] = {{1, "1e999", "X"}, {256, "3.5e38", "Y"}, {512, "-1e39", "Z"}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.value);
+    sandbox box;
+    std::string text = waveform_text(512, 0.01);
+    std::size_t at = 0;
+    for (int line = 0; line < r.row; ++line)
+      at = text.find('\n', at) + 1;
+    const std::size_t end = text.find('\n', at);
+    std::string row = text.substr(at, end - at);
+    const int field = std::string("XYZ").find(r.component[0]) + 1;
+    std::size_t begin = 0;
+    for (int f = 0; f < field; ++f)
+      begin = row.find(',', begin) + 1;
+    row.replace(begin,
+                row.find(',', begin) == std::string::npos ? std::string::npos
+                                                          : row.find(',', begin) - begin,
+                r.value);
+    text.replace(at, end - at, row);
+    box.write("w.txt", text);
+    const record_outcome o = run_one(box, "w.txt", "w.csv");
+    EXPECT_EQ(o.status, record_status::not_analysable);
+    EXPECT_EQ(o.message.substr(0, o.message.find(" reads")),
+              "line " + std::to_string(r.row + 1) + ": " + r.component);
+    EXPECT_FALSE(box.exists("w.csv"));
+    try {
+      (void)read_waveform(box.dir() / "w.txt");
+      ADD_FAILURE() << "read";
+    } catch (const record_error &e) {
+      EXPECT_EQ(e.line(), r.row + 1);
+      EXPECT_EQ(e.reason(), record_error::kind::not_finite);
+    }
+  }
+  const std::vector<float> x = {1.0f, 2.0f, 3.0f}, y = {1.0f, std::nanf(""), 3.0f};
+  try {
+    check_waveform({x, y, x, 0.01f});
+    ADD_FAILURE() << "accepted";
+  } catch (const record_error &e) {
+    EXPECT_STREQ(e.what(), "y[1] is NaN: samples must be finite 32-bit floats");
+  }
+}
+
+// One band for a folder of records of many lengths: clamped to each
+// record's nearest limit, which the outcome and the sidecar say.
+TEST(RecordCourse, ABandClampedToEachRecordsLimits) {
+  sandbox box;
+  box.write("short.txt", waveform_text(300, 0.01));  // limits 1.45 .. 36.2 Hz
+  box.write("long.txt", waveform_text(40000, 0.01)); // limits 0.0113 .. 0.283 Hz
+  run_options o;
+  o.analysis.band = 0.5f;
+  workspace ws;
+  const std::string dir = box.dir().string();
+  EXPECT_EQ(process_record({"short.txt", "s.csv", ""}, o, ws, dir).status,
+            record_status::band_refused);
+  o.analysis.band_clamp = true;
+  for (const char *name : {"short", "long"}) {
+    const std::string in = std::string(name) + ".txt", out = std::string(name) + ".csv";
+    const record_outcome got = process_record({in, out, std::string(name) + ".json"}, o, ws, dir);
+    ASSERT_TRUE(got.ok()) << got.message;
+    const float used = *got.band;
+    EXPECT_NE(make_window(used, got.grid->df).verdict, window_verdict::too_narrow);
+    EXPECT_NE(make_window(used, got.grid->df).verdict, window_verdict::too_wide);
+    EXPECT_NEAR(used, std::string(name) == "short" ? got.grid->band_min : got.grid->band_max,
+                1e-6 * used);
+    run_options plain;
+    plain.analysis.band = used;
+    EXPECT_TRUE(process_record({in, "plain.csv", ""}, plain, ws, dir).ok());
+    EXPECT_EQ(box.read(out), box.read("plain.csv")); // the bytes of that band asked for
+    EXPECT_NE(box.read(std::string(name) + ".json").find("\"band_asked_hz\": 0.5"),
+              std::string::npos);
+  }
+}
+
+TEST(RecordCourse, ResumedAndDryRuns) {
+  sandbox box;
+  box.write("w.txt", waveform_text(512, 0.01));
+  run_options o;
+  o.resume = true;
+  workspace ws;
+  const std::string dir = box.dir().string();
+  EXPECT_TRUE(process_record({"w.txt", "w.csv", "w.json"}, o, ws, dir).ok());
+  fs::remove(box.dir() / "w.json");
+  EXPECT_TRUE(process_record({"w.txt", "w.csv", "w.json"}, o, ws, dir).ok()); // a unit: both again
+  box.write("w.csv", "whole, from before\n");
+  const record_outcome skipped = process_record({"w.txt", "w.csv", "w.json"}, o, ws, dir);
+  EXPECT_EQ(skipped.status, record_status::skipped);
+  EXPECT_EQ(skipped.output, "");
+  EXPECT_EQ(box.read("w.csv"), "whole, from before\n");
+  run_options dry;
+  dry.dry_run = true;
+  const record_outcome read = process_record({"w.txt", "", ""}, dry, ws, dir);
+  EXPECT_TRUE(read.ok());
+  EXPECT_EQ(read.grid->nf, 512);
+  EXPECT_EQ(read.output, "");
+  EXPECT_EQ(summary_row(dry, read),
+            "w.txt,,ok,512,0.00999999978,512,0.1953125,50.1953087,0.724337876,18.1084461,,\n");
+  EXPECT_EQ(summary_row(o, skipped), "w.txt,,skipped,,,,,,,,,\n");
+  std::vector<std::optional<record_outcome>> outcomes = {skipped, read};
+  run_plan plan;
+  plan.destination = "out";
+  EXPECT_EQ(exit_status(outcomes, false), 0);
+  EXPECT_EQ(closing_line(plan, outcomes, 0.0, false),
+            "1 of 2 records written to out in 0.0 s, 1 already there");
+  plan.dry_run = true;
+  EXPECT_EQ(closing_line(plan, outcomes, 0.0, false),
+            "1 of 2 records read in 0.0 s, 1 already there");
+}
+
+TEST(RecordCourse, KonnoOhmachiCentresTheRecordDoesNotReach) {
+  sandbox box;
+  box.write("w.txt", waveform_text(512, 0.01)); // df 0.1953125, Nyquist 50 Hz
+  const record_outcome o = run_one(
+      box, "w.txt", "w.csv", {operation::none, 0.0f, 40.0, log_spaced_frequencies(0.01, 80, 5)});
+  EXPECT_EQ(o.status, record_status::band_refused);
+  EXPECT_EQ(o.message, "centres 0.01 .. 80 Hz reach outside 0.1953125 .. 50 Hz, this record's df "
+                       "to its Nyquist frequency");
+  EXPECT_TRUE(run_one(box, "w.txt", "w.csv",
+                      {operation::none, 0.0f, 40.0, log_spaced_frequencies(0.1953125, 50, 5)})
+                  .ok());
 }
 
 } // namespace

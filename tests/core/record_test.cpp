@@ -33,10 +33,14 @@ TEST(CoreReading, FailuresCarryTheDialoguesReportAndTheLine) {
   const struct {
     const char *content;
     std::int64_t line;
+    const char *brief; // what failed and where, on one line
   } rows[] = {
-      {"h\n0 1 2 3\n0.01 1 x 3\n", 3},     {"h\n0 1 2 3\n\n\n1e 2 3 4\n", 5},
-      {"h\r\n0 1 2 3\r\n*5 1 2 3\r\n", 3}, {"h\n0,1,2,3\n0.01,1,2,-\n", 3},
-      {"abc\n1 2 3 4\n1 2 3 4 5\nx\n", 4}, {"h\n1\n2\n3\nq\n", 5},
+      {"h\n0 1 2 3\n0.01 1 x 3\n", 3, "line 3: invalid number"},
+      {"h\n0 1 2 3\n\n\n1e 2 3 4\n", 5, "line 5: exponent field"},
+      {"h\r\n0 1 2 3\r\n*5 1 2 3\r\n", 3, "line 3: bad repetition count"},
+      {"h\n0,1,2,3\n0.01,1,2,-\n", 3, "line 3: invalid number"},
+      {"abc\n1 2 3 4\n1 2 3 4 5\nx\n", 4, "line 4: invalid number"},
+      {"h\n1\n2\n3\nq\n", 5, "line 5: invalid number"},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.content);
@@ -48,7 +52,8 @@ TEST(CoreReading, FailuresCarryTheDialoguesReportAndTheLine) {
     EXPECT_EQ(e.reason(), record_error::kind::unreadable);
     EXPECT_EQ(e.report(), lines_of(dialogue.err));
     EXPECT_EQ(e.line(), r.line);
-    EXPECT_EQ(e.one_line(), e.what());
+    EXPECT_EQ(e.one_line(), r.brief);
+    EXPECT_EQ(e.what(), "w.txt: " + std::string(r.brief));
   }
 }
 

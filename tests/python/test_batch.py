@@ -186,7 +186,7 @@ def test_a_record_whose_course_raises_fails_alone(records):
     dask_batch.stop_batch("b3")
     assert dask_batch.process_group("b3", list(enumerate(plan.records)), options, str(records)) == []
     outcome = done[0][1]
-    assert pickle.loads(pickle.dumps(outcome)).summary_row() == outcome.summary_row()
+    assert pickle.loads(pickle.dumps(outcome)).summary_row(options) == outcome.summary_row(options)
 
 
 def test_failures_of_the_cluster_and_the_summary_are_one_line(records):
@@ -195,7 +195,20 @@ def test_failures_of_the_cluster_and_the_summary_are_one_line(records):
     assert got.returncode == 2 and "Traceback" not in got.stderr
     assert got.stderr.splitlines()[0].startswith("wavespec: cannot reach the scheduler tcp://127.0.0.1:")
     assert (records / "s.csv").read_text() == "input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz," \
-                                               "band_max_hz,message\n"
+                                               "band_max_hz,message,warnings\n"
     got = batch(["-d", "out2", "--summary", "missing/s.csv", "sf1295.txt"], records)
     assert (got.returncode, got.stderr) == (2, "wavespec: summary: missing/s.csv: No such file or directory\n")
     assert not (records / "out2" / "sf1295.csv").exists()
+
+
+def test_the_batch_refuses_impossible_samples_and_resumes(records):
+    text = (records / "sf1295.txt").read_text().splitlines(True)
+    text[1000] = "4.995,-3.0891,3.5e38,0.21821\n"
+    (records / "inf.txt").write_text("".join(text))
+    got = batch(["-j", "1", "-d", "out", "--summary", "s.csv", "sf1295.txt", "inf.txt"], records)
+    assert got.returncode == 2
+    assert "wavespec: inf.txt: line 1001: Y reads as +infinity, not a finite 32-bit float\n" in got.stderr
+    assert ",failed," in (records / "s.csv").read_text().splitlines()[2]
+    again = batch(["-j", "1", "-q", "-d", "out", "--resume", "--summary", "s2.csv", "sf1295.txt"], records)
+    assert again.returncode == 0, again.stderr
+    assert (records / "s2.csv").read_text().splitlines()[1] == "sf1295.txt,,skipped,,,,,,,,,"

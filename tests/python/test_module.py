@@ -231,3 +231,32 @@ def test_files_that_cannot_be_used_raise_os_errors(records):
     if os.geteuid() != 0:  # root writes anywhere
         with pytest.raises(PermissionError):
             s.to_csv(records / "ro" / "x.csv")
+
+
+def test_impossible_samples_and_values_are_refused_by_name(records):
+    text = (records / "sf1295.txt").read_text().splitlines(True)
+    parts = text[1000].split(",")
+    parts[2] = "1e999"
+    text[1000] = ",".join(parts)
+    (records / "inf.txt").write_text("".join(text))
+    with pytest.raises(wavespec.RecordError) as e:
+        wavespec.read_waveform(records / "inf.txt")
+    assert str(e.value) == "%s: line 1001: Y reads as +infinity, not a finite 32-bit float" % (records / "inf.txt")
+    assert e.value.line == 1001
+    w = wavespec.read_waveform(records / "sf1295.txt")
+    y = w.y.copy()
+    y[1000] = np.nan
+    with pytest.raises(ValueError, match=r"^y\[1000\] is NaN: samples must be finite 32-bit floats$"):
+        wavespec.Waveform(w.x, y, w.z, w.dt)
+    with pytest.raises(TypeError, match="dt must be a number of seconds, not NoneType"):
+        wavespec.Waveform(w.x, w.y, w.z, None)
+    assert wavespec.analyse(w, band=None).band == 0  # None: not given
+
+
+def test_a_band_clamped_to_the_records_limits(records):
+    w = wavespec.read_waveform(records / "np_2825.txt")  # limits 0.0113 .. 0.283 Hz
+    with pytest.raises(ValueError, match="band 0.5 Hz is outside"):
+        wavespec.analyse(w, band=0.5)
+    s = wavespec.analyse(w, band=0.5, band_clamp=True)
+    assert abs(s.band - s.band_limits[1]) <= 1e-6 * s.band
+    assert np.array_equal(s.smoothed, wavespec.analyse(w, band=s.band).smoothed)

@@ -36,7 +36,7 @@ printf 'h\n0 1 2 3\n0.01 1 x 3\n' > bad.txt
 if "$work/build/analyse_record" bad.txt 0 0 bad.csv 2>err.txt; then
   echo "a malformed record was analysed"; exit 1
 fi
-grep -q "invalid number: incomprehensible list input" err.txt
+grep -q "^analyse_record: bad.txt: line 3: invalid number$" err.txt
 [ ! -e bad.csv ] || { echo "a malformed record left a file"; exit 1; }
 # The Python package, where the prefix puts it, writes the same file.
 site=$(ls -d "$prefix"/lib/python3*/dist-packages 2>/dev/null || true)
