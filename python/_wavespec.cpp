@@ -84,7 +84,8 @@ std::string option_text(py::handle value, const char *name) {
 // The analysis the keyword options ask for, checked by the core's rules.
 wavespec::analysis_options analysis_options_of(py::handle operation, py::handle band,
                                                py::handle konno_ohmachi, py::handle frequencies,
-                                               bool eas, bool band_clamp = false) {
+                                               bool eas, bool band_clamp = false, bool hv = false,
+                                               py::handle horizontal = py::none()) {
   wavespec::analysis_options a;
   if (!operation.is_none())
     a.op = wavespec::parse_operation(option_text(operation, "operation"));
@@ -102,6 +103,9 @@ wavespec::analysis_options analysis_options_of(py::handle operation, py::handle 
   }
   a.eas = eas;
   a.band_clamp = band_clamp;
+  a.hv = hv;
+  if (!horizontal.is_none())
+    a.horizontal = wavespec::parse_horizontal(option_text(horizontal, "horizontal"));
   wavespec::check_analysis_options(a);
   return a;
 }
@@ -180,10 +184,11 @@ struct py_spectrum {
 py_spectrum analyse(const float_array &x, const float_array &y, const float_array &z, float dt,
                     const std::string &header, py::handle source, py::handle operation,
                     py::handle band, py::handle konno_ohmachi, py::handle frequencies, bool eas,
-                    bool band_clamp, std::optional<unsigned> threads) {
+                    bool band_clamp, bool hv, py::handle horizontal,
+                    std::optional<unsigned> threads) {
   const wavespec::waveform_view w = waveform_of(x, y, z, dt);
-  const wavespec::analysis_options options =
-      analysis_options_of(operation, band, konno_ohmachi, frequencies, eas, band_clamp);
+  const wavespec::analysis_options options = analysis_options_of(
+      operation, band, konno_ohmachi, frequencies, eas, band_clamp, hv, horizontal);
   py_spectrum r;
   r.record = {source.is_none() ? std::string() : fs_name(source), header, w.nt(), dt};
   const py::gil_scoped_release unlocked;
@@ -305,6 +310,35 @@ void bind_spectrum(py::module_ &m) {
       },
       "With Konno-Ohmachi smoothing, the smoothed X, Y, Z (and EAS) at the centres\n"
       "(float32, (3 or 4, len(centres))); None otherwise.");
+  c.def_property_readonly(
+      "hv",
+      [](py::object self) -> py::object {
+        const py_spectrum &sp = self.cast<const py_spectrum &>();
+        if (sp.s.hv.empty())
+          return py::none();
+        return view(sp.s.hv.data(), {static_cast<py::ssize_t>(sp.s.hv.size())}, self);
+      },
+      "With hv=True, the horizontal-to-vertical ratio of the smoothed spectra at each point\n"
+      "(Parzen) or centre (Konno-Ohmachi), float32; None otherwise.");
+  c.def_property_readonly(
+      "usable_band",
+      [](const py_spectrum &sp) {
+        const wavespec::frequency_band b =
+            wavespec::usable_band(sp.record.nt, sp.record.dt, sp.s.grid);
+        return py::make_tuple(b.low, b.high);
+      },
+      "(low, high) Hz: from 1 / ((nt - 1) dt), at least df, to the Nyquist frequency.");
+  c.def_property_readonly(
+      "hv_peak",
+      [](const py_spectrum &sp) -> py::object {
+        const auto peak = wavespec::find_hv_peak(
+            sp.s, wavespec::usable_band(sp.record.nt, sp.record.dt, sp.s.grid));
+        if (!peak)
+          return py::none();
+        return py::make_tuple(peak->f0, peak->a0);
+      },
+      "(f0, A0): the frequency and value of the largest H/V within the usable band (the\n"
+      "lowest frequency of equal values); None without H/V or a point in the band.");
   c.def_property_readonly("metadata", &metadata_of,
                           "What the CSV cannot say, as the JSON sidecar gives it (a dict).");
   c.def("to_csv", &to_csv, "path"_a, "metadata"_a = false,
@@ -738,8 +772,8 @@ PYBIND11_MODULE(_wavespec, m) {
   m.def("analyse", &analyse, "x"_a, "y"_a, "z"_a, "dt"_a, py::kw_only(), "header"_a = "",
         "source"_a = py::none(), "operation"_a = py::none(), "band"_a = py::none(),
         "konno_ohmachi"_a = py::none(), "frequencies"_a = py::none(), "eas"_a = false,
-        "band_clamp"_a = false, "threads"_a = py::none(),
-        "The analysis of a record's arrays; see wavespec.analyse.");
+        "band_clamp"_a = false, "hv"_a = false, "horizontal"_a = py::none(),
+        "threads"_a = py::none(), "The analysis of a record's arrays; see wavespec.analyse.");
   bind_smoothing(m);
   bind_run(m);
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -18,6 +19,11 @@
 #include "wavespec/spectral.hpp"
 
 namespace wavespec {
+
+// How the two horizontal components combine for H/V, each point's original
+// amplitudes before any smoothing: quadratic, sqrt((X^2 + Y^2) / 2) (the
+// EAS); geometric, sqrt(X Y).
+enum class horizontal_mean { quadratic, geometric };
 
 struct analysis_options {
   operation op = operation::none;
@@ -30,6 +36,14 @@ struct analysis_options {
   // A Parzen band outside a record's limits becomes the nearest band the
   // record accepts, instead of band_error.
   bool band_clamp = false;
+  // The horizontal-to-vertical ratio of the smoothed spectra: the
+  // horizontal combination smoothed by the same window as Z, divided by
+  // smoothed Z (needs Parzen or Konno-Ohmachi smoothing).
+  bool hv = false;
+  horizontal_mean horizontal = horizontal_mean::quadratic;
+  // Konno-Ohmachi centres outside a record's df to Nyquist frequency are
+  // left out of its values instead of refused (centres_error).
+  bool centres_within_record = false;
 };
 
 // The amplitude spectra of one analysis, held elsewhere. Component c is 0
@@ -47,6 +61,9 @@ struct spectrum_view {
   // EAS) at them, one row of centres.size() values each.
   std::span<const double> centres{};
   std::span<const float> konno_ohmachi_values{};
+  // With options.hv: H/V at each point (Parzen) or at each centre
+  // (Konno-Ohmachi), each rounded once from the ratio in double.
+  std::span<const float> hv{};
   // |spectrum| at each point after the operation.
   [[nodiscard]] std::span<const float> original(int c) const;
   // The same smoothed (with no smoothing, through power and back).
@@ -64,9 +81,17 @@ struct spectrum {
   std::vector<float> eas_original{}, eas_smoothed{};
   std::vector<double> centres{};
   std::vector<float> konno_ohmachi_values{};
+  std::vector<float> hv{};
   [[nodiscard]] spectrum_view view() const {
-    return {grid,         options,      original_values, smoothed_values,
-            eas_original, eas_smoothed, centres,         konno_ohmachi_values};
+    return {grid,
+            options,
+            original_values,
+            smoothed_values,
+            eas_original,
+            eas_smoothed,
+            centres,
+            konno_ohmachi_values,
+            hv};
   }
   operator spectrum_view() const { return view(); } // NOLINT: a view, as string_view
   [[nodiscard]] std::span<const float> original(int c) const { return view().original(c); }
@@ -141,6 +166,25 @@ spectrum_view analyse_into(waveform_view w, const analysis_options &options, wor
 // the centres). Throws options_error.
 void smooth_konno_ohmachi(const spectrum_view &s, double b, std::span<const double> centres,
                           std::span<const float> eas, std::span<float> out, unsigned threads = 1);
+// The band where a record's spectrum means something: from the lowest
+// frequency whose period the record spans, 1 / ((nt - 1) dt) (never below
+// df), to the Nyquist frequency (nom - 1) df, in double.
+struct frequency_band {
+  double low = 0.0, high = 0.0;
+  [[nodiscard]] bool holds(double f) const { return f >= low && f <= high; }
+};
+[[nodiscard]] frequency_band usable_band(std::int64_t nt, float dt, const frequency_grid &grid);
+
+// The peak of an H/V curve: the frequency f0 (Hz) and value A0 of its
+// largest ratio among the points (or centres) within `band`, the lowest
+// frequency of equal values; none when no point lies in the band or none
+// is finite.
+struct hv_peak {
+  double f0 = 0.0;
+  float a0 = 0.0f;
+};
+[[nodiscard]] std::optional<hv_peak> find_hv_peak(const spectrum_view &s, frequency_band band);
+
 // The effective amplitude spectrum of a spectrum's original X and Y:
 // sqrt((X^2 + Y^2) / 2) at each point (effective_amplitude), nom values.
 [[nodiscard]] std::vector<float> effective_amplitudes(const spectrum_view &s);

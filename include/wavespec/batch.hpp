@@ -91,7 +91,8 @@ struct record_outcome {
   std::optional<std::int64_t> nt;
   std::optional<float> dt;
   std::optional<frequency_grid> grid;
-  std::optional<float> band; // the Parzen band used (the nearest limit with band_clamp)
+  std::optional<float> band;   // the Parzen band used (the nearest limit with band_clamp)
+  std::optional<hv_peak> peak; // with hv: f0 and A0 within the usable band
   [[nodiscard]] bool ok() const { return status == record_status::ok; }
   // Ends well: written, or passed over as already written.
   [[nodiscard]] bool done_well() const { return ok() || status == record_status::skipped; }

@@ -84,6 +84,11 @@ inline constexpr long long max_centres = 10'000'000;
 // "integrate", "double-integrate", "differentiate".
 [[nodiscard]] std::string_view operation_name(operation op);
 
+// The horizontal combination for H/V by name: "quadratic-mean" (the EAS's
+// sqrt((X^2 + Y^2) / 2)) or "geometric-mean" (sqrt(X Y)).
+[[nodiscard]] std::string_view horizontal_name(horizontal_mean h);
+[[nodiscard]] horizontal_mean parse_horizontal(std::string_view text);
+
 // Throws options_error when an analysis asks for what cannot be: a band
 // that is negative or not finite, a Konno-Ohmachi coefficient that is not
 // above 0 and finite or that goes with a Parzen band, centres that are not

@@ -113,7 +113,7 @@ def operation_number(operation):
 
 
 def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequencies=None, eas=False,
-            band_clamp=False, threads=None):
+            band_clamp=False, hv=False, horizontal=None, threads=None):
     """Analyses a Waveform and returns its Spectrum, with the command line's options.
 
     operation (-m): 0 or "none" (the default: the spectra as they are), 1 or
@@ -134,9 +134,12 @@ def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequenc
     "FMIN:FMAX:N" or an array of frequencies in Hz (default: 100 per decade
     from df to the Nyquist frequency; centres outside the record's df to
     Nyquist frequency raise ValueError). eas (--eas): also the effective
-    amplitude spectrum of X and Y, smoothed like them. threads: how many share
-    the Konno-Ohmachi sums (default: one per processor; the values do not
-    depend on it).
+    amplitude spectrum of X and Y, smoothed like them. hv (--hv): the
+    horizontal-to-vertical ratio of the smoothed spectra (``spectrum.hv``, its
+    peak in ``spectrum.hv_peak``), with horizontal (--horizontal)
+    "quadratic-mean" (the default) or "geometric-mean"; it needs a band or
+    konno_ohmachi. threads: how many share the Konno-Ohmachi sums (default:
+    one per processor; the values do not depend on it).
 
     Values are checked as the command line checks its text, with its words.
     The numbers are those of the program's files bit for bit; the work runs
@@ -144,7 +147,7 @@ def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequenc
     return _wavespec.analyse(waveform.x, waveform.y, waveform.z, waveform.dt, header=waveform.header,
                              source=waveform.source or None, operation=operation, band=band,
                              konno_ohmachi=konno_ohmachi, frequencies=frequencies, eas=eas,
-                             band_clamp=band_clamp, threads=threads)
+                             band_clamp=band_clamp, hv=hv, horizontal=horizontal, threads=threads)
 
 
 def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):

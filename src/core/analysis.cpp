@@ -126,7 +126,7 @@ spectrum analyse(waveform_view w, const analysis_options &options, workspace &ws
   s.grid = grid;
   s.options = options;
   s.options.band = band;
-  core::add_eas_and_konno_ohmachi(s, ws, threads);
+  core::add_derived_series(s, ws, threads);
   return s;
 }
 

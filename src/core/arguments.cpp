@@ -81,6 +81,15 @@ const option_spec options_table[] = {
      "sidecar: the record, its header, components and\n"
      "units, the grid, the operation and the smoothing",
      [](run_options &o, std::string_view) { o.metadata = true; }},
+    {0, "hv", "", both,
+     "add the horizontal-to-vertical ratio of the smoothed\n"
+     "spectra (an H/V column; f0 and A0 in the summary)",
+     [](run_options &o, std::string_view) { o.analysis.hv = true; }},
+    {0, "horizontal", "MEAN", both,
+     "the horizontal combination for --hv: quadratic-mean\n"
+     "(the EAS, the default) or geometric-mean, of each\n"
+     "point's amplitudes before smoothing",
+     [](run_options &o, std::string_view v) { o.analysis.horizontal = parse_horizontal(v); }},
     {0, "band-clamp", "", both,
      "a band outside a record's limits becomes the nearest\n"
      "limit for that record (the summary and the sidecar\n"

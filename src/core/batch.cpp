@@ -156,12 +156,14 @@ void analyse_and_write(const planned_record &r, const run_options &o,
   record_facts facts{r.input, record.header, record.count, record.samples.dt};
   if (options.band != o.analysis.band)
     facts.band_asked = o.analysis.band;
-  if (options.eas || options.konno_ohmachi > 0.0) { // values of their own
+  if (options.eas || options.hv || options.konno_ohmachi > 0.0) { // values of their own
     spectrum s{v.grid,
                options,
                {v.original_values.begin(), v.original_values.end()},
                {v.smoothed_values.begin(), v.smoothed_values.end()}};
-    core::add_eas_and_konno_ohmachi(s, ws, threads);
+    core::add_derived_series(s, ws, threads);
+    if (options.hv)
+      out.peak = find_hv_peak(s, usable_band(record.count, record.samples.dt, s.grid));
     write_outputs(s, r, directory, facts);
   } else {
     write_outputs(v, r, directory, facts);
@@ -302,7 +304,8 @@ record_outcome process_record(const planned_record &r, const run_options &option
 std::string summary_header(const run_options &options) {
   return std::string("input,output,status,nt,dt,nf,df_hz,fmax_hz,band_min_hz,band_max_hz,message,"
                      "warnings") +
-         (options.analysis.band_clamp ? ",band_hz" : "") + "\n";
+         (options.analysis.band_clamp ? ",band_hz" : "") +
+         (options.analysis.hv ? ",f0_hz,a0" : "") + "\n";
 }
 
 std::string summary_row(const run_options &options, const record_outcome &o) {
@@ -332,6 +335,11 @@ std::string summary_row(const run_options &options, const record_outcome &o) {
     row.append(&f == &fields[0] ? "" : ",").append(f);
   if (options.analysis.band_clamp)
     row.append(",").append(real(o.band));
+  if (options.analysis.hv)
+    row.append(",")
+        .append(o.peak ? core::shortest_digits(static_cast<float>(o.peak->f0)) : "")
+        .append(",")
+        .append(o.peak ? core::shortest_digits(o.peak->a0) : "");
   row.push_back('\n');
   return row;
 }

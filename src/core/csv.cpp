@@ -27,6 +27,14 @@ std::array<float, 7> csv_row(const spectrum_view &s, std::int32_t i) {
 
 namespace {
 
+bool konno_ohmachi_file(const spectrum_view &s) {
+  return s.options.konno_ohmachi > 0.0 || !s.konno_ohmachi_values.empty();
+}
+
+std::size_t nom_of(const spectrum_view &s) {
+  return static_cast<std::size_t>(s.grid.nom);
+}
+
 // Rows are rendered into a block of about 64 KiB and handed out whole.
 constexpr std::size_t block_size = 1 << 16;
 
@@ -52,8 +60,9 @@ private:
   output_file &out_;
 };
 
-// The three files: the dialogue's; the same with the EAS's two columns; and
-// the Konno-Ohmachi file, one row per centre frequency, every field E14.6.
+// The files: the dialogue's, with the EAS's two columns and H/V's one when
+// asked; and the Konno-Ohmachi file, one row per centre frequency, every
+// field E14.6.
 struct file_layout {
   std::string columns;
   const records::fixed_layout *row;
@@ -61,33 +70,52 @@ struct file_layout {
   std::size_t width; // values per row
 };
 
+// The layout of a row of `width` values after the first field.
+const records::fixed_layout &row_layout(bool centres, std::size_t width) {
+  static const records::fixed_layout grid_rows[] = {
+      records::fixed_layout("(F8.4,6(',',E14.6))"), records::fixed_layout("(F8.4,7(',',E14.6))"),
+      records::fixed_layout("(F8.4,8(',',E14.6))"), records::fixed_layout("(F8.4,9(',',E14.6))")};
+  static const records::fixed_layout centre_rows[] = {
+      records::fixed_layout("(E14.6,3(',',E14.6))"), records::fixed_layout("(E14.6,4(',',E14.6))"),
+      records::fixed_layout("(E14.6,5(',',E14.6))")};
+  return centres ? centre_rows[width - 4] : grid_rows[width - 7];
+}
+
 file_layout layout_of(const spectrum_view &s) {
-  static const records::fixed_layout with_eas("(F8.4,8(',',E14.6))");
-  static const records::fixed_layout centres3("(E14.6,3(',',E14.6))");
-  static const records::fixed_layout centres4("(E14.6,4(',',E14.6))");
-  const auto nom = static_cast<std::size_t>(s.grid.nom);
-  if (!s.konno_ohmachi_values.empty()) {
-    const bool eas = s.konno_ohmachi_values.size() == 4 * s.centres.size();
-    return {"freq(Hz),Smoothed X,Smoothed Y,Smoothed Z" + std::string(eas ? ",Smoothed EAS" : ""),
-            eas ? &centres4 : &centres3, s.centres.size(), eas ? 5u : 4u};
+  const bool hv = !s.hv.empty();
+  const std::string hv_column = hv ? ",H/V" : "";
+  if (konno_ohmachi_file(s)) {
+    const std::size_t n = s.centres.size();
+    const bool eas = n > 0 ? s.konno_ohmachi_values.size() == 4 * n : s.options.eas;
+    const std::size_t width = eas && hv ? 6 : eas || hv ? 5 : 4;
+    return {"freq(Hz),Smoothed X,Smoothed Y,Smoothed Z" + std::string(eas ? ",Smoothed EAS" : "") +
+                hv_column,
+            &row_layout(true, width), s.centres.size(), width};
   }
-  if (!s.eas_original.empty())
-    return {std::string(core::csv_columns) + ",Original EAS,Smoothed EAS", &with_eas, nom, 9};
-  return {std::string(core::csv_columns), &core::csv_row_layout(), nom, 7};
+  const bool eas = !s.eas_original.empty();
+  const std::size_t width = eas && hv ? 10 : eas ? 9 : hv ? 8 : 7;
+  if (width == 7)
+    return {std::string(core::csv_columns), &core::csv_row_layout(), nom_of(s), 7};
+  return {std::string(core::csv_columns) + (eas ? ",Original EAS,Smoothed EAS" : "") + hv_column,
+          &row_layout(false, width), nom_of(s), width};
 }
 
 void row_values(const spectrum_view &s, std::size_t i, float *v) {
-  if (!s.konno_ohmachi_values.empty()) {
+  std::size_t next = 0;
+  if (konno_ohmachi_file(s)) {
     const std::size_t n = s.centres.size();
-    v[0] = static_cast<float>(s.centres[i]);
+    v[next++] = static_cast<float>(s.centres[i]);
     for (std::size_t q = 0; q * n < s.konno_ohmachi_values.size(); ++q)
-      v[1 + q] = s.konno_ohmachi_values[q * n + i];
-    return;
+      v[next++] = s.konno_ohmachi_values[q * n + i];
+  } else {
+    const std::array<float, 7> base = core::csv_row(s, static_cast<std::int32_t>(i));
+    std::copy(base.begin(), base.end(), v);
+    next = 7;
+    if (!s.eas_original.empty())
+      v[next++] = s.eas_original[i], v[next++] = s.eas_smoothed[i];
   }
-  const std::array<float, 7> base = core::csv_row(s, static_cast<std::int32_t>(i));
-  std::copy(base.begin(), base.end(), v);
-  if (!s.eas_original.empty())
-    v[7] = s.eas_original[i], v[8] = s.eas_smoothed[i];
+  if (!s.hv.empty())
+    v[next] = s.hv[i];
 }
 
 } // namespace
@@ -98,7 +126,7 @@ void write_csv(const spectrum_view &s, byte_sink &out) {
   const std::size_t row_length = f.row->max_length() + 1;
   std::size_t used = block.size();
   block.resize(block_size + row_length);
-  float values[9];
+  float values[10];
   for (std::size_t i = 0; i < f.rows; ++i) {
     if (used + row_length > block.size()) {
       out.write(std::string_view(block).substr(0, used));

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "wavespec/metadata.hpp"
+#include "wavespec/options.hpp"
 #include "wavespec/units.hpp"
 #include "wavespec/version.hpp"
 
@@ -105,6 +106,18 @@ json smoothing(const spectrum_view &s, const record_facts &record) {
   return {{"window", "none"}};
 }
 
+// H/V's choices and its peak within the record's usable band.
+json hv_facts(const record_facts &record, const spectrum_view &s) {
+  const frequency_band band = usable_band(record.nt, record.dt, s.grid);
+  const std::optional<hv_peak> peak = find_hv_peak(s, band);
+  const auto hz = [](double f) { return shortest(static_cast<float>(f)); };
+  json hv = {{"horizontal", horizontal_name(s.options.horizontal)},
+             {"usable_hz", {hz(band.low), hz(band.high)}}};
+  hv["f0_hz"] = peak ? json(hz(peak->f0)) : json();
+  hv["a0"] = peak ? json(shortest(peak->a0)) : json();
+  return hv;
+}
+
 } // namespace
 
 std::string spectrum_metadata(const record_facts &record, const spectrum_view &s) {
@@ -127,6 +140,8 @@ std::string spectrum_metadata(const record_facts &record, const spectrum_view &s
   m["smoothing"] = smoothing(s, record);
   m["band_limits_hz"] = {shortest(s.grid.band_min), shortest(s.grid.band_max)};
   m["eas"] = s.options.eas;
+  if (s.options.hv)
+    m["hv"] = hv_facts(record, s);
   return m.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

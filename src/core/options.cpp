@@ -65,6 +65,18 @@ const char *const operation_names[] = {"none", "integrate", "double-integrate", 
 
 } // namespace
 
+std::string_view horizontal_name(horizontal_mean h) {
+  return h == horizontal_mean::geometric ? "geometric-mean" : "quadratic-mean";
+}
+
+horizontal_mean parse_horizontal(std::string_view text) {
+  for (const horizontal_mean h : {horizontal_mean::quadratic, horizontal_mean::geometric})
+    if (text == horizontal_name(h))
+      return h;
+  throw options_error("invalid horizontal combination " + in_quotes(text) +
+                      ": quadratic-mean (the default) or geometric-mean");
+}
+
 std::string_view operation_name(operation op) {
   const auto i = static_cast<std::size_t>(op);
   return i < std::size(operation_names) ? operation_names[i] : "none";
@@ -127,6 +139,10 @@ void check_analysis_options(const analysis_options &o) {
   for (const double fc : o.centres)
     if (!(fc > 0.0) || !std::isfinite(fc))
       throw bad_centre(fc);
+  if (o.hv && o.band == 0.0f && o.konno_ohmachi == 0.0)
+    throw options_error("--hv needs smoothing: a Parzen --band or --konno-ohmachi");
+  if (!o.hv && o.horizontal != horizontal_mean::quadratic)
+    throw options_error("--horizontal sets the combination of --hv, which is missing");
 }
 
 } // namespace wavespec

@@ -23,13 +23,23 @@ spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &w
 spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &window, float band,
                            workspace &ws);
 
+// Whether a centre lies within the grid's df .. Nyquist frequency (a
+// float's rounding of either end counting as on it).
+[[nodiscard]] bool centres_reached(double fc, const frequency_grid &grid);
+
 // Throws centres_error for centres outside the grid's df .. Nyquist.
 void check_centres(std::span<const double> centres, const frequency_grid &grid);
 
-// The EAS (when asked for, smoothed as the components are) and the
-// Konno-Ohmachi values (when asked for) of an analysed spectrum; centres
-// outside the grid throw centres_error.
-void add_eas_and_konno_ohmachi(spectrum &s, workspace &ws, unsigned threads);
+// What the options ask for besides the spectra themselves: the EAS (smoothed
+// as the components are), the Konno-Ohmachi values and H/V; centres outside
+// the grid throw centres_error (or are left out, with centres_within_record).
+void add_derived_series(spectrum &s, workspace &ws, unsigned threads);
+
+// Konno-Ohmachi rows of the original X, Y, Z, then of each extra series
+// (nom points each), at the centres into `out`.
+void konno_ohmachi_rows(const spectrum_view &s, double b, std::span<const double> centres,
+                        std::span<const std::span<const float>> extra, std::span<float> out,
+                        unsigned threads);
 
 // The band a record is analysed with: the band asked for, or with
 // options.band_clamp the nearest band the record accepts when it refuses
