@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <sched.h>
@@ -473,15 +474,60 @@ py::bytes bytes_of(const std::string &s) {
   return {s.data(), s.size()};
 }
 
+// The options of a run from Python's keywords, checked as the command
+// line's.
+wavespec::run_options run_options_of(const py::iterable &inputs, const py::kwargs &kw) {
+  static const char *const known[] = {
+      "operation", "band",       "konno_ohmachi", "frequencies", "eas",     "band_clamp",
+      "hv",        "horizontal", "output",        "output_dir",  "summary", "flatfile",
+      "metadata",  "resume",     "strict",        "dry_run",     "jobs"};
+  for (const auto &item : kw)
+    if (std::find(std::begin(known), std::end(known), py::str(item.first).cast<std::string>()) ==
+        std::end(known))
+      throw py::type_error("RunOptions() got an unexpected keyword argument '" +
+                           py::str(item.first).cast<std::string>() + "'");
+  const auto get = [&kw](const char *name) -> py::object {
+    return kw.contains(name) ? py::object(kw[name]) : py::object(py::none());
+  };
+  const auto flag = [&get](const char *name) { return py::bool_(get(name)).cast<bool>(); };
+  const auto name = [&get](const char *key) {
+    return get(key).is_none() ? std::string() : fs_name(get(key));
+  };
+  wavespec::run_options o;
+  o.inputs = fs_names(inputs);
+  o.analysis =
+      analysis_options_of(get("operation"), get("band"), get("konno_ohmachi"), get("frequencies"),
+                          flag("eas"), flag("band_clamp"), flag("hv"), get("horizontal"));
+  o.output = name("output");
+  o.output_dir = name("output_dir");
+  o.summary = name("summary");
+  o.flatfile = name("flatfile");
+  o.metadata = flag("metadata");
+  o.resume = flag("resume");
+  o.strict = flag("strict");
+  o.dry_run = flag("dry_run");
+  if (!get("jobs").is_none())
+    o.jobs = wavespec::parse_jobs(option_text(get("jobs"), "jobs"));
+  wavespec::check_run_options(o, wavespec::front_end::command_line);
+  return o;
+}
+
 void bind_options(py::module_ &m) {
   using o = wavespec::run_options;
   py::class_<o>(m, "RunOptions",
-                "The options of a run, parsed and checked by the core (see parse_arguments).")
+                R"(The options of a run, checked by the core's rules with its words.
+
+RunOptions(inputs, **options) takes the command line's options by their long
+names (operation, band, konno_ohmachi, frequencies, eas, hv, horizontal,
+band_clamp, output, output_dir, summary, flatfile, metadata, resume, strict,
+dry_run, jobs); parse_arguments gives the same from a command line.)")
+      .def(py::init(&run_options_of), "inputs"_a)
       .def_property_readonly("inputs", [](const o &x) { return names_of(x.inputs); })
       .def_property_readonly("output", [](const o &x) { return fs_str(x.output); })
       .def_property_readonly("output_dir", [](const o &x) { return fs_str(x.output_dir); })
       .def_property_readonly("summary", [](const o &x) { return fs_str(x.summary); })
       .def_readonly("metadata", &o::metadata)
+      .def_property_readonly("flatfile", [](const o &x) { return fs_str(x.flatfile); })
       .def_readonly("jobs", &o::jobs,
                     "Records (or worker processes) at once; 0: one per processor.")
       .def_readonly("quiet", &o::quiet)
@@ -501,11 +547,12 @@ void bind_options(py::module_ &m) {
             py::list inputs;
             for (const std::string &i : x.inputs)
               inputs.append(bytes_of(i));
-            return py::make_tuple(static_cast<int>(x.analysis.op), x.analysis.band,
-                                  x.analysis.konno_ohmachi, x.analysis.centres, x.analysis.eas,
-                                  x.metadata, bytes_of(x.output), bytes_of(x.output_dir),
-                                  bytes_of(x.summary), x.jobs, x.quiet, x.scheduler, inputs,
-                                  x.analysis.band_clamp, x.dry_run, x.resume, x.strict);
+            return py::make_tuple(
+                static_cast<int>(x.analysis.op), x.analysis.band, x.analysis.konno_ohmachi,
+                x.analysis.centres, x.analysis.eas, x.metadata, bytes_of(x.output),
+                bytes_of(x.output_dir), bytes_of(x.summary), x.jobs, x.quiet, x.scheduler, inputs,
+                x.analysis.band_clamp, x.dry_run, x.resume, x.strict, bytes_of(x.flatfile),
+                x.analysis.hv, static_cast<int>(x.analysis.horizontal));
           },
           [](const py::tuple &t) {
             o x;
@@ -523,6 +570,9 @@ void bind_options(py::module_ &m) {
             x.dry_run = t[14].cast<bool>();
             x.resume = t[15].cast<bool>();
             x.strict = t[16].cast<bool>();
+            x.flatfile = t[17].cast<std::string>();
+            x.analysis.hv = t[18].cast<bool>();
+            x.analysis.horizontal = static_cast<wavespec::horizontal_mean>(t[19].cast<int>());
             return x;
           }));
 }
@@ -535,15 +585,19 @@ void bind_plan(py::module_ &m) {
       .def_property_readonly("sidecar", [](const r &x) { return fs_str(x.sidecar); })
       .def(py::pickle(
           [](const r &x) {
-            return py::make_tuple(bytes_of(x.input), bytes_of(x.output), bytes_of(x.sidecar));
+            return py::make_tuple(bytes_of(x.input), bytes_of(x.output), bytes_of(x.sidecar),
+                                  bytes_of(x.previous_row));
           },
           [](const py::tuple &t) {
-            return r{t[0].cast<std::string>(), t[1].cast<std::string>(), t[2].cast<std::string>()};
+            return r{t[0].cast<std::string>(), t[1].cast<std::string>(), t[2].cast<std::string>(),
+                     t[3].cast<std::string>()};
           }));
   py::class_<wavespec::run_plan>(m, "RunPlan", "Every file a run writes (see plan_run).")
       .def_readonly("records", &wavespec::run_plan::records)
       .def_property_readonly("summary",
                              [](const wavespec::run_plan &x) { return fs_str(x.summary); })
+      .def_property_readonly("flatfile",
+                             [](const wavespec::run_plan &x) { return fs_str(x.flatfile); })
       .def_property_readonly("destination",
                              [](const wavespec::run_plan &x) { return fs_str(x.destination); });
 }
@@ -579,6 +633,14 @@ void bind_outcome(py::module_ &m) {
           "warning", [](const o &x) { return fs_str(x.warning); },
           "A reading that usually means a damaged file, on one line; empty when none.")
       .def_readonly("band", &o::band, "The Parzen band used (with band_clamp, the nearest limit).")
+      .def_property_readonly(
+          "hv_peak",
+          [](const o &x) -> py::object {
+            if (!x.peak)
+              return py::none();
+            return py::make_tuple(x.peak->f0, x.peak->a0);
+          },
+          "With hv: (f0, A0) within the usable band; None otherwise.")
       .def(
           "summary_row",
           [](const o &x, const wavespec::run_options &options) {
@@ -594,7 +656,9 @@ void bind_outcome(py::module_ &m) {
           [](const o &x) {
             return py::make_tuple(bytes_of(x.input), bytes_of(x.output), static_cast<int>(x.status),
                                   bytes_of(x.message), x.nt, x.dt, x.grid, bytes_of(x.warning),
-                                  x.band);
+                                  x.band, bytes_of(x.flat_row),
+                                  x.peak ? py::object(py::make_tuple(x.peak->f0, x.peak->a0))
+                                         : py::object(py::none()));
           },
           [](const py::tuple &t) {
             o x;
@@ -607,6 +671,10 @@ void bind_outcome(py::module_ &m) {
             x.grid = t[6].cast<std::optional<wavespec::frequency_grid>>();
             x.warning = t[7].cast<std::string>();
             x.band = t[8].cast<std::optional<float>>();
+            x.flat_row = t[9].cast<std::string>();
+            if (!t[10].is_none())
+              x.peak = wavespec::hv_peak{t[10][py::int_(0)].cast<double>(),
+                                         t[10][py::int_(1)].cast<float>()};
             return x;
           }));
 }
@@ -677,6 +745,13 @@ void bind_run_functions(py::module_ &m) {
       },
       "options"_a, "outcomes"_a,
       "The summary CSV of the outcomes (None: a record not done), as bytes.");
+  m.def(
+      "flatfile_text",
+      [](const wavespec::run_options &options, const outcome_list &outcomes) {
+        return bytes_of(wavespec::flatfile_text(options, outcomes));
+      },
+      "options"_a, "outcomes"_a,
+      "The flatfile of the outcomes (None: a record not done), as bytes.");
   m.def(
       "warning_line",
       [](const wavespec::record_outcome &o) { return fs_str(wavespec::warning_line(o)); },

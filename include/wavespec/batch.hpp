@@ -29,14 +29,17 @@ inline constexpr std::string_view standard_stream = "-";
 // The files of one record.
 struct planned_record {
   std::string input;   // as given; "-" standard input
-  std::string output;  // the spectrum CSV; "-" standard output
+  std::string output;  // the spectrum CSV; "-" standard output; empty for none
   std::string sidecar; // its JSON sidecar; empty for none
+  // Resuming a flatfile: the record's row there, when it was done well.
+  std::string previous_row{};
 };
 
 // Every file a run writes, in the order of its inputs.
 struct run_plan {
   std::vector<planned_record> records;
   std::string summary;     // empty: none
+  std::string flatfile;    // empty: none
   std::string destination; // where the closing line says the spectra went
   bool dry_run = false;    // records read and summarised, nothing else written
 };
@@ -93,6 +96,7 @@ struct record_outcome {
   std::optional<frequency_grid> grid;
   std::optional<float> band;   // the Parzen band used (the nearest limit with band_clamp)
   std::optional<hv_peak> peak; // with hv: f0 and A0 within the usable band
+  std::string flat_row;        // with a flatfile: the record's row in it
   [[nodiscard]] bool ok() const { return status == record_status::ok; }
   // Ends well: written, or passed over as already written.
   [[nodiscard]] bool done_well() const { return ok() || status == record_status::skipped; }

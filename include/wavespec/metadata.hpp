@@ -41,6 +41,10 @@ struct record_facts {
 // other unit U becomes U·s to the power the operation gives, and no unit none.
 [[nodiscard]] std::string spectrum_metadata(const record_facts &record, const spectrum_view &s);
 
+// The unit of X's spectrum for a record with this header after `op` (as
+// the sidecar's spectrum_unit gives it), empty when the header names none.
+[[nodiscard]] std::string spectrum_unit(std::string_view header, operation op);
+
 // Where the sidecar of a spectrum file goes: OUTPUT.json for OUTPUT.csv
 // (a name without ".csv" gains ".json").
 [[nodiscard]] std::string metadata_path(std::string_view spectrum_file);

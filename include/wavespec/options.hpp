@@ -35,6 +35,7 @@ struct run_options {
   std::string output;          // -o FILE: the spectrum of a single input ("-": standard output)
   std::string output_dir;      // -d DIR: DIR/STEM.csv for each input
   std::string summary;         // --summary FILE: the summary CSV ("-": standard output)
+  std::string flatfile;        // --flatfile FILE: every record's row (wavespec/flatfile.hpp)
   unsigned jobs = 0;           // -j N: records at once (0: one per processor)
   bool quiet = false;          // -q: no progress, no closing line
   std::string scheduler;       // --scheduler ADDRESS: a running Dask scheduler (the batch)

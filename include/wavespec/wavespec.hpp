@@ -22,6 +22,7 @@
 #include "wavespec/analysis.hpp"
 #include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
+#include "wavespec/flatfile.hpp"
 #include "wavespec/interrupted.hpp"
 #include "wavespec/metadata.hpp"
 #include "wavespec/options.hpp"

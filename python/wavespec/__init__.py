@@ -29,11 +29,12 @@ import os
 
 import numpy as np
 
-from ._wavespec import FrequencyGrid, RecordError, Spectrum, __version__, max_samples
+from ._wavespec import FrequencyGrid, Outcome, RecordError, RunOptions, Spectrum, __version__, max_samples
 from . import _wavespec
 
-__all__ = ["Waveform", "Spectrum", "FrequencyGrid", "RecordError", "read_waveform", "analyse",
-           "konno_ohmachi", "log_spaced", "operation_number", "OPERATIONS", "__version__", "max_samples"]
+__all__ = ["Waveform", "Spectrum", "FrequencyGrid", "RecordError", "RunOptions", "Outcome", "read_waveform",
+           "analyse", "run", "flatfile", "konno_ohmachi", "log_spaced", "operation_number", "OPERATIONS",
+           "__version__", "max_samples"]
 
 #: The operations by name, with the numbers of the wavespec dialogue.
 OPERATIONS = {name: number for number, name in enumerate(_wavespec.operation_names())}
@@ -148,6 +149,48 @@ def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequenc
                              source=waveform.source or None, operation=operation, band=band,
                              konno_ohmachi=konno_ohmachi, frequencies=frequencies, eas=eas,
                              band_clamp=band_clamp, hv=hv, horizontal=horizontal, threads=threads)
+
+
+def run(options, threads=None):
+    """Runs what RunOptions ask for, as ``wavespec FILE...`` does, and returns the
+    list of each record's Outcome (in the order given).
+
+    The plan of every file is checked first (ValueError with the program's
+    words); the records go through the core on ``threads`` threads (default:
+    one per processor), each written whole or not at all; then the flatfile
+    and the summary, when asked for, are written whole. A failed record is its
+    Outcome's status and message, never an exception."""
+    import concurrent.futures
+    plan = _wavespec.plan_run(options=options)
+    if options.output_dir:
+        os.makedirs(options.output_dir, exist_ok=True)
+    ends = [(name, text) for name, text in ((plan.flatfile, _wavespec.flatfile_text),
+                                            (plan.summary, _wavespec.summary_text)) if name]
+    files = [(_wavespec.OutputFile(name), text) for name, text in ends]
+    workers = threads or options.jobs or len(os.sched_getaffinity(0))
+    with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
+        outcomes = list(pool.map(lambda r: _wavespec.process_record(record=r, options=options), plan.records))
+    for file, text in files:
+        file.write(text(options, outcomes))
+        file.commit()
+    return outcomes
+
+
+def flatfile(inputs, path, *, konno_ohmachi, frequencies, operation=None, eas=False, hv=False,
+             horizontal=None, resume=False, threads=None):
+    """Writes the flatfile of many records (``wavespec --flatfile PATH``) and
+    returns their Outcomes.
+
+    One row per record in the order given: its facts, its usable band, and its
+    Konno-Ohmachi smoothed X, Y, Z (and EAS with eas=True, H/V with hv=True) at
+    the centres ``frequencies`` ("FMIN:FMAX:N"), each value empty outside the
+    record's usable band (from 1 / ((nt - 1) dt), at least df, to the Nyquist
+    frequency); a failed record's row has its status and message and no
+    values. With resume=True the records already in PATH are kept, not read
+    again. No spectrum file is written."""
+    options = RunOptions(inputs, flatfile=path, konno_ohmachi=konno_ohmachi, frequencies=frequencies,
+                         operation=operation, eas=eas, hv=hv, horizontal=horizontal, resume=resume)
+    return run(options, threads=threads)
 
 
 def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):

@@ -33,6 +33,7 @@ import sys
 import tempfile
 import time
 import uuid
+import warnings
 
 from . import _wavespec
 
@@ -66,7 +67,7 @@ def process_group(batch_id, group, options, directory):
         except MemoryError:
             outcome = _wavespec.Outcome(record, "out-of-memory", "out of memory")
         except Exception as e:  # noqa: BLE001 - whatever it was, it is this record's failure
-            outcome = _wavespec.Outcome(record, "worker-failed", "%s: %s" % (type(e).__name__, e))
+            outcome = _wavespec.Outcome(record, "worker-failed", first_line(e))
         done.append((index, outcome))
     return done
 
@@ -119,9 +120,17 @@ SILENT = logging.CRITICAL + 1
 
 
 def silence_dask():
-    """Dask's and its libraries' log messages (tracebacks among them) are not
-    shown: what goes wrong with the cluster is said here, in one line."""
+    """Dask's and its libraries' log messages and warnings (tracebacks among
+    them) are not shown: what goes wrong with the cluster is said here, in one
+    line."""
     logging.disable(logging.CRITICAL)
+    warnings.filterwarnings("ignore", module="distributed")
+
+
+def first_line(error):
+    """An exception as one line (Dask's own may carry a whole traceback)."""
+    text = str(error).strip().splitlines()
+    return "%s: %s" % (type(error).__name__, text[0] if text else "")
 
 
 def start_client(options, scratch):
@@ -133,7 +142,7 @@ def start_client(options, scratch):
         try:
             return Client(options.scheduler, timeout=CONNECT_SECONDS), None
         except Exception as e:  # noqa: BLE001 - OSError, TimeoutError, ValueError for a bad address
-            raise ClusterFailed("cannot reach the scheduler %s: %s" % (options.scheduler, e or type(e).__name__))
+            raise ClusterFailed("cannot reach the scheduler %s: %s" % (options.scheduler, first_line(e)))
     cluster = LocalCluster(n_workers=options.jobs or len(os.sched_getaffinity(0)), threads_per_worker=1,
                            processes=True, dashboard_address=None, silence_logs=SILENT,
                            local_directory=scratch)
@@ -164,7 +173,7 @@ class Batch:
             results = future.result()
         elif future.status == "error":
             error = future.exception()
-            why = "the worker failed: %s: %s" % (type(error).__name__, error)
+            why = "the worker failed: " + first_line(error)
             results = [(i, _wavespec.Outcome(r, "worker-failed", why)) for i, r in group]
         else:
             results, self.lost = [], self.lost + len(group)
@@ -246,11 +255,13 @@ class Batch:
             except OSError as e:
                 say("%s: %s" % (self.options.output_dir, e.strerror or e))
                 return 2
-        try:
-            summary = _wavespec.OutputFile(self.plan.summary) if self.plan.summary else None
-        except OSError as e:
-            say("summary: %s: %s" % (e.filename, e.strerror))
-            return 2
+        ends = {}  # the files the batch ends with, made before any record is read
+        for what, name in (("flatfile", self.plan.flatfile), ("summary", self.plan.summary)):
+            try:
+                ends[what] = _wavespec.OutputFile(name) if name else None
+            except OSError as e:
+                say("%s: %s: %s" % (what, e.filename, e.strerror))
+                return 2
         interrupted, failed = False, False
         try:
             with tempfile.TemporaryDirectory(prefix="wavespec-dask-") as scratch:
@@ -259,7 +270,7 @@ class Batch:
             failed = True
             say("%s; spectra its workers were writing may be missing from the summary" % e)
         interrupted = interrupted or signals.received is not None
-        return self.finish(summary, interrupted, failed)
+        return self.finish(ends, interrupted, failed)
 
     def on_cluster(self, scratch, signals):
         try:
@@ -269,13 +280,13 @@ class Batch:
         except Exception as e:  # noqa: BLE001 - a local cluster that cannot start
             if signals.received is not None:  # its workers took the terminal's signal
                 return True
-            raise ClusterFailed("the local cluster failed to start: %s: %s" % (type(e).__name__, e))
+            raise ClusterFailed("the local cluster failed to start: " + first_line(e))
         try:
             return self.run_on(client, signals)
         except ClusterFailed:
             raise
         except Exception as e:  # noqa: BLE001 - a scheduler gone, a comm closed: the cluster failed
-            raise ClusterFailed("the cluster failed: %s: %s" % (type(e).__name__, e))
+            raise ClusterFailed("the cluster failed: " + first_line(e))
         finally:
             try:
                 client.close()
@@ -284,15 +295,18 @@ class Batch:
             except Exception:  # noqa: BLE001 - closing what has already failed
                 pass
 
-    def finish(self, summary, interrupted, failed):
-        """The summary, the closing line and the exit status, the core's."""
-        if summary is not None:
+    def finish(self, ends, interrupted, failed):
+        """The flatfile, the summary, the closing line and the exit status, the core's."""
+        texts = {"flatfile": _wavespec.flatfile_text, "summary": _wavespec.summary_text}
+        for what, file in ends.items():
+            if file is None:
+                continue
             try:
-                summary.ignore_interrupts()
-                summary.write(_wavespec.summary_text(self.options, self.outcomes))
-                summary.commit()
+                file.ignore_interrupts()
+                file.write(texts[what](self.options, self.outcomes))
+                file.commit()
             except OSError as e:
-                say("summary: %s: %s" % (e.filename, e.strerror))
+                say("%s: %s: %s" % (what, e.filename, e.strerror))
                 failed = True
         if not self.options.quiet:
             say(_wavespec.closing_line(self.plan, self.outcomes, time.monotonic() - self.start, interrupted))

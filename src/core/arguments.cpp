@@ -57,6 +57,11 @@ const option_spec options_table[] = {
      "a running Dask scheduler (tcp://HOST:PORT) instead of\n"
      "a local cluster",
      [](run_options &o, std::string_view v) { o.scheduler = v; }},
+    {0, "flatfile", "FILE", both,
+     "one CSV row per record: its facts and its Konno-Ohmachi\n"
+     "values at the --frequencies centres (empty outside\n"
+     "its usable band); -d is then optional",
+     [](run_options &o, std::string_view v) { o.flatfile = v; }},
     {0, "summary", "FILE", both,
      "a CSV with one row per input: input, output, status,\n"
      "nt, dt, nf, df_hz, fmax_hz, band_min_hz,\n"
@@ -322,8 +327,18 @@ void check_run_options(const run_options &o, front_end program) {
   check_analysis_options(o.analysis);
   if (o.inputs.empty())
     throw options_error("no input files");
-  if (o.dry_run)
-    return; // nothing but the summary is written
+  if (!o.flatfile.empty() && (o.analysis.konno_ohmachi == 0.0 || o.analysis.centres.empty()))
+    throw options_error("--flatfile needs --konno-ohmachi B and --frequencies FMIN:FMAX:N: one "
+                        "set of centres for every record");
+  if (!o.flatfile.empty() && o.dry_run)
+    throw options_error("--dry-run writes no flatfile: --flatfile does not go with it");
+  const bool batch = program == front_end::dask_batch;
+  if (batch && std::find(o.inputs.begin(), o.inputs.end(), "-") != o.inputs.end())
+    throw options_error("a cluster cannot read standard input: name the files");
+  if (batch && o.jobs != 0 && !o.scheduler.empty())
+    throw options_error("--jobs sets the workers of a local cluster, not of --scheduler");
+  if (o.dry_run || (!o.flatfile.empty() && o.output.empty() && o.output_dir.empty()))
+    return; // nothing but the summary, or the flatfile alone, is written
   if (!o.output.empty() && !o.output_dir.empty())
     throw options_error("-o and -d do not go together: -o names the output of one input");
   if (!o.output.empty() && o.inputs.size() > 1)
@@ -331,14 +346,8 @@ void check_run_options(const run_options &o, front_end program) {
                         " inputs: use -d DIR");
   if (o.output_dir.empty() && o.inputs.size() > 1)
     throw options_error(std::to_string(o.inputs.size()) + " inputs need -d DIR for their outputs");
-  if (program != front_end::dask_batch)
-    return;
-  if (std::find(o.inputs.begin(), o.inputs.end(), "-") != o.inputs.end())
-    throw options_error("a cluster cannot read standard input: name the files");
-  if (o.output_dir.empty() && (o.output.empty() || o.output == "-"))
+  if (batch && o.output_dir.empty() && (o.output.empty() || o.output == "-"))
     throw options_error("a cluster writes files: name them with -d DIR (or -o FILE for one input)");
-  if (o.jobs != 0 && !o.scheduler.empty())
-    throw options_error("--jobs sets the workers of a local cluster, not of --scheduler");
 }
 
 std::string help_text(front_end program) {

@@ -9,6 +9,7 @@
 #include "core/pipeline.h"
 #include "wavespec/batch.hpp"
 #include "wavespec/csv.hpp"
+#include "wavespec/flatfile.hpp"
 #include "wavespec/metadata.hpp"
 #include "wavespec/output_file.hpp"
 
@@ -149,6 +150,7 @@ void analyse_and_write(const planned_record &r, const run_options &o,
                        const core::loaded_record &record, workspace &ws,
                        const std::string &directory, unsigned threads, record_outcome &out) {
   analysis_options options = o.analysis;
+  options.centres_within_record = !o.flatfile.empty(); // its row leaves the rest empty
   options.band = core::band_for(options, *out.grid);
   out.band = options.band;
   const parzen_window window = make_window(options.band, out.grid->df);
@@ -164,7 +166,11 @@ void analyse_and_write(const planned_record &r, const run_options &o,
     core::add_derived_series(s, ws, threads);
     if (options.hv)
       out.peak = find_hv_peak(s, usable_band(record.count, record.samples.dt, s.grid));
-    write_outputs(s, r, directory, facts);
+    if (!r.output.empty())
+      write_outputs(s, r, directory, facts);
+    out.status = record_status::ok;
+    if (!o.flatfile.empty())
+      out.flat_row = flatfile_row(o, out, s, facts);
   } else {
     write_outputs(v, r, directory, facts);
   }
@@ -174,8 +180,11 @@ void analyse_and_write(const planned_record &r, const run_options &o,
 // The record's course; fills `out` as it goes, throws what went wrong.
 void run_record(const planned_record &r, const run_options &o, workspace &ws,
                 const std::string &directory, unsigned threads, record_outcome &out) {
-  if (o.resume && already_written(r, directory)) {
+  const bool flat_done =
+      !r.previous_row.empty() && (r.output.empty() || already_written(r, directory));
+  if (o.resume && (o.flatfile.empty() ? already_written(r, directory) : flat_done)) {
     out.status = record_status::skipped;
+    out.flat_row = r.previous_row;
     return;
   }
   check_analysis_options(o.analysis);
@@ -279,6 +288,7 @@ record_outcome process_record(const planned_record &r, const run_options &option
     o.status = s;
     o.message = std::move(message);
     o.output.clear();
+    o.flat_row.clear();
   };
   try {
     run_record(r, options, ws, directory, threads, o);
@@ -298,6 +308,8 @@ record_outcome process_record(const planned_record &r, const run_options &option
   } catch (const std::bad_alloc &) {
     failed(record_status::out_of_memory, "out of memory");
   }
+  if (!options.flatfile.empty() && o.flat_row.empty())
+    o.flat_row = flatfile_row(options, o);
   return o;
 }
 

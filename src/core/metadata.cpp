@@ -44,23 +44,34 @@ std::string with_seconds(std::string_view base, int power) {
 
 // A component: its name, its unit (in parentheses), what its spectrum
 // measures after the operation and in what unit.
+// The unit in a component's name, "360(gal)" -> "gal"; none without
+// parentheses.
+std::optional<std::string_view> unit_in(std::string_view name) {
+  const auto open = name.rfind('('), close = name.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+    return std::nullopt;
+  return name.substr(open + 1, close - open - 1);
+}
+
+// The unit of the Fourier amplitude of a series in `unit` after `op`.
+std::string amplitude_unit(std::string_view unit, operation op) {
+  const int gained = seconds_gained(op);
+  if (const std::optional<known_unit> u = parse_unit(unit))
+    return with_seconds(u->length, u->seconds + gained + 1);
+  return unit.empty() ? std::string() : with_seconds(unit, gained + 1);
+}
+
 json component(std::string_view name, operation op) {
   json c;
   c["name"] = name;
-  const auto open = name.rfind('('), close = name.rfind(')');
-  const bool has_unit =
-      open != std::string_view::npos && close != std::string_view::npos && close > open;
-  const std::string_view unit = has_unit ? name.substr(open + 1, close - open - 1) : "";
-  if (has_unit)
-    c["unit"] = unit;
-  const int gained = seconds_gained(op);
-  const std::optional<known_unit> u = parse_unit(unit);
-  const int derivative = u ? static_cast<int>(u->kind) - gained : -2;
+  const std::optional<std::string_view> unit = unit_in(name);
+  if (unit)
+    c["unit"] = *unit;
+  const std::optional<known_unit> u = parse_unit(unit.value_or(""));
+  const int derivative = u ? static_cast<int>(u->kind) - seconds_gained(op) : -2;
   c["quantity"] = derivative >= -1 && derivative <= 3 ? json(quantities[derivative + 1]) : json();
-  if (u)
-    c["spectrum_unit"] = with_seconds(u->length, u->seconds + gained + 1);
-  else if (!unit.empty())
-    c["spectrum_unit"] = with_seconds(unit, gained + 1);
+  if (const std::string a = amplitude_unit(unit.value_or(""), op); !a.empty())
+    c["spectrum_unit"] = a;
   return c;
 }
 
@@ -143,6 +154,10 @@ std::string spectrum_metadata(const record_facts &record, const spectrum_view &s
   if (s.options.hv)
     m["hv"] = hv_facts(record, s);
   return m.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string spectrum_unit(std::string_view header, operation op) {
+  return amplitude_unit(unit_in(component_names(header)[0]).value_or(""), op);
 }
 
 std::string metadata_path(std::string_view spectrum_file) {

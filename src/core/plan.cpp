@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "wavespec/batch.hpp"
+#include "wavespec/flatfile.hpp"
 #include "wavespec/metadata.hpp"
 #include "wavespec/output_file.hpp"
 
@@ -16,7 +17,7 @@ namespace fs = std::filesystem;
 // A file of the run: what it is, for the words of a refusal, and which file
 // it is on the system.
 struct run_file {
-  enum class role { input, spectrum, sidecar, summary } what;
+  enum class role { input, spectrum, sidecar, summary, flatfile } what;
   std::string name;  // as the run names it
   std::string input; // the input it belongs to (spectra and sidecars)
   std::string key;   // "dev:ino" of an existing file, else its path made absolute
@@ -34,6 +35,8 @@ std::string described(const run_file &f) {
     return "the spectrum of " + shown(f.input) + " (" + f.name + ")";
   case run_file::role::sidecar:
     return "the sidecar of " + shown(f.input) + " (" + f.name + ")";
+  case run_file::role::flatfile:
+    return "the flatfile (" + f.name + ")";
   case run_file::role::summary:
     break;
   }
@@ -108,7 +111,7 @@ void refuse_collisions(const std::vector<run_file> &files) {
 } // namespace
 
 run_plan plan_run(const run_options &o) {
-  for (const std::string *name : {&o.output, &o.output_dir, &o.summary})
+  for (const std::string *name : {&o.output, &o.output_dir, &o.summary, &o.flatfile})
     refuse_nul(*name);
   for (const std::string &input : o.inputs)
     refuse_nul(input);
@@ -116,9 +119,11 @@ run_plan plan_run(const run_options &o) {
     throw options_error("standard input (\"-\") can be read only once");
   run_plan plan;
   plan.dry_run = o.dry_run;
+  const bool no_spectra =
+      o.dry_run || (!o.flatfile.empty() && o.output.empty() && o.output_dir.empty());
   std::vector<run_file> files;
   for (const std::string &input : o.inputs) {
-    std::string output = o.dry_run               ? std::string()
+    std::string output = no_spectra              ? std::string()
                          : !o.output_dir.empty() ? output_path(input, o.output_dir)
                          : o.output.empty()      ? std::string(standard_stream)
                                                  : o.output;
@@ -133,14 +138,27 @@ run_plan plan_run(const run_options &o) {
   }
   if (!o.summary.empty() && o.summary != standard_stream)
     files.push_back({run_file::role::summary, o.summary, {}, file_key(o.summary)});
+  if (!o.flatfile.empty() && o.flatfile != standard_stream)
+    files.push_back({run_file::role::flatfile, o.flatfile, {}, file_key(o.flatfile)});
   refuse_collisions(files);
+  if (o.summary == standard_stream && o.flatfile == standard_stream)
+    throw options_error("the flatfile already goes to standard output: --summary needs a file");
   const bool spectrum_to_stdout =
       std::any_of(plan.records.begin(), plan.records.end(),
                   [](const planned_record &r) { return r.output == standard_stream; });
   if (o.summary == standard_stream && spectrum_to_stdout)
     throw options_error("the spectrum already goes to standard output: --summary needs a file");
   plan.summary = o.dry_run && o.summary.empty() ? std::string(standard_stream) : o.summary;
-  plan.destination = o.output_dir.empty() ? plan.records.front().output : o.output_dir;
+  plan.flatfile = o.flatfile;
+  if (o.resume && !o.flatfile.empty() && o.flatfile != standard_stream) {
+    const std::map<std::string, std::string> done = flatfile_rows_done(o);
+    for (planned_record &r : plan.records)
+      if (const auto row = done.find(r.input); row != done.end())
+        r.previous_row = row->second;
+  }
+  plan.destination = !o.output_dir.empty() ? o.output_dir
+                     : !no_spectra         ? plan.records.front().output
+                                           : o.flatfile;
   return plan;
 }
 

@@ -18,6 +18,7 @@
 #include "driver/command_line.h"
 #include "records/interrupt.h"
 #include "wavespec/batch.hpp"
+#include "wavespec/flatfile.hpp"
 #include "wavespec/output_file.hpp"
 #include "wavespec/version.hpp"
 
@@ -47,6 +48,12 @@ struct progress {
   std::condition_variable changed;
 };
 
+// A file the run ends with: the summary or the flatfile.
+struct end_file {
+  std::string what, name; // "summary" or "flatfile"; its name ("-": standard output)
+  std::optional<output_file> file;
+};
+
 class batch {
 public:
   batch(const run_options &o, run_plan plan)
@@ -61,7 +68,7 @@ private:
   void report(const std::string &line);
   void show_progress(bool last);
   void wait_for_workers();
-  bool write_summary(std::optional<output_file> &file);
+  bool write_at_end(end_file &f, const std::string &text);
 
   const run_options &o_;
   run_plan plan_;
@@ -174,62 +181,66 @@ void batch::wait_for_workers() {
     t.join();
 }
 
-bool batch::write_summary(std::optional<output_file> &file) {
-  if (!file)
+// Writes a file the run ends with (written also after an interrupt: what
+// was done); false when it could not be.
+bool batch::write_at_end(end_file &f, const std::string &text) {
+  if (!f.file)
     return true;
   try {
-    file->ignore_interrupts(); // written also after an interrupt: what was done
-    file->write(summary_text(o_, outcomes_));
-    file->commit();
+    f.file->ignore_interrupts();
+    f.file->write(text);
+    f.file->commit();
   } catch (const std::system_error &e) {
-    if (e.code().value() == EPIPE && plan_.summary == standard_stream)
+    if (e.code().value() == EPIPE && f.file->written_through() && f.name == standard_stream)
       closed_ = true;
     else
-      say(std::string("summary: ") + e.what());
+      say(f.what + ": " + e.what());
     return closed_;
   }
   return true;
 }
 
 // Standard output's reader went away: the run ends as a Unix filter does
-// when its pipe closes, by SIGPIPE, without a word (the summary, in a file,
-// is written first).
+// when its pipe closes, by SIGPIPE, without a word (the files it ends with
+// are written first).
 [[noreturn]] void end_as_a_filter() {
   std::signal(SIGPIPE, SIG_DFL);
   std::raise(SIGPIPE);
   std::_Exit(128 + SIGPIPE);
 }
 
-// The summary's file is made before any record is read, so that a summary
+// The files a run ends with are made before any record is read, so that one
 // that cannot be written stops the run before it starts.
-void open_summary(std::optional<output_file> &file, const std::string &summary) {
-  if (summary == standard_stream)
-    file.emplace(STDOUT_FILENO, "standard output");
-  else if (!summary.empty())
-    file.emplace(summary);
+void open_at_start(end_file &f) {
+  if (f.name == standard_stream)
+    f.file.emplace(STDOUT_FILENO, "standard output");
+  else if (!f.name.empty())
+    f.file.emplace(f.name);
 }
 
 int batch::run() {
-  std::optional<output_file> summary;
-  try {
-    open_summary(summary, plan_.summary);
-  } catch (const std::system_error &e) {
-    say(std::string("summary: ") + e.what());
-    return 2;
-  }
+  end_file summary{"summary", plan_.summary, {}}, flatfile{"flatfile", plan_.flatfile, {}};
+  for (end_file *f : {&summary, &flatfile})
+    try {
+      open_at_start(*f);
+    } catch (const std::system_error &e) {
+      say(f->what + ": " + e.what());
+      return 2;
+    }
   if (outcomes_.size() == 1)
     work(); // this thread, which also gets the signals
   else
     wait_for_workers();
   show_progress(true);
   const bool interrupted = (p_.stop && !broken_ && !closed_) || records::pending_interrupt() != 0;
-  const bool summary_written = write_summary(summary);
+  const bool written = write_at_end(flatfile, flatfile_text(o_, outcomes_)) &&
+                       write_at_end(summary, summary_text(o_, outcomes_));
   if (closed_ && !interrupted)
     end_as_a_filter();
   const double seconds = std::chrono::duration<double>(clock::now() - start_).count();
   if (!o_.quiet && (outcomes_.size() > 1 || !o_.output_dir.empty() || interrupted))
     say(closing_line(plan_, outcomes_, seconds, interrupted));
-  return exit_status(outcomes_, interrupted, broken_ || !summary_written);
+  return exit_status(outcomes_, interrupted, broken_ || !written);
 }
 
 // The options and the plan, or the refusal that ends the run before it

@@ -1,0 +1,195 @@
+// The flatfile: its header, each record's row, and the rows a resumed run
+// keeps.
+#include "wavespec/flatfile.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/numbers.h"
+#include "records/record_io.h"
+#include "wavespec/output_file.hpp"
+
+namespace wavespec {
+namespace {
+
+// A CSV field, quoted when it holds a comma, a quote or a line end.
+std::string field(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+    return std::string(text);
+  std::string quoted = "\"";
+  for (const char c : text) {
+    quoted.push_back(c);
+    if (c == '"')
+      quoted.push_back('"');
+  }
+  return quoted + "\"";
+}
+
+// The series of the run, in their columns' order.
+std::vector<std::string> series_of(const analysis_options &a) {
+  std::vector<std::string> names = {"X", "Y", "Z"};
+  if (a.eas)
+    names.emplace_back("EAS");
+  if (a.hv)
+    names.emplace_back("HV");
+  return names;
+}
+
+// A value in the Konno-Ohmachi file's E14.6 digits, without its blanks.
+std::string e14_6(float x) {
+  static const records::fixed_layout layout("(E14.6)");
+  char text[32];
+  const char *end = records::render_fixed_record(layout, std::span(&x, 1), text) - 1;
+  const char *begin = text;
+  while (begin < end && *begin == ' ')
+    ++begin;
+  return {begin, end};
+}
+
+std::string hz(double f) {
+  return core::shortest_digits(static_cast<float>(f));
+}
+
+// The facts every row begins with; `s` and `facts` are none for a record
+// that failed before its spectrum was had.
+std::string row_start(const run_options &o, const record_outcome &r, const frequency_band *usable,
+                      const record_facts *facts) {
+  const auto real = [](std::optional<float> v) {
+    return v ? core::free_digits(*v) : std::string();
+  };
+  std::string row = field(r.input) + "," + (r.ok() ? "ok" : "failed") + "," + field(r.message) +
+                    "," + (r.nt ? std::to_string(*r.nt) : "") + "," + real(r.dt) + "," +
+                    real(r.grid ? std::optional<float>(r.grid->df) : std::nullopt) + ",";
+  row += (facts ? field(spectrum_unit(facts->header, o.analysis.op)) : "") + ",";
+  row += std::string(operation_name(o.analysis.op)) + "," +
+         core::shortest_digits(o.analysis.konno_ohmachi) + ",";
+  row += usable ? hz(usable->low) + "," + hz(usable->high) : ",";
+  if (o.analysis.hv)
+    row += "," + (r.peak ? hz(r.peak->f0) + "," + core::shortest_digits(r.peak->a0) : ",");
+  return row;
+}
+
+// The value of series q at each of the run's centres, empty where the
+// record's values do not reach or its usable band ends.
+void append_values(std::string &row, const run_options &o, const spectrum_view &s,
+                   const frequency_band &usable) {
+  const std::vector<double> &run_centres = o.analysis.centres;
+  const std::size_t n = s.centres.size(),
+                    rows = s.konno_ohmachi_values.size() / std::max<std::size_t>(n, 1);
+  const std::size_t series = series_of(o.analysis).size();
+  for (std::size_t q = 0; q < series; ++q)
+    for (std::size_t i = 0, j = 0; i < run_centres.size(); ++i) {
+      const bool here = j < n && s.centres[j] == run_centres[i];
+      row += ",";
+      if (here && usable.holds(run_centres[i]))
+        row += e14_6(q < rows ? s.konno_ohmachi_values[q * n + j] : s.hv[j]);
+      j += here ? 1 : 0;
+    }
+}
+
+// The whole of a regular file, or nothing when there is none.
+std::optional<std::string> read_whole(const std::string &path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw file_error(errno, path);
+  std::string text;
+  char block[1 << 16];
+  for (ssize_t n; (n = ::read(fd, block, sizeof block)) != 0;) {
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw file_error(error, path);
+    }
+    text.append(block, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+// The first field of a CSV line (quotes undone) and where the next begins.
+std::string first_field(std::string_view line, std::size_t &next) {
+  std::string out;
+  if (!line.starts_with('"')) {
+    next = std::min(line.find(','), line.size());
+    out = line.substr(0, next);
+  } else {
+    std::size_t at = 1;
+    for (; at < line.size(); ++at) {
+      if (line[at] == '"' && at + 1 < line.size() && line[at + 1] == '"')
+        out.push_back(line[at++]);
+      else if (line[at] == '"')
+        break;
+      else
+        out.push_back(line[at]);
+    }
+    next = std::min(at + 1, line.size());
+  }
+  next += next < line.size() ? 1u : 0u; // the comma
+  return out;
+}
+
+} // namespace
+
+std::string flatfile_header(const run_options &o) {
+  std::string header =
+      "input,status,message,nt,dt,df_hz,unit,operation,konno_ohmachi_b,usable_min_hz,usable_max_hz";
+  if (o.analysis.hv)
+    header += ",f0_hz,a0";
+  for (const std::string &series : series_of(o.analysis))
+    for (const double fc : o.analysis.centres)
+      header += "," + series + "_" + hz(fc) + "Hz";
+  return header + "\n";
+}
+
+std::string flatfile_row(const run_options &o, const record_outcome &r, const spectrum_view &s,
+                         const record_facts &facts) {
+  const frequency_band usable = usable_band(facts.nt, facts.dt, s.grid);
+  std::string row = row_start(o, r, &usable, &facts);
+  append_values(row, o, s, usable);
+  return row + "\n";
+}
+
+std::string flatfile_row(const run_options &o, const record_outcome &r) {
+  std::string row = row_start(o, r, nullptr, nullptr);
+  const std::size_t cells = series_of(o.analysis).size() * o.analysis.centres.size();
+  row.append(cells, ',');
+  return row + "\n";
+}
+
+std::string flatfile_text(const run_options &o, run_outcomes outcomes) {
+  std::string text = flatfile_header(o);
+  for (const std::optional<record_outcome> &r : outcomes)
+    if (r)
+      text += r->flat_row;
+  return text;
+}
+
+std::map<std::string, std::string> flatfile_rows_done(const run_options &o) {
+  std::map<std::string, std::string> done;
+  const std::optional<std::string> text = read_whole(o.flatfile);
+  if (!text || text->empty())
+    return done;
+  const std::string header = flatfile_header(o);
+  if (!text->starts_with(header))
+    throw options_error(o.flatfile + ": written with other options (its columns differ): "
+                                     "--resume needs the same");
+  for (std::size_t at = header.size(); at < text->size();) {
+    const std::size_t end = std::min(text->find('\n', at), text->size());
+    const std::string_view line = std::string_view(*text).substr(at, end - at);
+    std::size_t next = 0;
+    const std::string input = first_field(line, next);
+    if (line.substr(next).starts_with("ok,"))
+      done[input] = std::string(line) + "\n";
+    at = end + 1;
+  }
+  return done;
+}
+
+} // namespace wavespec
