@@ -130,6 +130,38 @@ TEST_F(RecordIo, RowsOfRealsAsRecordByRecord) {
   EXPECT_EQ(c[0], 1.0f);
 }
 
+// Where the blocks of a file end changes nothing: records split anywhere,
+// their line ends too, read as from one block, failures on the same line.
+TEST_F(RecordIo, RowsReadAlikeInBlocksOfAnySize) {
+  for (const std::string text :
+       {"h\n1,2\n 3 4\n2*5\n6.0D0,,\n7e1 8/\n9,10 and a note\n11,12\n13",
+        "h\r\n1.25,2e-3\r\n\r\n-3.5\r\n4\r\n5,6,7\r\n", "h\n1,2\n3,4\n5,x\n"}) {
+    std::vector<std::string> reads;
+    for (std::size_t block = 0; block <= 17; ++block) {
+      record_streams io("", nullptr);
+      io.open_memory_file(waveform_file, "rows.txt", text);
+      if (block > 0)
+        io.at(waveform_file).in.attach(text, block);
+      float a[8], b[8];
+      std::fill(a, a + 8, -1.0f), std::fill(b, b + 8, -1.0f);
+      float *const columns[] = {a, b};
+      std::string got;
+      try {
+        std::string header;
+        (void)read_line_text(io.at(waveform_file), header, 80);
+        got = std::to_string(read_real_rows(io, waveform_file, columns, 8));
+      } catch (const record_failure &f) {
+        got = f.report().context + " on line " + std::to_string(f.report().line);
+      }
+      for (int i = 0; i < 8; ++i)
+        got += " " + std::to_string(a[i]) + " " + std::to_string(b[i]);
+      reads.push_back(got);
+    }
+    for (const std::string &got : reads)
+      EXPECT_EQ(got, reads[0]) << text;
+  }
+}
+
 TEST_F(RecordIo, FileNameAnswers) {
   std::string out;
   const std::string answers = "wave.dat   \n  two\r\n" + std::string(40, 'x') + "\nlast";
