@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -76,6 +77,96 @@ void BM_ReadWaveformFile(benchmark::State &state) {
     records::open_stream(u, record_file(), records::open_rule::read_only);
     benchmark::DoNotOptimize(core::load_records(u, ws).count);
   }
+}
+
+// The bundled record of 65536 samples (data/wtmc_v1a.txt), read by
+// read_real_rows from memory after its header: the reading alone, without
+// the checks and the columns of the analysis.
+const std::string &bundled_record() {
+  static const std::string text = [] {
+    const auto path =
+        std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "wtmc_v1a.txt";
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+      std::abort();
+    std::string bytes(1 << 22, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+    std::fclose(f);
+    return bytes;
+  }();
+  return text;
+}
+
+// Rows into four columns of 65536; any further rows share a spare one.
+class bench_rows final : public records::row_store {
+public:
+  void aim(std::int64_t r, float **row) override {
+    const auto at = static_cast<std::size_t>(r);
+    for (std::size_t j = 0; j < 4; ++j)
+      row[j] = at < 65536 ? &columns_[j][at] : &spare_[j];
+  }
+
+private:
+  std::vector<std::vector<float>> columns_ = std::vector(4, std::vector<float>(65536));
+  float spare_[4] = {};
+};
+
+// One read of the bundled record after its header, with reading notes or
+// without (as the dialogue and the analysis read).
+void read_bundled_rows(records::row_store &rows, records::reading_notes *notes) {
+  const std::string &text = bundled_record();
+  records::stream_state u(records::waveform_file, true);
+  records::open_memory_stream(u, "wtmc_v1a.txt", text);
+  std::string header;
+  (void)records::read_line_text(u, header, 80);
+  benchmark::DoNotOptimize(records::read_real_rows(u, 4, rows, notes));
+  if (notes != nullptr && !notes->clean())
+    std::abort();
+}
+
+void BM_ReadRows(benchmark::State &state, bool noting) {
+  bench_rows rows;
+  records::reading_notes notes;
+  for (auto _ : state)
+    read_bundled_rows(rows, noting ? &notes : nullptr);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bundled_record().size()));
+}
+
+double thread_cpu_ms() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// What the notes cost, in pairs: each iteration reads the record without
+// notes and with them, in turns first, each timed by the thread's CPU clock.
+// Pairs read back to back see the same machine, so their ratio holds while
+// its speed drifts. Counters: the medians of each read and of the ratios.
+void BM_ReadRowsNotesPaired(benchmark::State &state) {
+  bench_rows rows;
+  records::reading_notes notes;
+  std::vector<double> plain, noted, ratio;
+  for (auto _ : state) {
+    const bool notes_first = ratio.size() % 2 == 1;
+    double ms[2] = {};
+    for (int k = 0; k < 2; ++k) {
+      const bool noting = (k == 0) == notes_first;
+      const double start = thread_cpu_ms();
+      read_bundled_rows(rows, noting ? &notes : nullptr);
+      ms[noting ? 1 : 0] = thread_cpu_ms() - start;
+    }
+    plain.push_back(ms[0]);
+    noted.push_back(ms[1]);
+    ratio.push_back(ms[1] / ms[0]);
+  }
+  state.counters["plain_ms"] = median(plain);
+  state.counters["notes_ms"] = median(noted);
+  state.counters["notes_ratio"] = median(ratio);
 }
 
 void BM_Floor_ReadFile(benchmark::State &state) {
@@ -280,6 +371,9 @@ void BM_WholeAnalysisInWorkspace(benchmark::State &state) {
 BENCHMARK(BM_ReadWaveformFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Floor_ReadFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadWaveform)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadRows, plain, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ReadRows, with_notes, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadRowsNotesPaired)->Iterations(300)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Floor_ParseFastFloat)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThreeTransforms)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Floor_ThreeTransformsFFTW)->Unit(benchmark::kMillisecond);

@@ -43,13 +43,27 @@ void input_source::attach(std::string_view memory) {
   len_ = memory.size();
 }
 
+void input_source::attach(std::string_view memory, std::size_t block) {
+  *this = input_source{};
+  memory_block_ = std::max<std::size_t>(block, 1);
+  data_ = memory.data();
+  len_ = std::min(memory.size(), memory_block_);
+  rest_ = memory.substr(len_);
+}
+
 bool input_source::refill() {
-  if (end_flag_ || fd_ < 0) {
+  if (end_flag_ || (fd_ < 0 && rest_.empty())) {
     end_flag_ = true;
     return false;
   }
   lines_before_ += count_line_ends(data_, len_);
   pos_ = len_ = 0;
+  if (fd_ < 0) { // the next block of memory
+    data_ = rest_.data();
+    len_ = std::min(rest_.size(), memory_block_);
+    rest_.remove_prefix(len_);
+    return true;
+  }
   for (;;) {
     wait_readable(fd_);
     const ssize_t n = ::read(fd_, block_.get(), block_size);

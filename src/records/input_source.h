@@ -23,6 +23,9 @@ public:
   // created for writing) is empty.
   void attach(int fd, bool empty = false);
   void attach(std::string_view memory);
+  // For tests and fuzzing: `memory` handed out `block` characters (at least
+  // 1) at a time, as a file read in small blocks would be.
+  void attach(std::string_view memory, std::size_t block);
 
   // The next character (0..255), or `end`. Once the end has been met, every
   // later call meets it again at once.
@@ -68,6 +71,8 @@ private:
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   std::int64_t lines_before_ = 0; // line ends in the blocks before this one
+  std::string_view rest_;         // memory handed out in blocks: what follows this one
+  std::size_t memory_block_ = 0;
   int pending_ = 0;
   bool has_pending_ = false;
   bool end_flag_ = false;

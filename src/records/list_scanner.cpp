@@ -1,11 +1,13 @@
 #include "records/list_scanner.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 #include "records/list_scanner_detail.h"
 #include "records/powers_of_ten.h"
@@ -203,27 +205,75 @@ const char *scan_plain_values(const char *p, std::size_t count, float *values) {
 }
 
 // A whole plain record on one line that lies in the buffered block: its
-// values, and the length of the line with its terminator; 0 for anything else.
-std::size_t scan_plain_line(std::string_view block, std::size_t count, float *values) {
+// values, where the last of them ended, and the length of the line with its
+// terminator; 0 for anything else.
+std::size_t scan_plain_line(std::string_view block, std::size_t count, float *values,
+                            const char *&values_end) {
   if (count == 0 || count > 8 || block.empty()) // an empty block may have no address
     return 0;
   const auto *eol = static_cast<const char *>(std::memchr(block.data(), '\n', block.size()));
-  if (eol == nullptr || scan_plain_values(block.data(), count, values) == nullptr)
+  if (eol == nullptr || (values_end = scan_plain_values(block.data(), count, values)) == nullptr)
     return 0;
   return static_cast<std::size_t>(eol + 1 - block.data());
 }
 
+// The values passed over in [p, eol) after the separator that follows a
+// record's last value, the carriage return of a line end not included.
+[[gnu::noinline]] std::int64_t count_passed(const char *p, const char *eol) {
+  if (eol[-1] == '\r')
+    --eol;
+  while (p < eol && is_blank(*p))
+    ++p;
+  if (p < eol && *p == ',')
+    ++p;
+  passed_values counter;
+  for (; p < eol; ++p)
+    counter.take(static_cast<unsigned char>(*p));
+  return counter.values();
+}
+
+// The values passed over between the end of a record's last value at p and
+// the line end at eol (a line feed). The usual line has none: its values end
+// at its line end.
+std::int64_t values_passed_over(const char *p, const char *eol) {
+  if (eol == p || (eol == p + 1 && *p == '\r'))
+    return 0;
+  return count_passed(p, eol);
+}
+
+// The general reader's account for reading notes (line_tally); this one
+// notes nothing, and with it the reader is the plain one. A constant, so that
+// read_list hands its reading on with a jump.
+struct no_tally {
+  void begin_record() const {}
+  void value(std::int64_t) const {}
+  void followed_by(int) const {}
+  void slash() const {}
+  void passed(int) const {}
+  void line_end() const {}
+  void stream_end(bool) const {}
+};
+constexpr no_tally no_account;
+
 // The same for read targets, which must all be reals; stored only when the
 // whole record is plain.
-std::size_t read_plain_record(std::string_view block, std::span<const read_target> items) {
+template <class Tally>
+std::size_t read_plain_record(std::string_view block, std::span<const read_target> items,
+                              Tally &tally) {
   float values[8];
   for (const read_target &item : items)
     if (item.is_integer())
       return 0;
-  const std::size_t used = scan_plain_line(block, items.size(), values);
-  if (used > 0)
+  const char *values_end = nullptr;
+  const std::size_t used = scan_plain_line(block, items.size(), values, values_end);
+  if (used > 0) {
     for (std::size_t i = 0; i < items.size(); ++i)
       items[i].real() = values[i];
+    if constexpr (std::is_same_v<Tally, line_tally>)
+      tally.plain_lines(static_cast<std::int64_t>(items.size()) +
+                            values_passed_over(values_end, block.data() + used - 1),
+                        1);
+  }
   return used;
 }
 
@@ -247,7 +297,9 @@ class value_scanner {
 public:
   value_scanner(input_source &in, bool integer_target) : in_(in), integer_(integer_target) {}
 
-  scanned_value scan() {
+  // Inlined into both readers (with and without a tally) as into the one
+  // reader there was before.
+  [[gnu::always_inline]] scanned_value scan() {
     scanned_value v;
     int c = sign_and_digits(v.number);
     if (c == '*') {
@@ -364,8 +416,9 @@ void store(const read_target &item, const number_token &t) {
 
 // After a value: passes over blanks and tabs and takes a comma as the
 // separator. Returns whether nothing but blanks and tabs followed the value.
-bool after_value(input_source &in) {
+template <class Tally> bool after_value(input_source &in, Tally &tally) {
   int d = in.get();
+  tally.followed_by(d);
   while (is_blank(d))
     d = in.get();
   if (d == ',')
@@ -375,11 +428,124 @@ bool after_value(input_source &in) {
 }
 
 // Passes over blanks, tabs and line ends; returns the first other character.
-int skip_separators(input_source &in) {
+template <class Tally> int skip_separators(input_source &in, Tally &tally) {
   int c = in.get();
-  while (is_blank(c) || c == '\n')
+  while (is_blank(c) || c == '\n') {
+    if (c == '\n')
+      tally.line_end();
     c = in.get();
+  }
   return c;
+}
+
+// Passes over the rest of the line and its terminator after a record. `clean`
+// (nothing but blanks and tabs followed the last value) decides the outcome
+// when the stream ends on an unterminated line.
+template <class Tally>
+read_outcome pass_over_line(input_source &in, bool clean, bool end_allowed, Tally &tally) {
+  for (;;) {
+    const int c = in.get();
+    if (c == '\n') {
+      tally.line_end();
+      return read_outcome::complete;
+    }
+    if (c == input_source::end) {
+      const bool dropped = !clean && end_allowed;
+      tally.stream_end(dropped);
+      return dropped ? read_outcome::end_of_input : read_outcome::complete;
+    }
+    tally.passed(c);
+    clean = false;
+  }
+}
+
+// read_list, its account given to `tally`.
+template <class Tally>
+read_outcome read_list_with(input_source &in, std::span<const read_target> items, bool end_allowed,
+                            Tally &tally) {
+  if (in.end_flag()) {
+    if (end_allowed)
+      return read_outcome::end_of_input;
+    throw list_error{failures::read_start_end};
+  }
+  if (const std::size_t used = read_plain_record(in.buffered(), items, tally); used > 0) {
+    in.skip(used);
+    return read_outcome::complete;
+  }
+  tally.begin_record();
+  bool clean = false;      // see pass_over_line
+  std::int64_t copies = 0; // repetition in progress
+  bool copies_null = false;
+  number_token repeated;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (copies > 0) {
+      --copies;
+      if (!copies_null)
+        store(items[i], repeated);
+      continue;
+    }
+    const int c = skip_separators(in, tally);
+    if (c == input_source::end) {
+      tally.stream_end(end_allowed);
+      if (end_allowed)
+        return read_outcome::end_of_input;
+      throw list_error{failures::list_in_end};
+    }
+    if (c == ',') { // a null value
+      tally.value(1);
+      clean = false;
+      continue;
+    }
+    if (c == '/') {
+      tally.slash();
+      clean = false;
+      break;
+    }
+    in.unget(c);
+    scanned_value v = value_scanner(in, items[i].is_integer()).scan();
+    tally.value(v.repeat);
+    if (!v.null)
+      store(items[i], v.number);
+    copies = v.repeat - 1;
+    copies_null = v.null;
+    repeated = std::move(v.number);
+    clean = after_value(in, tally);
+  }
+  return pass_over_line(in, clean, end_allowed, tally);
+}
+
+// The rest of a plain record's line in `lines` after its last value, which
+// ended at p: the characters the record takes and the values passed over.
+// Fields and nulls are counted in one pass, as passed_values counts them
+// where no repeat, slash or carriage return can be met (a field counts one,
+// and so does a comma with no field since the one before); anything else is
+// left to passed_values.
+[[gnu::noinline]] plain_take rest_of_line(std::string_view lines, const char *p) {
+  const char *q = p;
+  while (is_blank(*q)) // the separator after the last value
+    ++q;
+  if (*q == ',')
+    ++q;
+  std::int64_t values = 0;
+  bool in_field = false, field_since_comma = false; // a value is due
+  for (; *q != '\n'; ++q) {
+    const char c = *q;
+    if (c == '*' || c == '/' || c == '\r') {
+      const auto *eol = static_cast<const char *>(
+          std::memchr(q, '\n', static_cast<std::size_t>(lines.data() + lines.size() - q)));
+      return {static_cast<std::size_t>(eol + 1 - lines.data()), count_passed(p, eol)};
+    }
+    if (c == ',') {
+      values += field_since_comma ? 0 : 1;
+      in_field = field_since_comma = false;
+    } else if (is_blank(c)) {
+      in_field = false;
+    } else {
+      values += in_field ? 0 : 1;
+      in_field = field_since_comma = true;
+    }
+  }
+  return {static_cast<std::size_t>(q + 1 - lines.data()), values};
 }
 
 } // namespace
@@ -398,61 +564,139 @@ std::size_t read_plain_reals(std::string_view lines, float *const *targets, std:
   return static_cast<std::size_t>(p + 1 - lines.data());
 }
 
+// As read_plain_reals. The usual line, whose last value ends at its line end,
+// takes hardly more instructions than there; the others are left to a call.
+plain_take read_plain_reals_noted(std::string_view lines, float *const *targets,
+                                  std::size_t count) {
+  if (count == 0 || count > 8 || lines.empty() || lines.back() != '\n')
+    return {};
+  float values[8];
+  const char *p = scan_plain_values(lines.data(), count, values);
+  if (p == nullptr)
+    return {};
+  for (std::size_t i = 0; i < count; ++i)
+    *targets[i] = values[i];
+  if (*p == '\n')
+    return {static_cast<std::size_t>(p + 1 - lines.data()), 0};
+  if (*p == '\r' && p[1] == '\n')
+    return {static_cast<std::size_t>(p + 2 - lines.data()), 0};
+  return rest_of_line(lines, p);
+}
+
 read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed) {
-  if (in.end_flag()) {
-    if (end_allowed)
-      return read_outcome::end_of_input;
-    throw list_error{failures::read_start_end};
+  return read_list_with(in, items, end_allowed, no_account);
+}
+
+read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed,
+                       line_tally &tally) {
+  return read_list_with(in, items, end_allowed, tally);
+}
+
+// --- Reading notes ----------------------------------------------------------
+
+void passed_values::take(int c) {
+  if (state_ == state::stopped)
+    return;
+  if (c == '/') {
+    state_ = state::stopped;
+    return;
   }
-  if (const std::size_t used = read_plain_record(in.buffered(), items); used > 0) {
-    in.skip(used);
-    return read_outcome::complete;
+  if (is_blank(c)) {
+    if (state_ == state::in_field)
+      state_ = state::after_field;
+    return;
   }
-  // `clean` holds while nothing but blanks and tabs followed the last value:
-  // it decides the outcome when the stream ends on an unterminated line.
-  bool clean = false;
-  std::int64_t copies = 0; // repetition in progress
-  bool copies_null = false;
-  number_token repeated;
+  if (c == ',') { // a separator after a field; where a value is due, a null
+    if (state_ == state::value_due)
+      ++values_;
+    state_ = state::value_due;
+    return;
+  }
+  if (state_ != state::in_field)
+    start_field();
+  lead(c);
+}
+
+void passed_values::start_field() {
+  ++values_;
+  state_ = state::in_field;
+  lead_open_ = lead_first_ = true;
+  repeat_ = 0;
+}
+
+void passed_values::lead(int c) {
+  constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
+  if (!lead_open_)
+    return;
+  const bool first = lead_first_;
+  lead_first_ = false;
+  if (first && c == '+')
+    return;
+  if (is_digit(c)) {
+    repeat_ = std::min(repeat_ * 10 + (c - '0'), most + 1);
+    return;
+  }
+  if (c == '*' && repeat_ >= 1 && repeat_ <= most)
+    values_ += repeat_ - 1;
+  lead_open_ = false;
+}
+
+void line_tally::value(std::int64_t values) {
+  if (run_on_ && notes_.run_on_values++ == 0)
+    notes_.first_run_on_line = line_;
+  run_on_ = false;
+  if (record_line_ == 0)
+    record_line_ = line_;
+  line_values_ += values;
+  line_used_ = true;
+}
+
+void line_tally::followed_by(int c) {
+  run_on_ = !(is_blank(c) || c == ',' || c == '\n' || c == '/' || c == input_source::end);
+}
+
+void line_tally::slash() {
+  line_used_ = true;
+  passed_.stop();
+}
+
+void line_tally::line_end() {
+  end_line();
+  ++line_;
+}
+
+void line_tally::stream_end(bool dropped) {
+  if (dropped && record_line_ != 0 && notes_.cut_record_line == 0)
+    notes_.cut_record_line = record_line_;
+  end_line();
+}
+
+void line_tally::end_line() {
+  if (line_used_)
+    count_lines(line_values_ + passed_.values(), 1, line_);
+  line_values_ = 0;
+  line_used_ = false;
+  passed_ = passed_values{};
+}
+
+void line_tally::flush() {
+  if (run_lines_ == 0)
+    return;
+  reading_notes &n = notes_;
   std::size_t i = 0;
-  for (; i < items.size(); ++i) {
-    if (copies > 0) {
-      --copies;
-      if (!copies_null)
-        store(items[i], repeated);
-      continue;
-    }
-    const int c = skip_separators(in);
-    if (c == input_source::end) {
-      if (end_allowed)
-        return read_outcome::end_of_input;
-      throw list_error{failures::list_in_end};
-    }
-    if (c == ',') { // a null value
-      clean = false;
-      continue;
-    }
-    if (c == '/') {
-      clean = false;
-      break;
-    }
-    in.unget(c);
-    scanned_value v = value_scanner(in, items[i].is_integer()).scan();
-    if (!v.null)
-      store(items[i], v.number);
-    copies = v.repeat - 1;
-    copies_null = v.null;
-    repeated = std::move(v.number);
-    clean = after_value(in);
+  while (i < n.distinct && n.counts[i].values != run_values_)
+    ++i;
+  if (i < n.distinct) {
+    n.counts[i].lines += run_lines_;
+  } else if (n.distinct < n.counts.size()) {
+    n.counts[n.distinct++] = {run_values_, run_lines_, run_first_};
+  } else {
+    if (n.unlisted_lines == 0)
+      n.first_unlisted_line = run_first_;
+    n.unlisted_lines += run_lines_;
   }
-  for (;;) { // pass over the rest of the line and its terminator
-    const int c = in.get();
-    if (c == '\n')
-      return read_outcome::complete;
-    if (c == input_source::end)
-      return clean || !end_allowed ? read_outcome::complete : read_outcome::end_of_input;
-    clean = false;
-  }
+  run_values_ = -1;
+  run_lines_ = 0;
 }
 
 } // namespace wavespec::records

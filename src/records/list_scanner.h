@@ -8,6 +8,7 @@
 
 #include "records/failure.h"
 #include "records/input_source.h"
+#include "records/line_tally.h"
 
 namespace wavespec::records {
 
@@ -41,6 +42,9 @@ enum class read_outcome { complete, end_of_input };
 //   "1,,3,4"  -> 1, unchanged, 3, 4      "2*0 5 6" -> 0, 0, 5, 6
 //   "1.2.3 4" -> 1.2, 0.3, 4             "1.0-2"   -> 0.01
 read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed);
+// The same read, every line it reads or passes over reported to `tally`.
+read_outcome read_list(input_source &in, std::span<const read_target> items, bool end_allowed,
+                       line_tally &tally);
 
 // The common record read_list takes the quick way: `count` (1 .. 8) plain
 // reals on the first of `lines` ("0.005,-0.57,0.64,0.02"), whole lines that
@@ -48,5 +52,13 @@ read_outcome read_list(input_source &in, std::span<const read_target> items, boo
 // characters the record takes, its line end included; 0, nothing stored, for
 // any other record.
 std::size_t read_plain_reals(std::string_view lines, float *const *targets, std::size_t count);
+// read_plain_reals for reading notes: the characters taken, and the values
+// passed over on the record's line after the `count` read (see
+// passed_values). Returned together, in registers: this runs once a line.
+struct plain_take {
+  std::size_t used = 0;
+  std::int64_t passed = 0;
+};
+plain_take read_plain_reals_noted(std::string_view lines, float *const *targets, std::size_t count);
 
 } // namespace wavespec::records

@@ -213,6 +213,108 @@ void disconnect(stream_state &u) {
   u.position = 0;
 }
 
+// Runs one read of `u` (a read_list), its failures thrown as the stream's.
+template <class Read>
+[[gnu::always_inline]] inline read_outcome read_record_with(stream_state &u, Read &&read) {
+  check_interrupt();
+  try {
+    const read_outcome r = read();
+    u.last_was_write = false;
+    return r;
+  } catch (const list_error &e) {
+    report_io_failure(u, e.text, list_io, false);
+  } catch (const source_read_error &e) {
+    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false, e.error);
+  }
+}
+
+// The plain records at the start of `lines` (whole lines), record r on;
+// returns the characters taken. Before each record, `row` is aimed at its
+// places: when no more are plain, at those of the record that follows.
+std::size_t take_plain_rows(std::string_view lines, std::size_t width, row_store &rows,
+                            std::int64_t &r, std::array<float *, 8> &row) {
+  std::size_t taken = 0;
+  for (;;) {
+    rows.aim(r, row.data());
+    const std::size_t used = read_plain_reals(lines.substr(taken), row.data(), width);
+    if (used == 0)
+      return taken;
+    taken += used;
+    ++r;
+  }
+}
+
+// Tells `tally` of `usual` lines of `width` values, then of one of `width`
+// and `passed` more (lines alike are summed there).
+[[gnu::noinline]] void tell_lines(line_tally &tally, std::size_t width, std::int64_t usual,
+                                  std::int64_t passed) {
+  const auto values = static_cast<std::int64_t>(width);
+  tally.plain_lines(values, usual);
+  tally.plain_lines(values + passed, 1);
+}
+
+// The same, each line taken told to `tally`: the usual ones (`width` values
+// and no more) counted here and told in runs, so that they cost an increment.
+std::size_t take_plain_rows(std::string_view lines, std::size_t width, row_store &rows,
+                            std::int64_t &r, std::array<float *, 8> &row, line_tally &tally) {
+  std::int64_t usual = 0; // lines not yet told
+  std::int64_t at = r;
+  std::size_t taken = 0;
+  for (;;) {
+    rows.aim(at, row.data());
+    const plain_take took = read_plain_reals_noted(lines.substr(taken), row.data(), width);
+    if (took.used == 0)
+      break;
+    if (took.passed != 0) [[unlikely]] {
+      tell_lines(tally, width, usual, took.passed);
+      usual = 0;
+    } else {
+      ++usual;
+    }
+    taken += took.used;
+    ++at;
+  }
+  tally.plain_lines(static_cast<std::int64_t>(width), usual);
+  r = at;
+  return taken;
+}
+
+// read_real_rows, with a tally or (noting false) without.
+template <bool noting>
+std::int64_t read_rows(stream_state &u, std::size_t width, row_store &rows, line_tally *tally) {
+  std::array<float *, 8> row{};
+  std::int64_t r = 0;
+  for (;;) {
+    check_interrupt();
+    // The whole lines of the buffered block, found once.
+    const std::string_view block = u.in.buffered();
+    const std::string_view lines = block.substr(0, block.rfind('\n') + 1);
+    std::size_t taken = 0;
+    if constexpr (noting)
+      taken = take_plain_rows(lines, width, rows, r, row, *tally);
+    else
+      taken = take_plain_rows(lines, width, rows, r, row);
+    u.in.skip(taken);
+    if (taken > 0)
+      u.last_was_write = false;
+    // The next record, the general way: another form, or one that runs past
+    // the buffered block, or the end.
+    std::array<read_target, 8> items{*row[0], *row[0], *row[0], *row[0],
+                                     *row[0], *row[0], *row[0], *row[0]};
+    for (std::size_t j = 1; j < width; ++j)
+      items[j] = *row[j];
+    const auto record = std::span(items).first(width);
+    read_outcome outcome;
+    if constexpr (noting)
+      outcome = read_record_with(u, [&] { return read_list(u.in, record, true, *tally); });
+    else
+      outcome = read_record(u, record, true);
+    if (outcome == read_outcome::end_of_input)
+      return r;
+    ++r;
+  }
+}
+
 // A row_store over plain arrays of `rows` elements; records beyond them go
 // to a spare row.
 class column_store final : public row_store {
@@ -346,50 +448,18 @@ void close_stream(stream_state &u) {
 }
 
 read_outcome read_record(stream_state &u, std::span<const read_target> items, bool end_allowed) {
-  check_interrupt();
-  try {
-    const read_outcome r = read_list(u.in, items, end_allowed);
-    u.last_was_write = false;
-    return r;
-  } catch (const list_error &e) {
-    report_io_failure(u, e.text, list_io, false);
-  } catch (const source_read_error &e) {
-    report_io_failure(u, "read", std::strerror(e.error), &list_io_text, false, e.error);
-  }
+  return read_record_with(u, [&] { return read_list(u.in, items, end_allowed); });
 }
 
-std::int64_t read_real_rows(stream_state &u, std::size_t width, row_store &rows) {
+std::int64_t read_real_rows(stream_state &u, std::size_t width, row_store &rows,
+                            reading_notes *notes) {
   if (width == 0 || width > 8)
     throw std::logic_error("read_real_rows: 1 to 8 columns");
-  std::array<float *, 8> row{};
-  std::int64_t r = 0;
-  for (;;) {
-    check_interrupt();
-    // The whole lines of the buffered block, found once.
-    const std::string_view block = u.in.buffered();
-    const std::string_view lines = block.substr(0, block.rfind('\n') + 1);
-    std::size_t taken = 0;
-    for (;;) {
-      rows.aim(r, row.data());
-      const std::size_t used = read_plain_reals(lines.substr(taken), row.data(), width);
-      if (used == 0)
-        break;
-      taken += used;
-      ++r;
-    }
-    u.in.skip(taken);
-    if (taken > 0)
-      u.last_was_write = false;
-    // The next record, the general way: another form, or one that runs past
-    // the buffered block, or the end.
-    std::array<read_target, 8> items{*row[0], *row[0], *row[0], *row[0],
-                                     *row[0], *row[0], *row[0], *row[0]};
-    for (std::size_t j = 1; j < width; ++j)
-      items[j] = *row[j];
-    if (read_record(u, std::span(items).first(width), true) == read_outcome::end_of_input)
-      return r;
-    ++r;
-  }
+  if (notes == nullptr)
+    return read_rows<false>(u, width, rows, nullptr);
+  *notes = reading_notes{};
+  line_tally tally(*notes, u.in.line_number()); // its notes complete when it ends
+  return read_rows<true>(u, width, rows, &tally);
 }
 
 bool read_line_text(stream_state &u, std::string &text, std::size_t keep) {
@@ -495,9 +565,9 @@ read_outcome read_free_record(record_streams &s, int stream, std::span<const rea
 }
 
 std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *const> columns,
-                            std::size_t rows) {
+                            std::size_t rows, reading_notes *notes) {
   column_store store(columns, rows);
-  return read_real_rows(s.at(stream), columns.size(), store);
+  return read_real_rows(s.at(stream), columns.size(), store, notes);
 }
 
 name_answer read_fixed_record(record_streams &s, int stream, const fixed_layout &layout) {

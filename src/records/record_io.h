@@ -17,6 +17,7 @@
 #include "records/input_source.h"
 #include "records/layout.h"
 #include "records/list_scanner.h"
+#include "records/reading_notes.h"
 
 namespace wavespec::records {
 
@@ -159,8 +160,11 @@ read_outcome read_record(stream_state &u, std::span<const read_target> items, bo
 // Reads records of `width` reals (1 .. 8) to the end of the stream, each as
 // read_record(u, items, true) would, into the places `rows` gives. Returns
 // the number of complete records. Plain records are taken straight from the
-// buffered block, the others one by one the general way.
-std::int64_t read_real_rows(stream_state &u, std::size_t width, row_store &rows);
+// buffered block, the others one by one the general way. With `notes`, they
+// are set to the notes of the lines read (see reading_notes); what is read,
+// and any failure, stay the same.
+std::int64_t read_real_rows(stream_state &u, std::size_t width, row_store &rows,
+                            reading_notes *notes = nullptr);
 // The rest of the current line as text, at most `keep` characters kept (the
 // line is passed over whole, as a read with no items does). False at the end
 // of the stream.
@@ -182,7 +186,7 @@ read_outcome read_free_record(record_streams &s, int stream, std::span<const rea
 // read_real_rows into plain arrays: record r fills columns[j][r] while
 // r < rows; later records are read and counted but not kept.
 std::int64_t read_real_rows(record_streams &s, int stream, std::span<float *const> columns,
-                            std::size_t rows);
+                            std::size_t rows, reading_notes *notes = nullptr);
 void write_fixed_record(record_streams &s, int stream, const fixed_layout &layout,
                         std::span<const float> items = {});
 // The answer line without its terminator (see name_answer).

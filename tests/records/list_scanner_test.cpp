@@ -45,29 +45,83 @@ std::string failure_of(const std::string &text, bool integer) {
   return "";
 }
 
+// The reader's tables, kept apart so that reading with a tally can be held
+// to them too (ReadingWithATally).
+const struct {
+  const char *text;
+  std::vector<float> want;
+} separator_rows[] = {
+    {"1 2 3 4\n", {1, 2, 3, 4}},
+    {"1,2,3,4\n", {1, 2, 3, 4}},
+    {"1, 2 ,3 ,4\n", {1, 2, 3, 4}},
+    {"1\t2\t3\t4\r\n", {1, 2, 3, 4}},
+    {"1 2\n3 4\n", {1, 2, 3, 4}},
+    {"\n\n1 2 3 4 5 6\n", {1, 2, 3, 4}},
+    {"1,,3,4\n", {1, unset, 3, 4}},
+    {"1, ,3,4\n", {1, unset, 3, 4}},
+    {"1 2 /\n", {1, 2, unset, unset}},
+    {"2*0 5 6\n", {0, 0, 5, 6}},
+    {"2* 5 6\n", {unset, unset, 5, 6}},
+    {"+3*7 8\n", {7, 7, 7, 8}},
+    {"1.2.3 4 5\n", {1.2f, 0.3f, 4, 5}},
+    {"1.0-2 1.5d3 1.5+3 1500\n", {0.01f, 1500, 1500, 1500}},
+    {"-.5 5. 1E0 +2e-1\n", {-0.5f, 5, 1, 0.2f}},
+    {"1 -, 3 4\n", {1, unset, 3, 4}},
+};
+
+const struct {
+  const char *text;
+  read_outcome outcome;
+  std::vector<float> want;
+} end_rows[] = {
+    {"0.1 1 2 3", read_outcome::complete, {0.1f, 1, 2, 3}},
+    {"0.1 1 2 3 \t", read_outcome::complete, {0.1f, 1, 2, 3}},
+    {"0.1 1 2 3 4", read_outcome::end_of_input, {0.1f, 1, 2, 3}},
+    {"0.1 1 2 3,", read_outcome::end_of_input, {0.1f, 1, 2, 3}},
+    {"0.1 1 2", read_outcome::end_of_input, {0.1f, 1, 2, unset}},
+    {"0.1 1 2\n", read_outcome::end_of_input, {0.1f, 1, 2, unset}},
+    {"", read_outcome::end_of_input, {unset, unset, unset, unset}},
+};
+
+const struct {
+  const char *text;
+  std::int32_t want;
+} integer_rows[] = {{"2 3\n", 2},
+                    {"   7\n", 7},
+                    {"\n\n1+2\n", 100},
+                    {",\n", -1},
+                    {"15-1\n", 1},
+                    {"-2147483648\n", std::numeric_limits<std::int32_t>::min()},
+                    {"0000000000000000000042\n", 42},
+                    {"2*9\n", 9},
+                    {"5/\n", 5}};
+
+const struct {
+  const char *text;
+  bool integer;
+  const char *failure;
+} malformed_rows[] = {
+    {"abc\n", false, "invalid number: incomprehensible list input"},
+    {"abc\n", true, "invalid number: incomprehensible list input"},
+    {"1.5\n", true, "invalid integer: read unexpected character"},
+    {"1e2\n", true, "invalid integer: read unexpected character"},
+    {"2147483648\n", true, "invalid integer: integer out of range"},
+    {"1+10\n", true, "invalid integer: integer out of range"},
+    {"1e\n", false, "exponent field: incomprehensible list input"},
+    {"1.5+\n", false, "exponent field: incomprehensible list input"},
+    {"1e+x\n", false, "exponent field: incomprehensible list input"},
+    {"1e100000000\n", false, "exponent field: incomprehensible list input"},
+    {"1e9999999997\n", false, "exponent field: incomprehensible list input"}, // found by fuzzing
+    {"*5\n", false, "bad repetition count: incomprehensible list input"},
+    {"0*5\n", false, "bad repetition count: incomprehensible list input"},
+    {"-2*5\n", false, "bad repetition count: incomprehensible list input"},
+    {"99999999999*5\n", false, "bad repetition count: incomprehensible list input"},
+    {"-\n", false, "invalid number: incomprehensible list input"},
+    {"\r5\n", false, "invalid number: incomprehensible list input"},
+};
+
 TEST(FreeFormatRead, SeparatorsNullsSlashAndRepeats) {
-  const struct {
-    const char *text;
-    std::vector<float> want;
-  } rows[] = {
-      {"1 2 3 4\n", {1, 2, 3, 4}},
-      {"1,2,3,4\n", {1, 2, 3, 4}},
-      {"1, 2 ,3 ,4\n", {1, 2, 3, 4}},
-      {"1\t2\t3\t4\r\n", {1, 2, 3, 4}},
-      {"1 2\n3 4\n", {1, 2, 3, 4}},
-      {"\n\n1 2 3 4 5 6\n", {1, 2, 3, 4}},
-      {"1,,3,4\n", {1, unset, 3, 4}},
-      {"1, ,3,4\n", {1, unset, 3, 4}},
-      {"1 2 /\n", {1, 2, unset, unset}},
-      {"2*0 5 6\n", {0, 0, 5, 6}},
-      {"2* 5 6\n", {unset, unset, 5, 6}},
-      {"+3*7 8\n", {7, 7, 7, 8}},
-      {"1.2.3 4 5\n", {1.2f, 0.3f, 4, 5}},
-      {"1.0-2 1.5d3 1.5+3 1500\n", {0.01f, 1500, 1500, 1500}},
-      {"-.5 5. 1E0 +2e-1\n", {-0.5f, 5, 1, 0.2f}},
-      {"1 -, 3 4\n", {1, unset, 3, 4}},
-  };
-  for (const auto &r : rows) {
+  for (const auto &r : separator_rows) {
     SCOPED_TRACE(r.text);
     const auto got = read_reals(r.text, 4);
     EXPECT_EQ(got.outcome, read_outcome::complete);
@@ -76,20 +130,7 @@ TEST(FreeFormatRead, SeparatorsNullsSlashAndRepeats) {
 }
 
 TEST(FreeFormatRead, EndOfStreamOutcomes) {
-  const struct {
-    const char *text;
-    read_outcome outcome;
-    std::vector<float> want;
-  } rows[] = {
-      {"0.1 1 2 3", read_outcome::complete, {0.1f, 1, 2, 3}},
-      {"0.1 1 2 3 \t", read_outcome::complete, {0.1f, 1, 2, 3}},
-      {"0.1 1 2 3 4", read_outcome::end_of_input, {0.1f, 1, 2, 3}},
-      {"0.1 1 2 3,", read_outcome::end_of_input, {0.1f, 1, 2, 3}},
-      {"0.1 1 2", read_outcome::end_of_input, {0.1f, 1, 2, unset}},
-      {"0.1 1 2\n", read_outcome::end_of_input, {0.1f, 1, 2, unset}},
-      {"", read_outcome::end_of_input, {unset, unset, unset, unset}},
-  };
-  for (const auto &r : rows) {
+  for (const auto &r : end_rows) {
     SCOPED_TRACE(r.text);
     const auto got = read_reals(r.text, 4);
     EXPECT_EQ(got.outcome, r.outcome);
@@ -115,19 +156,7 @@ TEST(FreeFormatRead, EndFlagStaysAndReadStartFails) {
 }
 
 TEST(FreeFormatRead, KeyboardIntegerAnswers) {
-  const struct {
-    const char *text;
-    std::int32_t want;
-  } rows[] = {{"2 3\n", 2},
-              {"   7\n", 7},
-              {"\n\n1+2\n", 100},
-              {",\n", -1},
-              {"15-1\n", 1},
-              {"-2147483648\n", std::numeric_limits<std::int32_t>::min()},
-              {"0000000000000000000042\n", 42},
-              {"2*9\n", 9},
-              {"5/\n", 5}};
-  for (const auto &r : rows) {
+  for (const auto &r : integer_rows) {
     SCOPED_TRACE(r.text);
     input_source in;
     in.attach(r.text);
@@ -139,30 +168,7 @@ TEST(FreeFormatRead, KeyboardIntegerAnswers) {
 }
 
 TEST(FreeFormatRead, MalformedInputFails) {
-  const struct {
-    const char *text;
-    bool integer;
-    const char *failure;
-  } rows[] = {
-      {"abc\n", false, "invalid number: incomprehensible list input"},
-      {"abc\n", true, "invalid number: incomprehensible list input"},
-      {"1.5\n", true, "invalid integer: read unexpected character"},
-      {"1e2\n", true, "invalid integer: read unexpected character"},
-      {"2147483648\n", true, "invalid integer: integer out of range"},
-      {"1+10\n", true, "invalid integer: integer out of range"},
-      {"1e\n", false, "exponent field: incomprehensible list input"},
-      {"1.5+\n", false, "exponent field: incomprehensible list input"},
-      {"1e+x\n", false, "exponent field: incomprehensible list input"},
-      {"1e100000000\n", false, "exponent field: incomprehensible list input"},
-      {"1e9999999997\n", false, "exponent field: incomprehensible list input"}, // found by fuzzing
-      {"*5\n", false, "bad repetition count: incomprehensible list input"},
-      {"0*5\n", false, "bad repetition count: incomprehensible list input"},
-      {"-2*5\n", false, "bad repetition count: incomprehensible list input"},
-      {"99999999999*5\n", false, "bad repetition count: incomprehensible list input"},
-      {"-\n", false, "invalid number: incomprehensible list input"},
-      {"\r5\n", false, "invalid number: incomprehensible list input"},
-  };
-  for (const auto &r : rows) {
+  for (const auto &r : malformed_rows) {
     SCOPED_TRACE(r.text);
     EXPECT_EQ(failure_of(r.text, r.integer), r.failure);
   }
@@ -251,6 +257,122 @@ TEST(FreeFormatRead, RepeatCountBeforeALoneSignOrPointGivesNulls) {
   }
   EXPECT_EQ(failure_of("2*-x\n", false), "invalid number: incomprehensible list input");
   EXPECT_EQ(failure_of("- 5\n", false), "invalid number: incomprehensible list input");
+}
+
+// Everything read_list gives over a text, record after record to its end or
+// to the first failure: values as bit patterns, outcomes, the failure and
+// the line it names.
+struct stream_read {
+  std::vector<std::uint32_t> bits;
+  std::vector<read_outcome> outcomes;
+  std::string failure;
+  std::int64_t failure_line = 0;
+  friend bool operator==(const stream_read &, const stream_read &) = default;
+};
+
+struct stream_shape {
+  std::size_t width;
+  bool integer;
+  bool end_allowed;
+  std::size_t block; // 0: the whole text in one block
+};
+
+stream_read read_stream(const std::string &text, const stream_shape &shape, line_tally *tally) {
+  input_source in;
+  shape.block == 0 ? in.attach(text) : in.attach(text, shape.block);
+  stream_read got;
+  for (int n = 0; n < 32 && got.failure.empty(); ++n) {
+    std::vector<float> reals(shape.width, unset);
+    std::vector<std::int32_t> integers(shape.width, -1);
+    std::vector<read_target> items;
+    for (std::size_t i = 0; i < shape.width; ++i)
+      items.push_back(shape.integer ? read_target(integers[i]) : read_target(reals[i]));
+    try {
+      got.outcomes.push_back(tally != nullptr ? read_list(in, items, shape.end_allowed, *tally)
+                                              : read_list(in, items, shape.end_allowed));
+    } catch (const list_error &e) {
+      got.failure = std::string(e.text.context) + ": " + e.text.cause;
+      got.failure_line = in.line_number();
+    }
+    for (std::size_t i = 0; i < shape.width; ++i)
+      got.bits.push_back(shape.integer ? static_cast<std::uint32_t>(integers[i])
+                                       : std::bit_cast<std::uint32_t>(reals[i]));
+    if (got.failure.empty() && got.outcomes.back() == read_outcome::end_of_input)
+      break;
+  }
+  return got;
+}
+
+// Reading notes change nothing that is read: every text of the reader's
+// tables, read to its end as records of several widths, reals or integers,
+// the end allowed or not, whole or in small blocks, gives the same values,
+// outcomes, failures and failing lines with a tally as without.
+TEST(ReadingWithATally, ReadsTheReaderTablesAlike) {
+  std::vector<std::string> texts;
+  for (const auto &r : separator_rows)
+    texts.emplace_back(r.text);
+  for (const auto &r : end_rows)
+    texts.emplace_back(r.text);
+  for (const auto &r : integer_rows)
+    texts.emplace_back(r.text);
+  for (const auto &r : malformed_rows)
+    texts.emplace_back(r.text);
+  texts.emplace_back("1 2 3 4\n5,6,7,8,9\r\n2.2.2 1\n\n  \n3*1.5.5 2\n1 2\n3");
+  int reads = 0;
+  for (const std::string &text : texts)
+    for (std::size_t width : {1, 2, 4, 5})
+      for (bool integer : {false, true})
+        for (bool end_allowed : {true, false})
+          for (std::size_t block : {0, 1, 3}) {
+            SCOPED_TRACE(text + " width " + std::to_string(width) + " block " +
+                         std::to_string(block));
+            const stream_shape shape{width, integer, end_allowed, block};
+            reading_notes notes;
+            line_tally tally(notes, 1);
+            ASSERT_EQ(read_stream(text, shape, &tally), read_stream(text, shape, nullptr));
+            ++reads;
+          }
+  EXPECT_EQ(reads, static_cast<int>(texts.size()) * 48);
+}
+
+// What the reader passes over is split as it would split values.
+TEST(ReadingWithATally, PassedValuesSplitAsTheReaderSplits) {
+  const struct {
+    const char *text;
+    std::int64_t values;
+  } rows[] = {
+      {"", 0},
+      {"  \t ", 0},
+      {"5", 1},
+      {"0.21821", 1},
+      {",5", 2},
+      {",,", 2},
+      {"a , b", 2},
+      {"a,,b", 3},
+      {"2.2.2", 1},
+      {"1 2/3 4", 2},
+      {"/ 1 2", 0},
+      {"3*0 x", 4},
+      {"3* 1", 4},
+      {"+2*7", 2},
+      {"-2*7", 1},
+      {"0*5", 1},
+      {"007*", 7},
+      {"2147483647*", 2147483647},
+      {"2147483648*", 1},
+      {"1.5*2", 1},
+      {"*5", 1},
+      {"\r", 1},
+      {"x\ry", 1},
+      {"2*3*4", 2},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.text);
+    passed_values counter;
+    for (const char *p = r.text; *p != '\0'; ++p)
+      counter.take(static_cast<unsigned char>(*p));
+    EXPECT_EQ(counter.values(), r.values);
+  }
 }
 
 } // namespace

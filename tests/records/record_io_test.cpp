@@ -1,4 +1,6 @@
+#include <bit>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +132,38 @@ TEST_F(RecordIo, RowsOfRealsAsRecordByRecord) {
   EXPECT_EQ(c[0], 1.0f);
 }
 
+// Where the blocks of a file end changes nothing: records split anywhere,
+// their line ends too, read as from one block, failures on the same line.
+TEST_F(RecordIo, RowsReadAlikeInBlocksOfAnySize) {
+  for (const std::string text :
+       {"h\n1,2\n 3 4\n2*5\n6.0D0,,\n7e1 8/\n9,10 and a note\n11,12\n13",
+        "h\r\n1.25,2e-3\r\n\r\n-3.5\r\n4\r\n5,6,7\r\n", "h\n1,2\n3,4\n5,x\n"}) {
+    std::vector<std::string> reads;
+    for (std::size_t block = 0; block <= 17; ++block) {
+      record_streams io("", nullptr);
+      io.open_memory_file(waveform_file, "rows.txt", text);
+      if (block > 0)
+        io.at(waveform_file).in.attach(text, block);
+      float a[8], b[8];
+      std::fill(a, a + 8, -1.0f), std::fill(b, b + 8, -1.0f);
+      float *const columns[] = {a, b};
+      std::string got;
+      try {
+        std::string header;
+        (void)read_line_text(io.at(waveform_file), header, 80);
+        got = std::to_string(read_real_rows(io, waveform_file, columns, 8));
+      } catch (const record_failure &f) {
+        got = f.report().context + " on line " + std::to_string(f.report().line);
+      }
+      for (int i = 0; i < 8; ++i)
+        got += " " + std::to_string(a[i]) + " " + std::to_string(b[i]);
+      reads.push_back(got);
+    }
+    for (const std::string &got : reads)
+      EXPECT_EQ(got, reads[0]) << text;
+  }
+}
+
 TEST_F(RecordIo, FileNameAnswers) {
   std::string out;
   const std::string answers = "wave.dat   \n  two\r\n" + std::string(40, 'x') + "\nlast";
@@ -232,6 +266,263 @@ TEST(RecordIoDeathTest, InterruptKeepsTheCompleteRows) {
   std::ofstream(csv) << std::string(500000, 'x');
   EXPECT_EXIT(std::_Exit(interrupt_while_writing(csv)), ::testing::ExitedWithCode(7), "");
   fs::remove_all(dir);
+}
+
+// --- Reading notes ------------------------------------------------------------
+
+// A waveform file read as the analysis reads it: the header passed over, then
+// read_real_rows of four columns. The values kept as bit patterns (the rows
+// beyond `kept` are counted only), the record count, the failure's report and
+// its line, and the notes when asked for. `block`: the text handed out in
+// blocks of that many characters (0: one block).
+struct file_read {
+  std::vector<std::uint32_t> bits;
+  std::int64_t count = -1;
+  std::string failure;
+  std::int64_t failure_line = 0;
+  reading_notes notes;
+};
+
+file_read read_file_text(const std::string &text, bool noting, std::size_t block = 0,
+                         std::size_t kept = 64, const std::string &name = "rows.txt") {
+  record_streams io("", nullptr);
+  io.open_memory_file(waveform_file, name, text);
+  if (block > 0)
+    io.at(waveform_file).in.attach(text, block);
+  std::vector<std::vector<float>> columns(4, std::vector<float>(kept, -777.0f));
+  float *const places[] = {columns[0].data(), columns[1].data(), columns[2].data(),
+                           columns[3].data()};
+  file_read got;
+  try {
+    std::string header;
+    (void)read_line_text(io.at(waveform_file), header, 80);
+    got.count = read_real_rows(io, waveform_file, places, kept, noting ? &got.notes : nullptr);
+  } catch (const record_failure &f) {
+    got.failure = render_failure(f.report());
+    got.failure_line = f.report().line;
+  }
+  for (const auto &column : columns)
+    for (float v : column)
+      got.bits.push_back(std::bit_cast<std::uint32_t>(v));
+  return got;
+}
+
+// The file read with notes, whole and in blocks of 1 to 9 characters (so
+// that every line is read the general way too, split at every place), reads
+// as it does without; the notes do not depend on the blocks. Returns them.
+reading_notes notes_read_alike(const std::string &text, std::size_t kept = 64) {
+  const file_read plain = read_file_text(text, false, 0, kept);
+  const file_read noted = read_file_text(text, true, 0, kept);
+  EXPECT_EQ(noted.bits, plain.bits);
+  EXPECT_EQ(noted.count, plain.count);
+  EXPECT_EQ(noted.failure, plain.failure);
+  EXPECT_EQ(noted.failure_line, plain.failure_line);
+  for (std::size_t block = 1; block <= 9; ++block) {
+    SCOPED_TRACE("block " + std::to_string(block));
+    const file_read split = read_file_text(text, true, block, kept);
+    EXPECT_EQ(split.bits, plain.bits);
+    EXPECT_EQ(split.count, plain.count);
+    EXPECT_EQ(split.failure, plain.failure);
+    EXPECT_EQ(split.failure_line, plain.failure_line);
+    EXPECT_TRUE(split.notes == noted.notes);
+  }
+  return noted.notes;
+}
+
+using line_count = reading_notes::line_count;
+
+std::vector<line_count> listed(const reading_notes &n) {
+  return {n.counts.begin(), n.counts.begin() + static_cast<std::ptrdiff_t>(n.distinct)};
+}
+
+// The bundled records and the dialogue's answer file: the same values,
+// counts and failures with notes as without, whole, in small blocks and
+// through the file's own 64 KiB blocks; the records are clean, all their
+// lines of 4 values.
+TEST_F(RecordIo, ReadingNotesOfTheBundledRecords) {
+  int records = 0;
+  for (const auto &entry : fs::directory_iterator(WAVESPEC_DATA)) {
+    if (entry.path().extension() != ".txt")
+      continue;
+    SCOPED_TRACE(entry.path().string());
+    const std::string text = slurp(entry.path()), name = entry.path().string();
+    const file_read plain = read_file_text(text, false, 0, 70000, name);
+    reading_notes from_file;
+    {
+      record_streams io("", nullptr);
+      open_record_file(io, waveform_file, name, open_rule::read_only);
+      std::vector<std::vector<float>> columns(4, std::vector<float>(70000, -777.0f));
+      float *const places[] = {columns[0].data(), columns[1].data(), columns[2].data(),
+                               columns[3].data()};
+      std::string header;
+      try {
+        (void)read_line_text(io.at(waveform_file), header, 80);
+        EXPECT_EQ(read_real_rows(io, waveform_file, places, 70000, &from_file), plain.count);
+        std::vector<std::uint32_t> bits;
+        for (const auto &column : columns)
+          for (float v : column)
+            bits.push_back(std::bit_cast<std::uint32_t>(v));
+        EXPECT_EQ(bits, plain.bits);
+      } catch (const record_failure &f) {
+        EXPECT_EQ(render_failure(f.report()), plain.failure);
+        EXPECT_EQ(f.report().line, plain.failure_line);
+      }
+    }
+    const file_read noted = read_file_text(text, true, 0, 70000, name);
+    EXPECT_EQ(noted.bits, plain.bits);
+    EXPECT_EQ(noted.count, plain.count);
+    EXPECT_EQ(noted.failure, plain.failure);
+    for (std::size_t block : {1u, 7u, 4093u}) {
+      const file_read split = read_file_text(text, true, block, 70000, name);
+      EXPECT_EQ(split.bits, plain.bits);
+      EXPECT_EQ(split.count, plain.count);
+      EXPECT_TRUE(split.notes == noted.notes);
+    }
+    EXPECT_TRUE(from_file == noted.notes);
+    if (!plain.failure.empty()) { // the answers: "2", "0.5", then a name fails on line 4
+      EXPECT_EQ(plain.failure_line, 4);
+      EXPECT_EQ(listed(noted.notes), (std::vector<line_count>{{1, 2, 2}}));
+      continue;
+    }
+    ++records;
+    EXPECT_EQ(listed(noted.notes), (std::vector<line_count>{{4, plain.count, 2}}));
+    EXPECT_TRUE(noted.notes.clean());
+  }
+  EXPECT_EQ(records, 5);
+}
+
+// Each note on the file that calls for it, and files that call for none.
+TEST_F(RecordIo, ReadingNotesOfEachCase) {
+  const struct {
+    const char *name;
+    std::string text;
+    std::int64_t records;
+    std::vector<line_count> counts;
+    std::int64_t run_on, first_run_on, cut;
+  } cases[] = {
+      {"decimal comma",
+       "t x y z\n0,1,2,3\n4.995,-3.0891,1,5,0.21821\n0.01,4,5,6\n",
+       3,
+       {{4, 2, 2}, {5, 1, 3}},
+       0,
+       0,
+       0},
+      {"an extra value",
+       "t x y z\n0,1,2,3\n0.005 4 5 6 7\n0.01,4,5,6\n",
+       3,
+       {{4, 2, 2}, {5, 1, 3}},
+       0,
+       0,
+       0},
+      {"a missing value",
+       "t x y z\n0,1,2,3\n0.005,4,5\n0.01,7,8,9\n0.015,4,5,6\n",
+       3,
+       {{4, 3, 2}, {3, 1, 3}},
+       0,
+       0,
+       0},
+      {"run-on values",
+       "t x y z\n0,1,2,3\n0.005,2.2.2,1\n0.01,1.5e3.5,9\n",
+       3,
+       {{4, 3, 2}},
+       2,
+       3,
+       0},
+      {"a cut last line",
+       "t x y z\n0,1,2,3\n0.005,4,5,6\n10.000,0.0033",
+       2,
+       {{4, 2, 2}, {2, 1, 4}},
+       0,
+       0,
+       4},
+      {"a cut last line ended",
+       "t x y z\n0,1,2,3\n10.000,0.0033\n\n",
+       1,
+       {{4, 1, 2}, {2, 1, 3}},
+       0,
+       0,
+       3},
+      {"all values and more, unended",
+       "t x y z\n0,1,2,3\n0.005 1 2 3 4",
+       1,
+       {{4, 1, 2}, {5, 1, 3}},
+       0,
+       0,
+       3},
+      {"a record cut over two lines", "t x y z\n0,1\n2,3\n0.005,4\n", 1, {{2, 3, 2}}, 0, 0, 4},
+      {"records over two lines", "t x y z\n0,1\n2,3\n0.005,4\n5,6\n", 2, {{2, 4, 2}}, 0, 0, 0},
+      {"8 values, 4 used",
+       "t\n0,1,2,3,4,5,6,7\n0.005,1,2,3,4,5,6,7\n0.01 1 2 3 4 5 6 7\n",
+       3,
+       {{8, 3, 2}},
+       0,
+       0,
+       0},
+      {"CRLF",
+       "t x y z\r\n0,1,2,3\r\n0.005,4,5,6\r\n0.01,4,5,6,0.5\r\n",
+       3,
+       {{4, 2, 2}, {5, 1, 4}},
+       0,
+       0,
+       0},
+      {"blank lines", "t x y z\n\n0,1,2,3\n  \n\t\r\n0.005,4,5,6\n\n", 2, {{4, 2, 3}}, 0, 0, 0},
+      {"repeats, nulls and a slash",
+       "t\n0.0 3*0\n0.005,,2,3\n0.01 1 2 3 4*0\n0.015 1 2 / 7 8\n0.02,1,2,3,,5\n",
+       5,
+       {{4, 2, 2}, {8, 1, 4}, {3, 1, 5}, {6, 1, 6}},
+       0,
+       0,
+       0},
+      {"a header only", "t x y z\n", 0, {}, 0, 0, 0},
+      {"a header without a line end", "t x y z", 0, {}, 0, 0, 0},
+      {"nothing", "", 0, {}, 0, 0, 0},
+      {"a failure", "t\n0,1,2,3\n0.005,4,5,6\n0.01,x,5,6\n", -1, {{4, 2, 2}}, 0, 0, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const reading_notes n = notes_read_alike(c.text);
+    EXPECT_EQ(read_file_text(c.text, false).count, c.records);
+    EXPECT_EQ(listed(n), c.counts);
+    EXPECT_EQ(n.unlisted_lines, 0);
+    EXPECT_EQ(n.run_on_values, c.run_on);
+    EXPECT_EQ(n.first_run_on_line, c.first_run_on);
+    EXPECT_EQ(n.cut_record_line, c.cut);
+  }
+}
+
+// The usual count and the lines that differ from it: the count of the most
+// lines, a tie going to the count met first; counts met after the table is
+// full are summed apart.
+TEST_F(RecordIo, ReadingNotesUsualCountAndTheRest) {
+  const reading_notes none = notes_read_alike("t\n");
+  EXPECT_EQ(none.usual(), nullptr);
+  EXPECT_EQ(none.unusual_lines(), 0);
+  EXPECT_EQ(none.first_unusual_line(), 0);
+  EXPECT_TRUE(none.clean());
+
+  const reading_notes tie = notes_read_alike("t\n0 1 2 3 9\n0.005 4 5 6\n");
+  EXPECT_EQ(tie.usual()->values, 5);
+  EXPECT_EQ(tie.unusual_lines(), 1);
+  EXPECT_EQ(tie.first_unusual_line(), 3);
+  EXPECT_FALSE(tie.clean());
+
+  std::string text = "t\n";
+  for (int extra = 0; extra < 20; ++extra) { // lines of 4 .. 23 values, each twice
+    std::string line = "0 1 2 3";
+    for (int e = 0; e < extra; ++e)
+      line += " 9";
+    text += line + "\n" + line + "\n";
+  }
+  text += "0 1 2 3 9 9 9\n"; // 7 values: the most lines
+  const reading_notes many = notes_read_alike(text);
+  EXPECT_EQ(many.distinct, reading_notes::table_size);
+  EXPECT_EQ(many.counts[15], (line_count{19, 2, 32}));
+  EXPECT_EQ(many.unlisted_lines, 8);
+  EXPECT_EQ(many.first_unlisted_line, 34);
+  EXPECT_EQ(many.lines(), 41);
+  EXPECT_EQ(many.usual()->values, 7);
+  EXPECT_EQ(many.unusual_lines(), 38);
+  EXPECT_EQ(many.first_unusual_line(), 2);
 }
 
 } // namespace
