@@ -820,12 +820,12 @@ PYBIND11_MODULE(_wavespec, m) {
   bind_spectrum(m);
   m.def(
       "read_waveform",
-      [](py::handle path) {
+      [](py::handle path, bool strict) {
         const std::string name = fs_name(path);
         wavespec::waveform w;
         {
           const py::gil_scoped_release unlocked;
-          w = wavespec::read_waveform(name);
+          w = wavespec::read_waveform(name, strict);
         }
         const auto owned = [](std::vector<float> &&values) {
           auto *owner = new std::vector<float>(std::move(values));
@@ -835,9 +835,10 @@ PYBIND11_MODULE(_wavespec, m) {
                                     release);
         };
         return py::make_tuple(w.header, owned(std::move(w.x)), owned(std::move(w.y)),
-                              owned(std::move(w.z)), w.dt);
+                              owned(std::move(w.z)), w.dt, fs_str(w.warning));
       },
-      "path"_a, "(header, x, y, z, dt) of a waveform file; see wavespec.read_waveform.");
+      "path"_a, "strict"_a = false,
+      "(header, x, y, z, dt, warning) of a waveform file; see wavespec.read_waveform.");
   m.def(
       "check_waveform",
       [](const float_array &x, const float_array &y, const float_array &z, float dt) {

@@ -34,6 +34,12 @@ struct waveform {
   std::vector<float> y; // the Y samples, as many
   std::vector<float> z; // the Z samples, as many
   float dt = 0.0f;      // the sampling interval: time(2) - time(1) in float
+  // What the reading met that usually means a damaged or misformatted file,
+  // on one line: a line whose count of values differs from the file's usual
+  // count, a number running straight into the next, the file ending inside a
+  // record. Empty for a clean reading; the samples are the same either way.
+  //   "line 1001: 5 values where the file's lines hold 4; 1 damaged reading in all"
+  std::string warning{};
   [[nodiscard]] std::int64_t nt() const { return static_cast<std::int64_t>(x.size()); }
   operator waveform_view() const { return {x, y, z, dt}; } // NOLINT: a view, as string_view
 };
@@ -50,7 +56,14 @@ struct waveform {
 // two, an interval that is not positive and finite) report() is one line.
 class record_error : public std::runtime_error {
 public:
-  enum class kind { unreadable, too_many_samples, too_few_samples, bad_interval, not_finite };
+  enum class kind {
+    unreadable,
+    too_many_samples,
+    too_few_samples,
+    bad_interval,
+    not_finite,
+    damaged // a damaged reading, refused when asked to be strict
+  };
   record_error(kind k, std::vector<std::string> report, std::int64_t line = 0,
                std::string file = {}, int os_error = 0, std::string brief = {});
   [[nodiscard]] kind reason() const noexcept { return kind_; }
@@ -77,13 +90,16 @@ private:
 };
 
 // Reads a waveform file (opened for reading only) and checks that it can be
-// analysed. Throws record_error.
-[[nodiscard]] waveform read_waveform(const std::filesystem::path &path);
+// analysed. Throws record_error; with `strict`, also for a damaged reading
+// (see waveform::warning).
+[[nodiscard]] waveform read_waveform(const std::filesystem::path &path, bool strict = false);
 // The same for the bytes of a waveform file already in memory; `name` is the
 // name its failure reports give.
-[[nodiscard]] waveform parse_waveform(std::string_view bytes, std::string_view name);
+[[nodiscard]] waveform parse_waveform(std::string_view bytes, std::string_view name,
+                                      bool strict = false);
 // The same from standard input (file descriptor 0), named `name`.
-[[nodiscard]] waveform read_waveform_stdin(std::string_view name = "standard input");
+[[nodiscard]] waveform read_waveform_stdin(std::string_view name = "standard input",
+                                           bool strict = false);
 
 // Throws record_error when `w` cannot be analysed: its three components of
 // different lengths (kind unreadable), a sample that is not a finite float

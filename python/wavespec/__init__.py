@@ -26,13 +26,15 @@ ValueError with the program's words.
 """
 import numbers
 import os
+import warnings
 
 import numpy as np
 
 from ._wavespec import FrequencyGrid, Outcome, RecordError, RunOptions, Spectrum, __version__, max_samples
 from . import _wavespec
 
-__all__ = ["Waveform", "Spectrum", "FrequencyGrid", "RecordError", "RunOptions", "Outcome", "read_waveform",
+__all__ = ["Waveform", "Spectrum", "FrequencyGrid", "RecordError", "DamagedRecordWarning", "RunOptions",
+           "Outcome", "read_waveform",
            "analyse", "run", "flatfile", "konno_ohmachi", "log_spaced", "operation_number", "OPERATIONS",
            "__version__", "max_samples"]
 
@@ -53,6 +55,20 @@ rules for example::
 and ``error.line`` the line of the file where reading stopped (0 if none)."""
 
 
+class DamagedRecordWarning(UserWarning):
+    """A record was read, but by a reading that usually means a damaged or
+    misformatted file: a line whose count of values differs from the file's
+    other lines (a decimal comma, a value missing or extra), a number running
+    straight into the next ("2.2.2"), or the file ending inside a record. The
+    samples are those the program reads, as always; ``strict=True`` refuses
+    such a record instead (RecordError). The message names the first such
+    line and how many there are::
+
+        rec.txt: line 1001: 5 values where the file's lines hold 4; in all: 1 line whose count
+        of values differs
+    """
+
+
 class Waveform:
     """A three-component record: samples of X, Y and Z at the interval dt.
 
@@ -65,11 +81,12 @@ class Waveform:
 
     Attributes: ``x``, ``y``, ``z`` (numpy float32 arrays), ``dt`` (float, the
     interval as a 32-bit real), ``nt`` (the number of samples), ``header``
-    (the header line of the file it was read from, "" otherwise) and
-    ``source`` (the name it was read by, "" otherwise).
+    (the header line of the file it was read from, "" otherwise),
+    ``source`` (the name it was read by, "" otherwise) and ``warning`` (a
+    damaged reading, see DamagedRecordWarning; "" otherwise).
     """
 
-    __slots__ = ("x", "y", "z", "dt", "header", "source")
+    __slots__ = ("x", "y", "z", "dt", "header", "source", "warning")
 
     def __init__(self, x, y, z, dt, header="", source=""):
         if isinstance(dt, bool) or not isinstance(dt, numbers.Real):
@@ -81,6 +98,7 @@ class Waveform:
         self.dt = dt
         self.header = header
         self.source = source
+        self.warning = ""
 
     @property
     def nt(self):
@@ -91,7 +109,7 @@ class Waveform:
         return "Waveform(nt=%d, dt=%r, header=%r)" % (self.nt, self.dt, self.header)
 
 
-def read_waveform(path):
+def read_waveform(path, strict=False):
     """Reads a waveform file by the wavespec dialogue's rules and returns a Waveform.
 
     The file is a header line, then one record per sample: the time, then the
@@ -99,11 +117,16 @@ def read_waveform(path):
     difference of the first two times. Raises RecordError (with the
     dialogue's report and the line) for a file that breaks the reading rules
     or cannot be analysed (more than 65536 samples, fewer than two, times
-    that do not increase), and OSError (FileNotFoundError, PermissionError,
-    IsADirectoryError, ...) for a file that cannot be opened or read."""
-    header, x, y, z, dt = _wavespec.read_waveform(path=path)
+    that do not increase, a sample that is not a finite 32-bit float), and
+    OSError (FileNotFoundError, PermissionError, IsADirectoryError, ...) for a
+    file that cannot be opened or read. A reading that usually means a damaged
+    file issues a DamagedRecordWarning, or with strict=True (--strict) raises
+    RecordError."""
+    header, x, y, z, dt, warning = _wavespec.read_waveform(path=path, strict=strict)
     w = Waveform.__new__(Waveform)
-    w.x, w.y, w.z, w.dt, w.header, w.source = x, y, z, dt, header, os.fspath(path)
+    w.x, w.y, w.z, w.dt, w.header, w.source, w.warning = x, y, z, dt, header, os.fspath(path), warning
+    if warning:
+        warnings.warn(DamagedRecordWarning("%s: %s" % (os.fsdecode(path), warning)), stacklevel=2)
     return w
 
 
@@ -170,6 +193,9 @@ def run(options, threads=None):
     workers = threads or options.jobs or len(os.sched_getaffinity(0))
     with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
         outcomes = list(pool.map(lambda r: _wavespec.process_record(record=r, options=options), plan.records))
+    for outcome in outcomes:
+        if outcome.warning:
+            warnings.warn(DamagedRecordWarning(_wavespec.warning_line(outcome)), stacklevel=2)
     for file, text in files:
         file.write(text(options, outcomes))
         file.commit()

@@ -34,6 +34,7 @@ std::string in_directory(const std::string &name, const std::string &directory) 
 struct opened_record {
   core::loaded_record record;
   records::file_identity identity; // of the input, when it is a file
+  records::reading_notes notes;    // what the reading met
 };
 
 // Reads the record into the workspace, by the library's rules; its failures
@@ -52,7 +53,7 @@ opened_record load(const std::string &input, const std::string &directory, works
       records::open_stream(u, in_directory(input, directory), records::open_rule::read_only, input);
       opened.identity = u.identity;
     }
-    opened.record = core::load_records(u, ws);
+    opened.record = core::load_records(u, ws, &opened.notes);
     records::close_stream(u);
     return opened;
   });
@@ -192,6 +193,9 @@ void run_record(const planned_record &r, const run_options &o, workspace &ws,
   const core::loaded_record &record = opened.record;
   out.nt = record.count;
   out.dt = record.samples.dt;
+  if (o.strict && !opened.notes.clean())
+    throw core::refused_damage(opened.notes, r.input);
+  out.warning = core::damage_of(opened.notes);
   core::check_loaded(record.count, record.samples, lines_of(r.input, directory), r.input);
   out.grid = grid_of(record.samples);
   if (!o.dry_run) {
@@ -203,8 +207,10 @@ void run_record(const planned_record &r, const run_options &o, workspace &ws,
 }
 
 record_status status_of(const record_error &e) {
-  return e.reason() == record_error::kind::unreadable ? record_status::unreadable
-                                                      : record_status::not_analysable;
+  const record_error::kind k = e.reason();
+  return k == record_error::kind::unreadable || k == record_error::kind::damaged
+             ? record_status::unreadable
+             : record_status::not_analysable;
 }
 
 // A field of the summary CSV, quoted when it holds a comma, a quote or a

@@ -9,6 +9,7 @@
 
 #include "records/failure.h"
 #include "records/interrupt.h"
+#include "records/reading_notes.h"
 #include "records/record_io.h"
 #include "wavespec/analysis.hpp"
 
@@ -26,10 +27,22 @@ struct loaded_record {
 // stream into the workspace. dt is time(2) - time(1) from the values stored,
 // also by a last record cut short (zero where none was read). Throws
 // records::record_failure and interrupted.
-[[nodiscard]] loaded_record load_records(records::stream_state &u, workspace &ws);
+// With `notes`, what the reading met that usually means a damaged file is
+// noted there (the values read are the same).
+[[nodiscard]] loaded_record load_records(records::stream_state &u, workspace &ws,
+                                         records::reading_notes *notes = nullptr);
 
 // The same into a waveform of its own; `count` receives the records read.
-[[nodiscard]] waveform load_waveform(records::stream_state &u, std::int64_t &count);
+[[nodiscard]] waveform load_waveform(records::stream_state &u, std::int64_t &count,
+                                     records::reading_notes *notes = nullptr);
+
+// The notes of a reading on one line, the first damaged line first and how
+// many readings of the kind there were in all; empty when they are clean:
+//   "line 1001: 5 values where the file's lines hold 4; 1 damaged line in all"
+[[nodiscard]] std::string damage_of(const records::reading_notes &notes);
+// The failure of a damaged reading refused with --strict (kind damaged).
+[[nodiscard]] record_error refused_damage(const records::reading_notes &notes,
+                                          const std::string &file);
 
 // Where a record read from a file starts and ends: the line of the last
 // value of data record k (from 0), found by reading the file again; 0 when

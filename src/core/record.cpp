@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <optional>
@@ -113,17 +114,21 @@ std::string float_text(float x) {
 
 const char *const component_names[] = {"X", "Y", "Z"};
 
-template <typename Open> waveform read_with(Open &&open) {
+template <typename Open> waveform read_with(Open &&open, bool strict) {
   std::int64_t count = 0;
   std::string file;
+  records::reading_notes notes;
   waveform w = with_public_errors([&] {
     records::stream_state u(records::waveform_file, true);
     open(u);
     file = u.name;
-    waveform loaded = load_waveform(u, count);
+    waveform loaded = load_waveform(u, count, &notes);
     records::close_stream(u);
     return loaded;
   });
+  w.warning = damage_of(notes);
+  if (strict && !w.warning.empty())
+    throw refused_damage(notes, file);
   check_loaded(
       count, w,
       [&](std::size_t k) {
@@ -139,26 +144,77 @@ template <typename Open> waveform read_with(Open &&open) {
 
 } // namespace
 
-loaded_record load_records(records::stream_state &u, workspace &ws) {
+loaded_record load_records(records::stream_state &u, workspace &ws, records::reading_notes *notes) {
   loaded_record loaded;
   (void)records::read_line_text(u, loaded.header, header_kept); // the header, whatever it holds
   workspace::buffers &b = ws.get();
   sample_rows rows(into_workspace{{b.column(0), b.column(1), b.column(2)}});
-  loaded.count = records::read_real_rows(u, 4, rows);
+  loaded.count = records::read_real_rows(u, 4, rows, notes);
   const std::size_t nt = kept(loaded.count);
   loaded.samples = {{b.column(0), nt}, {b.column(1), nt}, {b.column(2), nt}, rows.dt()};
   return loaded;
 }
 
-waveform load_waveform(records::stream_state &u, std::int64_t &count) {
+waveform load_waveform(records::stream_state &u, std::int64_t &count,
+                       records::reading_notes *notes) {
   waveform w;
   (void)records::read_line_text(u, w.header, header_kept);
   sample_rows rows(into_vectors{&w});
-  count = records::read_real_rows(u, 4, rows);
+  count = records::read_real_rows(u, 4, rows, notes);
   const std::size_t nt = kept(count);
   w.x.resize(nt), w.y.resize(nt), w.z.resize(nt);
   w.dt = rows.dt();
   return w;
+}
+
+// The first damaged line names what was met there (a number run on, then a
+// cut record, then a count of values, when one line has several); the rest
+// says how many of each kind the reading met.
+std::string damage_of(const records::reading_notes &n) {
+  if (n.clean())
+    return {};
+  struct finding {
+    std::int64_t line;
+    std::string what;
+  };
+  std::vector<finding> found;
+  std::vector<std::string> all;
+  if (n.run_on_values > 0) {
+    found.push_back({n.first_run_on_line, "a number runs straight into the next"});
+    all.push_back(std::to_string(n.run_on_values) + (n.run_on_values == 1
+                                                         ? " number run into the next"
+                                                         : " numbers run into the next"));
+  }
+  if (n.cut_record_line > 0) {
+    found.push_back({n.cut_record_line, "the file ends inside the record begun here (dropped)"});
+    all.emplace_back("the file ends inside a record");
+  }
+  if (const records::reading_notes::line_count *usual = n.usual(); n.unusual_lines() > 0) {
+    const std::int64_t line = n.first_unusual_line();
+    std::string values = "an unusual count of";
+    for (std::size_t i = 0; i < n.distinct; ++i)
+      if (n.counts[i].first_line == line)
+        values = std::to_string(n.counts[i].values);
+    found.push_back(
+        {line, values + " values where the file's lines hold " + std::to_string(usual->values)});
+    all.insert(all.begin(), std::to_string(n.unusual_lines()) +
+                                (n.unusual_lines() == 1 ? " line" : " lines") +
+                                " whose count of values differs");
+  }
+  const finding &first =
+      *std::min_element(found.begin(), found.end(),
+                        [](const finding &a, const finding &b) { return a.line < b.line; });
+  std::string text = "line " + std::to_string(first.line) + ": " + first.what + "; in all: ";
+  for (std::size_t i = 0; i < all.size(); ++i)
+    text += (i > 0 ? ", " : "") + all[i];
+  return text;
+}
+
+record_error refused_damage(const records::reading_notes &notes, const std::string &file) {
+  const std::string text = damage_of(notes);
+  std::int64_t line = 0;
+  (void)std::from_chars(text.data() + 5, text.data() + text.size(), line); // "line N: ..."
+  return {record_error::kind::damaged, {text + " (refused: strict)"}, line, file};
 }
 
 std::int64_t line_of_record(records::stream_state &u, std::size_t k) {
@@ -265,22 +321,26 @@ void check_waveform(waveform_view w) {
                                    " (the second time less the first): it must be positive");
 }
 
-waveform read_waveform(const std::filesystem::path &path) {
-  return core::read_with([&](records::stream_state &u) {
-    records::open_stream(u, path.string(), records::open_rule::read_only);
-  });
-}
-
-waveform parse_waveform(std::string_view bytes, std::string_view name) {
+waveform read_waveform(const std::filesystem::path &path, bool strict) {
   return core::read_with(
-      [&](records::stream_state &u) { records::open_memory_stream(u, name, bytes); });
+      [&](records::stream_state &u) {
+        records::open_stream(u, path.string(), records::open_rule::read_only);
+      },
+      strict);
 }
 
-waveform read_waveform_stdin(std::string_view name) {
-  return core::read_with([&](records::stream_state &u) {
-    records::open_memory_stream(u, name, {});
-    u.in.attach(0);
-  });
+waveform parse_waveform(std::string_view bytes, std::string_view name, bool strict) {
+  return core::read_with(
+      [&](records::stream_state &u) { records::open_memory_stream(u, name, bytes); }, strict);
+}
+
+waveform read_waveform_stdin(std::string_view name, bool strict) {
+  return core::read_with(
+      [&](records::stream_state &u) {
+        records::open_memory_stream(u, name, {});
+        u.in.attach(0);
+      },
+      strict);
 }
 
 } // namespace wavespec

@@ -245,5 +245,57 @@ TEST(RecordCourse, KonnoOhmachiCentresTheRecordDoesNotReach) {
                   .ok());
 }
 
+// Readings that usually mean a damaged file are told, named by their first
+// line and counted, or with strict refused; the spectrum never changes.
+TEST(RecordCourse, DamagedReadingsAreToldNeverChanged) {
+  const struct {
+    const char *line_10; // what the 10th line becomes ("" to cut the last line)
+    const char *warning;
+  } rows[] = {
+      {"0.08,1,5,2,3", "line 10: 5 values where the file's lines hold 4; in all: 1 line whose "
+                       "count of values differs"},
+      {"0.08,1,2.2.2,3", "line 10: a number runs straight into the next; in all: 1 line whose "
+                         "count of values differs, 1 number run into the next"},
+      // the short line's record takes its last value from the next line,
+      // which still holds 4 (1 read, 3 passed over)
+      {"0.08,1,2", "line 10: 3 values where the file's lines hold 4; in all: 1 line whose count "
+                   "of values differs"},
+      {"", "line 514: the file ends inside the record begun here (dropped); in all: 1 line whose "
+           "count of values differs, the file ends inside a record"},
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.line_10);
+    sandbox box;
+    std::string text = waveform_text(512, 0.01);
+    if (*r.line_10 == '\0') {
+      text += "5.12,0.0033\n";
+    } else {
+      std::size_t at = 0;
+      for (int line = 1; line < 10; ++line)
+        at = text.find('\n', at) + 1;
+      text.replace(at, text.find('\n', at) - at, r.line_10);
+    }
+    box.write("w.txt", text);
+    const record_outcome told = run_one(box, "w.txt", "w.csv");
+    ASSERT_TRUE(told.ok()) << told.message;
+    EXPECT_EQ(told.warning, r.warning);
+    EXPECT_EQ(read_waveform(box.dir() / "w.txt").warning, r.warning);
+    const std::string dialogue = box.run("w.txt\n0\n0\nd.csv\n").out;
+    EXPECT_EQ(box.read("w.csv"), box.read("d.csv")); // the same bytes, warned or not
+    run_options strict;
+    strict.strict = true;
+    workspace ws;
+    const record_outcome refused =
+        process_record({"w.txt", "s.csv", ""}, strict, ws, box.dir().string());
+    EXPECT_EQ(refused.status, record_status::unreadable);
+    EXPECT_EQ(refused.message, std::string(r.warning) + " (refused: strict)");
+    EXPECT_FALSE(box.exists("s.csv"));
+    EXPECT_THROW((void)read_waveform(box.dir() / "w.txt", true), record_error);
+  }
+  sandbox clean;
+  clean.write("w.txt", waveform_text(512, 0.01));
+  EXPECT_EQ(run_one(clean, "w.txt", "w.csv").warning, "");
+}
+
 } // namespace
 } // namespace wavespec::testing
