@@ -2,6 +2,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 #include <span>
@@ -114,6 +115,107 @@ TEST(KonnoOhmachi, TheBitsDependNeitherOnThreadsNorOnTheMachine) {
   konno_ohmachi(c.f, spans(c), 40.0, centres, rounded);
   for (std::size_t i = 0; i < one.size(); ++i)
     ASSERT_EQ(rounded[i], static_cast<float>(one[i])); // rounded once
+}
+
+// Inputs whose results are pinned bit for bit: amplitudes spread over twelve
+// decades from integer draws alone (the same on every standard library), and
+// centres on points, between them, near them (|x| below 0.01 but not 0),
+// log-spaced across the band and far outside it, odd and even in number.
+struct pinned_case {
+  std::size_t points;
+  double df;
+  std::size_t series;
+  double b;
+  bool shuffle;
+  std::size_t centre_count; // 18 on, near and between points, the rest log-spaced
+  double ratio;             // from one log-spaced centre to the next
+};
+
+case_data pinned_points(const pinned_case &p, unsigned seed) {
+  std::mt19937 rng(seed);
+  case_data c;
+  for (std::size_t k = 1; k <= p.points; ++k)
+    c.f.push_back(static_cast<double>(k) * p.df);
+  c.series.assign(p.series, std::vector<float>(p.points));
+  for (auto &s : c.series)
+    for (float &v : s) {
+      const auto mantissa = static_cast<float>(rng() >> 9) * 0x1p-23f; // [0, 1)
+      v = std::ldexp(1.0f + mantissa, static_cast<int>(rng() % 41) - 20);
+    }
+  return p.shuffle ? shuffled(c, seed + 1) : c;
+}
+
+std::vector<double> pinned_centres(const pinned_case &p, const case_data &c) {
+  const double low = *std::min_element(c.f.begin(), c.f.end());
+  const double high = *std::max_element(c.f.begin(), c.f.end());
+  const std::size_t n = p.points;
+  std::vector<double> at;
+  for (std::size_t k : {std::size_t{0}, n / 3, n / 2, n - 1}) {
+    const double fk = static_cast<double>(k + 1) * p.df;
+    at.push_back(fk);                        // on a point
+    at.push_back(fk * (1.0 + 0.004 / p.b));  // near it, above
+    at.push_back(fk * (1.0 - 0.0017 / p.b)); // near it, below
+    at.push_back(fk + 0.5 * p.df);           // between two points
+  }
+  at.push_back(low / 100.0);
+  at.push_back(high * 100.0);
+  for (double fc = low / 3.0; at.size() < p.centre_count; fc *= p.ratio)
+    at.push_back(fc);
+  at.resize(p.centre_count);
+  return at;
+}
+
+std::uint64_t fnv1a(std::span<const double> values) {
+  std::uint64_t h = 0xcbf29ce484222325u;
+  for (const double v : values) {
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    for (int byte = 0; byte < 8; ++byte) {
+      h ^= (bits >> (8 * byte)) & 0xffu;
+      h *= 0x100000001b3u;
+    }
+  }
+  return h;
+}
+
+// Results of the code as it stood before the sums were written once for every
+// vector width, on this C library's log10, sin and cos.
+struct pinned_result {
+  pinned_case input;
+  std::uint64_t hash;
+};
+const pinned_result pinned[] = {
+    {{7, 0.5, 1, 20.0, false, 25, 1.2}, 0x8158b6229aaf0bccu},
+    {{256, 0.01, 2, 40.0, false, 40, 1.1}, 0x6a305e065f25b8e2u},
+    {{1000, 0.01, 3, 188.5, false, 51, 1.05}, 0x80dc61c402d2f5a7u},
+    {{1000, 0.01, 4, 5.0, true, 64, 1.05}, 0x8db71ed10c3ce9edu},
+    {{4097, 0.0030517578125, 5, 40.0, false, 183, 1.0471285480508996}, 0x453fdabce9229bbu},
+    {{2000, 0.05, 4, 0.7, true, 1, 1.0}, 0x58463cb3e008bfcau},
+    {{2000, 0.05, 3, 1000.0, false, 120, 1.02}, 0x23cc894523905632u},
+    {{3000, 0.02, 2, 10000.0, false, 77, 1.01}, 0xd9495b56e4cbe060u},
+    {{600, 0.05, 1, 40.0, false, 1201, 1.003}, 0xe59e6788f365612u},
+    {{300, 0.1, 4, 20.0, true, 2, 1.1}, 0x1b61e9c9512e2b9u},
+};
+
+TEST(KonnoOhmachi, EveryPathAndThreadCountGivesThePinnedBits) {
+  std::vector<spectral::sum_path> paths = {spectral::sum_path::plain, spectral::sum_path::avx2,
+                                           spectral::sum_path::best};
+  unsigned seed = 10;
+  for (const pinned_result &p : pinned) {
+    const case_data c = pinned_points(p.input, seed++);
+    const std::vector<double> centres = pinned_centres(p.input, c);
+    ASSERT_EQ(centres.size(), p.input.centre_count);
+    std::vector<double> first(c.series.size() * centres.size()), other(first.size());
+    spectral::konno_ohmachi_sums(c.f, spans(c), p.input.b, centres, first, 1,
+                                 spectral::sum_path::plain);
+    EXPECT_EQ(fnv1a(first), p.hash) << "case " << (&p - pinned);
+    for (const auto path : paths)
+      for (unsigned threads : {1u, 2u, 3u}) {
+        spectral::konno_ohmachi_sums(c.f, spans(c), p.input.b, centres, other, threads, path);
+        ASSERT_EQ(std::memcmp(first.data(), other.data(), first.size() * sizeof(double)), 0)
+            << "case " << (&p - pinned) << " path " << static_cast<int>(path) << " threads "
+            << threads;
+      }
+  }
 }
 
 TEST(KonnoOhmachi, FrequencySetsAndRefusals) {
