@@ -14,6 +14,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -155,9 +157,66 @@ void smooth(std::span<float> amplitude_spectrum, std::span<float> power, float d
 // direct double sums; the bits depend neither on the machine nor on
 // `threads`, which share the centres. Throws std::invalid_argument for sizes
 // that do not fit or b not positive.
+// The same as konno_ohmachi_plan(f, series, b, threads).smooth(centres,
+// smoothed, threads).
 void konno_ohmachi(std::span<const double> f, std::span<const std::span<const float>> series,
                    double b, std::span<const double> centres, std::span<float> smoothed,
                    unsigned threads = 1);
+
+namespace spectral {
+class konno_ohmachi_points;
+}
+
+// Konno-Ohmachi smoothing of fixed points at centres given afterwards, as
+// many at a time as the caller likes: the sines, cosines and amplitudes of
+// the points are prepared once, and each smooth() call sums a chunk of
+// centres, so that rows can be written as they come with memory that does
+// not grow with the number of centres.
+//
+//   wavespec::konno_ohmachi_plan plan(f, series, 40.0, threads);
+//   for (std::size_t i = 0; i < centres.size(); i += 4096) { // an even chunk
+//     const auto chunk = std::span(centres).subspan(i, std::min<std::size_t>(4096,
+//                                                   centres.size() - i));
+//     if (!plan.smooth(chunk, rows, threads, [] { return interrupted(); }))
+//       break;
+//     write(rows);
+//   }
+//
+// Centres go in pairs (0 and 1, 2 and 3, ... of a call; the last of an odd
+// count alone) that share a division, and a result's last bits depend on
+// its partner. Chunks of an even size, but for the last, therefore give
+// exactly the bits of one call over all the centres (and of konno_ohmachi);
+// a chunk of an odd size before the last moves the pairs of those after it,
+// whose results stay within the same 1e-9. A plan is read-only once built:
+// several threads may call smooth() at once.
+class konno_ohmachi_plan {
+public:
+  // The frequencies f_k > 0, the series (each as long as f; copied) and b,
+  // as for konno_ohmachi; `threads` share the preparation. Throws
+  // std::invalid_argument for sizes that do not fit, no points or b not
+  // positive.
+  konno_ohmachi_plan(std::span<const double> f, std::span<const std::span<const float>> series,
+                     double b, unsigned threads = 1);
+
+  // Smooths every series at `centres` (each > 0) into `out`: series() rows
+  // of centres.size() values (out at least that long). `threads` share the
+  // centres without changing a bit. `stop`, when given, is called between
+  // blocks of points by every summing thread, possibly at once (at least
+  // every few milliseconds on a 65536-sample record); once it returns true
+  // every thread ends at its next block and smooth() returns false, `out`
+  // holding some results and not others. When it throws, the threads end as
+  // well and the exception reaches the caller. Returns true when every
+  // result is written. Throws std::invalid_argument for a centre not
+  // positive or `out` too short.
+  bool smooth(std::span<const double> centres, std::span<float> out, unsigned threads = 1,
+              const std::function<bool()> &stop = {}) const;
+
+  // The number of series: the rows of each smooth() call.
+  [[nodiscard]] std::size_t series() const;
+
+private:
+  std::shared_ptr<const spectral::konno_ohmachi_points> points_;
+};
 
 // n frequencies spaced evenly in log10 from fmin to fmax inclusive:
 // fmin * 10^(i log10(fmax / fmin) / (n - 1)). Throws std::invalid_argument
