@@ -58,38 +58,24 @@ struct lane_sums {
   alignas(64) double a[slots][lanes];
 };
 
-// One double; its mask is a bool. (The operations are functions of the
-// namespace rather than friends: those of the wider types must take the
-// target of the region around them, which GCC gives no friend.)
+// One double; its mask is a bool. (Every operation is a member: those of
+// the wider types must take the target of the region around them, which GCC
+// gives no friend.)
 struct vec1 {
   static constexpr std::size_t width = 1;
   double v;
   static vec1 all(double x) { return {x}; }
   static vec1 load(const double *p) { return {*p}; }
   void store(double *p) const { *p = v; }
+  vec1 operator+(vec1 b) const { return {v + b.v}; }
+  vec1 operator-(vec1 b) const { return {v - b.v}; }
+  vec1 operator*(vec1 b) const { return {v * b.v}; }
+  vec1 operator/(vec1 b) const { return {v / b.v}; }
+  static vec1 fma(vec1 a, vec1 b, vec1 c) { return {std::fma(a.v, b.v, c.v)}; }
+  static bool below(vec1 x, double limit) { return std::fabs(x.v) < limit; }
+  static vec1 select(bool m, vec1 a, vec1 b) { return m ? a : b; }
   static bool any(bool m1, bool m2) { return m1 || m2; }
 };
-vec1 operator+(vec1 a, vec1 b) {
-  return {a.v + b.v};
-}
-vec1 operator-(vec1 a, vec1 b) {
-  return {a.v - b.v};
-}
-vec1 operator*(vec1 a, vec1 b) {
-  return {a.v * b.v};
-}
-vec1 operator/(vec1 a, vec1 b) {
-  return {a.v / b.v};
-}
-vec1 fma(vec1 a, vec1 b, vec1 c) {
-  return {std::fma(a.v, b.v, c.v)};
-}
-bool below(vec1 x, double limit) {
-  return std::fabs(x.v) < limit;
-}
-vec1 select(bool m, vec1 a, vec1 b) {
-  return m ? a : b;
-}
 
 namespace plain {
 using vec = vec1;
@@ -113,30 +99,18 @@ struct vec4 {
   static vec4 all(double x) { return {_mm256_set1_pd(x)}; }
   static vec4 load(const double *p) { return {_mm256_loadu_pd(p)}; }
   void store(double *p) const { _mm256_storeu_pd(p, v); }
+  vec4 operator+(vec4 b) const { return {_mm256_add_pd(v, b.v)}; }
+  vec4 operator-(vec4 b) const { return {_mm256_sub_pd(v, b.v)}; }
+  vec4 operator*(vec4 b) const { return {_mm256_mul_pd(v, b.v)}; }
+  vec4 operator/(vec4 b) const { return {_mm256_div_pd(v, b.v)}; }
+  static vec4 fma(vec4 a, vec4 b, vec4 c) { return {_mm256_fmadd_pd(a.v, b.v, c.v)}; }
+  static __m256d below(vec4 x, double limit) {
+    const __m256d magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x.v);
+    return _mm256_cmp_pd(magnitude, _mm256_set1_pd(limit), _CMP_LT_OQ);
+  }
+  static vec4 select(__m256d m, vec4 a, vec4 b) { return {_mm256_blendv_pd(b.v, a.v, m)}; }
   static bool any(__m256d m1, __m256d m2) { return _mm256_movemask_pd(_mm256_or_pd(m1, m2)) != 0; }
 };
-vec4 operator+(vec4 a, vec4 b) {
-  return {_mm256_add_pd(a.v, b.v)};
-}
-vec4 operator-(vec4 a, vec4 b) {
-  return {_mm256_sub_pd(a.v, b.v)};
-}
-vec4 operator*(vec4 a, vec4 b) {
-  return {_mm256_mul_pd(a.v, b.v)};
-}
-vec4 operator/(vec4 a, vec4 b) {
-  return {_mm256_div_pd(a.v, b.v)};
-}
-vec4 fma(vec4 a, vec4 b, vec4 c) {
-  return {_mm256_fmadd_pd(a.v, b.v, c.v)};
-}
-__m256d below(vec4 x, double limit) {
-  const __m256d magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x.v);
-  return _mm256_cmp_pd(magnitude, _mm256_set1_pd(limit), _CMP_LT_OQ);
-}
-vec4 select(__m256d m, vec4 a, vec4 b) {
-  return {_mm256_blendv_pd(b.v, a.v, m)};
-}
 
 namespace avx2 {
 using vec = vec4;
@@ -159,29 +133,17 @@ struct vec8 {
   static vec8 all(double x) { return {_mm512_set1_pd(x)}; }
   static vec8 load(const double *p) { return {_mm512_loadu_pd(p)}; }
   void store(double *p) const { _mm512_storeu_pd(p, v); }
+  vec8 operator+(vec8 b) const { return {_mm512_add_pd(v, b.v)}; }
+  vec8 operator-(vec8 b) const { return {_mm512_sub_pd(v, b.v)}; }
+  vec8 operator*(vec8 b) const { return {_mm512_mul_pd(v, b.v)}; }
+  vec8 operator/(vec8 b) const { return {_mm512_div_pd(v, b.v)}; }
+  static vec8 fma(vec8 a, vec8 b, vec8 c) { return {_mm512_fmadd_pd(a.v, b.v, c.v)}; }
+  static __mmask8 below(vec8 x, double limit) {
+    return _mm512_cmp_pd_mask(_mm512_abs_pd(x.v), _mm512_set1_pd(limit), _CMP_LT_OQ);
+  }
+  static vec8 select(__mmask8 m, vec8 a, vec8 b) { return {_mm512_mask_blend_pd(m, b.v, a.v)}; }
   static bool any(__mmask8 m1, __mmask8 m2) { return (m1 | m2) != 0; }
 };
-vec8 operator+(vec8 a, vec8 b) {
-  return {_mm512_add_pd(a.v, b.v)};
-}
-vec8 operator-(vec8 a, vec8 b) {
-  return {_mm512_sub_pd(a.v, b.v)};
-}
-vec8 operator*(vec8 a, vec8 b) {
-  return {_mm512_mul_pd(a.v, b.v)};
-}
-vec8 operator/(vec8 a, vec8 b) {
-  return {_mm512_div_pd(a.v, b.v)};
-}
-vec8 fma(vec8 a, vec8 b, vec8 c) {
-  return {_mm512_fmadd_pd(a.v, b.v, c.v)};
-}
-__mmask8 below(vec8 x, double limit) {
-  return _mm512_cmp_pd_mask(_mm512_abs_pd(x.v), _mm512_set1_pd(limit), _CMP_LT_OQ);
-}
-vec8 select(__mmask8 m, vec8 a, vec8 b) {
-  return {_mm512_mask_blend_pd(m, b.v, a.v)};
-}
 
 namespace avx512 {
 using vec = vec8;

@@ -6,10 +6,10 @@
 // width does the same operations on each lane, in the same order, so the
 // bits do not depend on it.
 //
-// vec offers: vec::width, vec::all(x), vec::load(p), v.store(p), + - * /
-// (each rounded once), fma(a, b, c) = a b + c rounded once, below(x, limit)
-// (the mask of |x| < limit), select(m, a, b) (a where m is set, else b) and
-// vec::any(m1, m2) (whether a lane of either mask is set).
+// vec offers: width, all(x) (x in every lane), load(p), v.store(p), + - * /
+// (each rounded once), fma(a, b, c) (a b + c rounded once), below(x, limit)
+// (the mask of the lanes where |x| < limit), select(m, a, b) (a where m is
+// set, else b) and any(m1, m2) (whether a lane of either mask is set).
 
 // sinc(x)^4 for |x| < near, from 1 - x^2/6 + x^4/120 - x^6/5040 (the next
 // term is below 3e-22 there).
@@ -52,11 +52,11 @@ inline void lane_run(const block_view &points, const centre &c1, const centre &c
     const vec s1 = sine * cosine1 - cosine * sine1, s2 = sine * cosine2 - cosine * sine2;
     vec w1, w2;
     if constexpr (check_near) {
-      const auto at1 = below(d1, near), at2 = below(d2, near);
-      pair_weights(s1, s2, select(at1, one, d1), select(at2, one, d2), w1, w2);
+      const auto at1 = vec::below(d1, near), at2 = vec::below(d2, near);
+      pair_weights(s1, s2, vec::select(at1, one, d1), vec::select(at2, one, d2), w1, w2);
       if (vec::any(at1, at2)) { // near a centre: rare
-        w1 = select(at1, near_weights(d1), w1);
-        w2 = select(at2, near_weights(d2), w2);
+        w1 = vec::select(at1, near_weights(d1), w1);
+        w2 = vec::select(at2, near_weights(d2), w2);
       }
     } else {
       pair_weights(s1, s2, d1, d2, w1, w2);
@@ -65,8 +65,8 @@ inline void lane_run(const block_view &points, const centre &c1, const centre &c
     w2s = w2s + w2;
     for (std::size_t q = 0; q < slots; ++q) {
       const vec a = vec::load(points.amp[q] + i);
-      a1[q] = fma(w1, a, a1[q]);
-      a2[q] = fma(w2, a, a2[q]);
+      a1[q] = vec::fma(w1, a, a1[q]);
+      a2[q] = vec::fma(w2, a, a2[q]);
     }
   }
   w1s.store(sums1.w + first);
