@@ -3,10 +3,12 @@
 // sin and cos being taken once per point and once per centre. Centres go in
 // pairs (0 and 1, 2 and 3, ...; the last alone with itself), which share one
 // division per point: with q = 1 / (d1 d2), 1 / d1 = d2 q and 1 / d2 = d1 q.
-// Near a centre (|x| below 0.01, where x, a difference of two phases of up
-// to a few hundred, is known only to about 1e-13) the weight comes from the
-// series of sinc^4 on x itself instead; x = 0 gives exactly 1. A block whose
-// phases all lie far from both centres of a pair is summed without the test.
+// Near a centre (|x| below 0.01, where x, a difference of two phases that
+// are rounded to their last bit, is known only to about 1e-16 of them; that
+// rounding also bounds b, max_konno_ohmachi_coefficient) the weight comes
+// from the series of sinc^4 on x itself instead; x = 0 gives exactly 1. A
+// block whose phases all lie far from both centres of a pair is summed
+// without the test.
 // The sums run over blocks of points small enough to stay in the first-level
 // cache, eight lanes side by side: lane j takes the points 8i + j in order,
 // and the lanes are added ((0 + 1) + (2 + 3)) + ((4 + 5) + (6 + 7)) at the
@@ -19,9 +21,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <stdexcept>
+#include <string>
 #include <sys/mman.h>
 #include <thread>
 #include <type_traits>
@@ -195,6 +199,12 @@ private:
   std::byte *base_ = nullptr;
 };
 
+std::string shortest(double v) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, v);
+  return {text, r.ptr};
+}
+
 } // namespace
 
 sum_path path_taken(sum_path path) {
@@ -233,10 +243,12 @@ struct konno_ohmachi_points::table {
     return v;
   }
   // Whether a point of the block at `begin` may lie near centre c: its phase
-  // within `near` of one of the block's, with room to spare for rounding.
+  // within `near` of one of the block's, with room to spare for rounding
+  // (and at the ends themselves, the room being lost in rounding where the
+  // phases are huge).
   [[nodiscard]] bool may_be_near(std::size_t begin, const centre &c) const {
     const auto &[low, high] = span[begin / block];
-    return c.phase > low - 2 * near && c.phase < high + 2 * near;
+    return c.phase >= low - 2 * near && c.phase <= high + 2 * near;
   }
 
   std::size_t points, n, passes;
@@ -391,11 +403,16 @@ bool smoothing::sum_pass(std::size_t pass, std::span<const centre> at,
   return true;
 }
 
-// The results of the centres from `first` on for the series of one pass.
+// The results of the centres from `first` on for the series of one pass; a
+// centre whose weights do not sum to a positive number is refused.
 void smoothing::write(std::size_t pass, std::size_t first, std::span<const totals> total) const {
   const std::size_t row = frequencies.size();
   for (std::size_t i = 0; i < total.size(); ++i) {
     const double weight = total[i][0];
+    if (!(weight > 0.0) || !std::isfinite(weight))
+      throw std::invalid_argument("konno_ohmachi: the weights about the centre frequency " +
+                                  shortest(frequencies[first + i]) + " sum to " + shortest(weight) +
+                                  ": the Konno-Ohmachi sums cannot be formed there");
     for (std::size_t s = pass * slots; s < std::min(series, pass * slots + slots); ++s) {
       const double value = total[i][s - pass * slots + 1] / weight;
       if (out_float != nullptr)
@@ -484,6 +501,10 @@ namespace wavespec {
 konno_ohmachi_plan::konno_ohmachi_plan(std::span<const double> f,
                                        std::span<const std::span<const float>> series, double b,
                                        unsigned threads) {
+  if (b > max_konno_ohmachi_coefficient && std::isfinite(b))
+    throw std::invalid_argument("the Konno-Ohmachi coefficient " + spectral::shortest(b) +
+                                " is above the largest that can be summed, " +
+                                spectral::shortest(max_konno_ohmachi_coefficient));
   points_ = std::make_shared<const spectral::konno_ohmachi_points>(f, series, b, threads);
 }
 

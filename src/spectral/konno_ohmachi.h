@@ -19,7 +19,8 @@ enum class sum_path { plain, avx2, avx512, best = avx512 };
 [[nodiscard]] sum_path path_taken(sum_path path);
 
 // The points of konno_ohmachi_plan: frequencies, amplitudes and b as the
-// plan takes them. Read-only once built.
+// plan takes them, but any finite b > 0 (a b whose sums cannot be formed
+// makes smooth() throw). Read-only once built.
 class konno_ohmachi_points {
 public:
   konno_ohmachi_points(std::span<const double> f, std::span<const std::span<const float>> series,
@@ -45,7 +46,7 @@ private:
   std::size_t series_;
 };
 
-// As wavespec::konno_ohmachi, into doubles.
+// As wavespec::konno_ohmachi into doubles, for any finite b > 0.
 void konno_ohmachi_sums(std::span<const double> f, std::span<const std::span<const float>> series,
                         double b, std::span<const double> centres, std::span<double> sums,
                         unsigned threads, sum_path path = sum_path::best);

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -82,15 +83,16 @@ TEST(KonnoOhmachi, WithinOneBillionthOfTheDirectSums) {
   const case_data cases[] = {synthetic(7, 0.5, 1), synthetic(300, 0.01, 2),
                              shuffled(synthetic(1000, 0.01, 4), 5), real};
   for (const case_data &c : cases)
-    for (double b : {20.0, 40.0, 188.5}) {
+    for (double b : {20.0, 40.0, 188.5, max_konno_ohmachi_coefficient}) {
       // the default centres, centres below, inside and above the band, and
       // centres on points and between them
       const double low = *std::min_element(c.f.begin(), c.f.end());
       const double high = *std::max_element(c.f.begin(), c.f.end());
       std::vector<std::vector<double>> centre_sets = {
-          per_decade_frequencies(low, high),
           log_spaced_frequencies(low / 100, high * 100, 37),
           {c.f[0], c.f[1], 0.5 * (c.f[1] + c.f[2]), c.f[3] * (1 + 1e-9)}};
+      if (b != max_konno_ohmachi_coefficient) // (the slow part, as for any b)
+        centre_sets.push_back(per_decade_frequencies(low, high));
       for (const auto &centres : centre_sets) {
         std::vector<double> sums(c.series.size() * centres.size());
         spectral::konno_ohmachi_sums(c.f, spans(c), b, centres, sums, 1);
@@ -325,6 +327,70 @@ TEST(KonnoOhmachiPlan, TheStopHookEndsEveryThreadAndItsExceptionReachesTheCaller
   EXPECT_LE(calls.load(), 3 + 2);
   // Without a request the chunk completes: a small one here.
   EXPECT_TRUE(job.plan.smooth(std::span(job.centres).first(6), job.out, 2, [] { return false; }));
+}
+
+std::string refusal(double b) {
+  const case_data c = synthetic(10, 1.0, 4);
+  try {
+    konno_ohmachi_plan plan(c.f, spans(c), b);
+  } catch (const std::invalid_argument &e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
+TEST(KonnoOhmachi, CoefficientsAboveTheLargestAreRefusedAndNoResultIsNaN) {
+  const case_data c = synthetic(2000, 0.01, 6);
+  std::vector<double> centres = log_spaced_frequencies(0.0001, 2000.0, 301);
+  for (std::size_t k : {0u, 1u, 2u, 99u, 1000u, 1998u}) {
+    centres.push_back(0.5 * (c.f[k] + c.f[k + 1])); // between two points
+    centres.push_back(c.f[k]);                      // on one
+    centres.push_back(c.f[k] * (1 + 1e-12));        // next to one
+  }
+  const double largest = max_konno_ohmachi_coefficient;
+  std::vector<double> sums(c.series.size() * centres.size());
+  spectral::konno_ohmachi_sums(c.f, spans(c), largest, centres, sums, 2);
+  for (std::size_t i = 0; i < sums.size(); ++i)
+    ASSERT_TRUE(std::isfinite(sums[i]) && sums[i] > 0) << i;
+  for (std::size_t q = 0; q < c.series.size(); ++q)
+    for (std::size_t i = 0; i < centres.size(); ++i) {
+      const long double want = direct(c.f, c.series[q], largest, centres[i]);
+      ASSERT_LE(std::fabs(sums[q * centres.size() + i] - want), 1e-9L * want) << centres[i];
+    }
+  EXPECT_EQ(refusal(largest), "accepted");
+  for (const double b : {std::nextafter(largest, 2 * largest), 1e5, 1e100, 1.7e308}) {
+    const std::string said = refusal(b);
+    char text[32];
+    *std::to_chars(text, text + sizeof text, b).ptr = '\0';
+    EXPECT_NE(said.find(std::string("coefficient ") + text + " is above the largest"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find(", 10000"), std::string::npos) << said;
+  }
+  // Beyond the limit, the library's own sums: phases so large that rounding
+  // swallows any margin still find the point at a centre (weight 1, not
+  // 0 / 0) on every path...
+  std::vector<double> at_point(c.series.size());
+  for (const auto path : paths_here()) {
+    spectral::konno_ohmachi_sums(c.f, spans(c), 1e20, std::vector<double>{c.f[0]}, at_point, 1,
+                                 path);
+    for (const double v : at_point)
+      ASSERT_TRUE(std::isfinite(v)) << static_cast<int>(path);
+  }
+  // ...and between points, where every weight underflows, refuse the centre
+  // rather than give 0 / 0.
+  const std::vector<double> between = {0.5 * (c.f[10] + c.f[11])};
+  std::vector<double> one(c.series.size());
+  try {
+    spectral::konno_ohmachi_sums(c.f, spans(c), 1e100, between, one, 2);
+    ADD_FAILURE() << "summed: " << one[0];
+  } catch (const std::invalid_argument &e) {
+    char text[32];
+    *std::to_chars(text, text + sizeof text, between[0]).ptr = '\0';
+    EXPECT_NE(std::string(e.what()).find(std::string("centre frequency ") + text + " sum to 0"),
+              std::string::npos)
+        << e.what();
+  }
 }
 
 TEST(KonnoOhmachi, FrequencySetsAndRefusals) {
