@@ -209,15 +209,16 @@ public:
 
   // Smooths every series at `centres` (each > 0) into `out`: series() rows
   // of centres.size() values (out at least that long). `threads` share the
-  // centres without changing a bit. `stop`, when given, is called between
-  // blocks of points by every summing thread, possibly at once (at least
-  // every few milliseconds on a 65536-sample record); once it returns true
-  // every thread ends at its next block and smooth() returns false, `out`
-  // holding some results and not others. When it throws, the threads end as
-  // well and the exception reaches the caller. Returns true when every
-  // result is written. Throws std::invalid_argument for a centre not
-  // positive, `out` too short, or a centre at which the weights cannot be
-  // summed (their sum zero), never giving NaN for one.
+  // centres without changing a bit. `stop`, when given, is called by every
+  // summing thread, possibly at once, before each block of 256 points it
+  // sums for up to 256 centres (on a 65536-sample record some 20
+  // microseconds apart with AVX-512, 0.4 ms with neither AVX2 nor AVX-512);
+  // once it returns true every thread ends at its next block and smooth()
+  // returns false, `out` holding some results and not others. When it
+  // throws, the threads end as well and the exception reaches the caller.
+  // Returns true when every result is written. Throws std::invalid_argument
+  // for a centre not positive, `out` too short, or a centre at which the
+  // weights cannot be summed (their sum zero), never giving NaN for one.
   bool smooth(std::span<const double> centres, std::span<float> out, unsigned threads = 1,
               const std::function<bool()> &stop = {}) const;
 

@@ -222,8 +222,8 @@ sum_path path_taken(sum_path path) {
 
 // The points, padded to a whole number of blocks: the phases, their sines
 // and cosines, and the amplitudes of every series widened to double (pass p
-// holds series slots p .. p + slots - 1, zero where there is none); and the
-// span of phases of each block.
+// holds series p slots .. p slots + slots - 1, zero where there is none);
+// and the span of phases of each block.
 struct konno_ohmachi_points::table {
   table(std::size_t count, std::size_t series)
       : points(count), n((count + block - 1) / block * block), passes((series + slots - 1) / slots),
