@@ -308,18 +308,24 @@ void in_parallel(std::size_t parts, std::atomic<bool> &failed_somewhere, const W
 }
 
 // Whether the threads of one smooth() call are to end: the caller's hook
-// said so, or a thread failed.
+// said so or threw, or a thread failed.
 class stop_watch {
 public:
   explicit stop_watch(const std::function<bool()> &hook) : hook_(hook) {}
   bool requested() {
     if (ended_.load(std::memory_order_relaxed))
       return true;
-    if (hook_ && hook_()) {
-      ended_.store(true, std::memory_order_relaxed);
-      return true;
+    if (!hook_)
+      return false;
+    try {
+      if (!hook_())
+        return false;
+    } catch (...) {
+      ended_.store(true, std::memory_order_relaxed); // before the unwinding
+      throw;
     }
-    return false;
+    ended_.store(true, std::memory_order_relaxed);
+    return true;
   }
   std::atomic<bool> &flag() { return ended_; }
 
