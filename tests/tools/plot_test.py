@@ -382,6 +382,30 @@ def test_a_stopped_run_leaves_whole_figures_and_no_process(work, how):
     assert processes_in_group(run.pid) == []
 
 
+def test_a_worker_that_dies_fails_its_figure_alone(work):
+    names = copies(work, 40)
+    run = subprocess.Popen([PLOT, "-d", "plots", "-j", "2", *names], cwd=work, stderr=subprocess.PIPE, text=True)
+    deadline, victim = time.monotonic() + 60, None
+    while victim is None and time.monotonic() < deadline:
+        children = [p for p in os.listdir("/proc") if p.isdigit() and parent_of(p) == run.pid]
+        victim = int(children[0]) if children and (work / "plots").exists() and os.listdir(work / "plots") else None
+        time.sleep(0.01)
+    os.kill(victim, signal.SIGKILL)
+    _, stderr = run.communicate(timeout=120)
+    assert run.returncode == 2 and stderr.count("\n") == 1 and "Traceback" not in stderr
+    assert "its drawing process ended unexpectedly (signal 9)" in stderr
+    drawn = os.listdir(work / "plots")
+    assert len(drawn) == len(names) - 1 and all(is_png(work / "plots" / name) for name in drawn)
+
+
+def parent_of(pid):
+    try:
+        with open("/proc/%s/stat" % pid) as f:
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+    except (OSError, IndexError):
+        return None
+
+
 def test_progress_on_a_terminal(work):
     import pty
 
