@@ -382,6 +382,19 @@ def test_a_stopped_run_leaves_whole_figures_and_no_process(work, how):
     assert processes_in_group(run.pid) == []
 
 
+def test_a_signal_the_caller_ignores_stays_ignored(work):
+    names = copies(work, 30)
+    run = subprocess.Popen(["nohup", PLOT, "-d", "plots", "-j", "2", *names], cwd=work, stderr=subprocess.PIPE,
+                           text=True)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and not ((work / "plots").exists() and os.listdir(work / "plots")):
+        time.sleep(0.01)
+    run.send_signal(signal.SIGHUP)
+    _, stderr = run.communicate(timeout=120)
+    assert run.returncode == 0 and "interrupted" not in stderr
+    assert len(os.listdir(work / "plots")) == len(names)
+
+
 def test_a_worker_that_dies_fails_its_figure_alone(work):
     names = copies(work, 40)
     run = subprocess.Popen([PLOT, "-d", "plots", "-j", "2", *names], cwd=work, stderr=subprocess.PIPE, text=True)
