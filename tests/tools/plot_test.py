@@ -383,7 +383,7 @@ def test_a_stopped_run_leaves_whole_figures_and_no_process(work, how):
 
 
 def test_a_signal_the_caller_ignores_stays_ignored(work):
-    names = copies(work, 30)
+    names = copies(work, 16)
     run = subprocess.Popen(["nohup", PLOT, "-d", "plots", "-j", "2", *names], cwd=work, stderr=subprocess.PIPE,
                            text=True)
     deadline = time.monotonic() + 60
@@ -396,7 +396,7 @@ def test_a_signal_the_caller_ignores_stays_ignored(work):
 
 
 def test_a_worker_that_dies_fails_its_figure_alone(work):
-    names = copies(work, 40)
+    names = copies(work, 20)
     run = subprocess.Popen([PLOT, "-d", "plots", "-j", "2", *names], cwd=work, stderr=subprocess.PIPE, text=True)
     deadline, victim = time.monotonic() + 60, None
     while victim is None and time.monotonic() < deadline:
