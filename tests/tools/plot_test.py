@@ -34,8 +34,7 @@ def work(tmp_path):
 def plot_module():
     """The plotter's own functions, loaded from the installed script."""
     loader = importlib.machinery.SourceFileLoader("wavespec_plot", PLOT)
-    spec = importlib.util.spec_from_loader(loader.name, loader)
-    module = importlib.util.module_from_spec(spec)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
     loader.exec_module(module)
     return module
 
