@@ -373,7 +373,7 @@ def test_a_stopped_run_leaves_whole_figures_and_no_process(work, how):
         os.kill(run.pid, getattr(signal, how))
     stopped = time.monotonic()
     _, stderr = run.communicate(timeout=30)
-    assert time.monotonic() - stopped < 2.0  # one second asked; slack for a busy machine
+    assert time.monotonic() - stopped < 1.0
     assert run.returncode == 1 and "Traceback" not in stderr and "interrupted" in stderr
     drawn = os.listdir(work / "plots")
     assert 0 < len(drawn) < len(names)
