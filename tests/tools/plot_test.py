@@ -567,3 +567,21 @@ def test_a_long_spectrum_is_drawn(work):
     synthetic(work / "long.csv", 200000, df=0.00625)
     done = plot(work, "long.csv", "long.png")
     assert done.returncode == 0 and is_png(work / "long.png")
+
+
+def test_kept_text_bitmaps_give_the_same_pixels(work, plot_module, monkeypatch):
+    """The texts set once and kept must draw what matplotlib's own renderer draws."""
+    spectrum(work, "sf1295.txt", "-m", "1", "-b", "0.5")
+    with open(work / "spec.csv", "rb") as f:
+        item = plot_module.read_spectrum(str(work / "spec.csv"), f, plot_module.read_header(f))
+    renderer = plot_module.load_matplotlib().backends.backend_agg.RendererAgg
+    assert renderer.keeps_text_bitmaps
+    pixels = []
+    for kept in (True, False):
+        if not kept:  # matplotlib's own methods, which the kept ones wrap
+            for name in ("draw_text", "get_text_width_height_descent"):
+                monkeypatch.setattr(renderer, name, getattr(renderer, name).__wrapped__)
+        layout = plot_module.Painter().prepare(item, "png")
+        layout.canvas.draw()
+        pixels.append(np.asarray(layout.canvas.buffer_rgba()).copy())
+    assert (pixels[0] == pixels[1]).all()
