@@ -29,7 +29,8 @@ options_error bad_band(std::string_view written) {
 
 options_error bad_coefficient(std::string_view written) {
   return options_error("invalid Konno-Ohmachi coefficient " + in_quotes(written) +
-                       ": a number above 0, such as 40");
+                       ": a number above 0 and at most " +
+                       core::shortest_digits(max_konno_ohmachi_coefficient) + ", such as 40");
 }
 
 options_error bad_frequencies(std::string_view written) {
@@ -101,7 +102,7 @@ float parse_band(std::string_view text) {
 
 double parse_konno_ohmachi(std::string_view text) {
   double v = 0;
-  if (!whole_number(text, v) || !std::isfinite(v) || v <= 0)
+  if (!whole_number(text, v) || !std::isfinite(v) || v <= 0 || v > max_konno_ohmachi_coefficient)
     throw bad_coefficient(text);
   return v;
 }
@@ -130,7 +131,8 @@ unsigned parse_jobs(std::string_view text) {
 void check_analysis_options(const analysis_options &o) {
   if (!(o.band >= 0.0f) || !std::isfinite(o.band))
     throw bad_band(core::shortest_digits(o.band));
-  if (o.konno_ohmachi != 0.0 && (!(o.konno_ohmachi > 0.0) || !std::isfinite(o.konno_ohmachi)))
+  if (o.konno_ohmachi != 0.0 &&
+      (!(o.konno_ohmachi > 0.0) || !(o.konno_ohmachi <= max_konno_ohmachi_coefficient)))
     throw bad_coefficient(core::shortest_digits(o.konno_ohmachi));
   if (o.konno_ohmachi > 0.0 && o.band != 0.0f)
     throw options_error(band_with_konno_ohmachi);

@@ -87,9 +87,11 @@ TEST(RunOptions, RefusalsAreWordedOnceForEveryProgram) {
        "invalid band 'nan': a bandwidth in Hz from 0 to 3.4028235e+38"},
       {{"-j", "0", "-d", "o", "w"}, "invalid jobs '0': a whole number from 1 to 4096"},
       {{"--konno-ohmachi", "0", "-d", "o", "w"},
-       "invalid Konno-Ohmachi coefficient '0': a number above 0, such as 40"},
+       "invalid Konno-Ohmachi coefficient '0': a number above 0 and at most 10000, such as 40"},
       {{"--konno-ohmachi", "inf", "-d", "o", "w"},
-       "invalid Konno-Ohmachi coefficient 'inf': a number above 0, such as 40"},
+       "invalid Konno-Ohmachi coefficient 'inf': a number above 0 and at most 10000, such as 40"},
+      {{"--konno-ohmachi", "1e100", "-d", "o", "w"},
+       "invalid Konno-Ohmachi coefficient '1e100': a number above 0 and at most 10000, such as 40"},
       {{"--konno-ohmachi", "40", "--frequencies", "10:1:5", "-d", "o", "w"},
        "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN finite, and N "
        "from 2 to 10000000"},
@@ -135,7 +137,7 @@ TEST(RunOptions, TheLibrarysValuesAreCheckedAsTheText) {
   } rows[] = {
       {{operation::none, -1.0f}, "invalid band '-1': a bandwidth in Hz from 0 to 3.4028235e+38"},
       {{operation::none, 0.0f, -3.0},
-       "invalid Konno-Ohmachi coefficient '-3': a number above 0, "
+       "invalid Konno-Ohmachi coefficient '-3': a number above 0 and at most 10000, "
        "such as 40"},
       {{operation::none, 1.0f, 40.0}, "--konno-ohmachi and a Parzen --band do not go together"},
       {{operation::none, 0.0f, 40.0, {1.0, 0.0}},

@@ -124,7 +124,7 @@ TEST(CommandLine, UsageErrorsReadAndWriteNothing) {
       {{"--frequencies", "1:10:5", "w.txt"},
        "--frequencies sets the centres of --konno-ohmachi, which is missing"},
       {{"--konno-ohmachi", "0", "w.txt"},
-       "invalid Konno-Ohmachi coefficient '0': a number above 0, such as 40"},
+       "invalid Konno-Ohmachi coefficient '0': a number above 0 and at most 10000, such as 40"},
       {{"--konno-ohmachi", "40", "--frequencies", "10:1:5", "w.txt"},
        "invalid frequencies '10:1:5': FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN finite, and N "
        "from 2 to 10000000"},
