@@ -95,7 +95,7 @@ wavespec::analysis_options analysis_options_of(py::handle operation, py::handle 
   if (!konno_ohmachi.is_none())
     a.konno_ohmachi = wavespec::parse_konno_ohmachi(option_text(konno_ohmachi, "konno_ohmachi"));
   if (py::isinstance<py::str>(frequencies)) {
-    a.centres = wavespec::parse_frequencies(frequencies.cast<std::string>());
+    a.spread = wavespec::parse_frequencies(frequencies.cast<std::string>());
   } else if (!frequencies.is_none()) {
     const auto centres = double_array::ensure(frequencies);
     if (!centres || centres.ndim() != 1)
@@ -427,7 +427,9 @@ py::tuple konno_ohmachi(const py::array &freq, const py::array &amplitudes, py::
   const wavespec::analysis_options o =
       analysis_options_of(py::none(), py::none(), b, frequencies, false);
   const std::vector<double> fc =
-      !o.centres.empty() ? o.centres : wavespec::per_decade_frequencies(f.front(), f.back());
+      !o.centres.empty() ? o.centres
+      : o.spread.n > 0 ? wavespec::log_spaced_frequencies(o.spread.fmin, o.spread.fmax, o.spread.n)
+                       : wavespec::per_decade_frequencies(f.front(), f.back());
   const std::size_t rows = amp.ndim() == 1 ? 1 : static_cast<std::size_t>(amp.shape(0));
   const auto n = static_cast<std::size_t>(fd.size());
   std::vector<std::span<const float>> series;
@@ -539,7 +541,15 @@ dry_run, jobs); parse_arguments gives the same from a command line.)")
                              [](const o &x) { return wavespec::operation_name(x.analysis.op); })
       .def_property_readonly("band", [](const o &x) { return x.analysis.band; })
       .def_property_readonly("konno_ohmachi", [](const o &x) { return x.analysis.konno_ohmachi; })
-      .def_property_readonly("centres", [](const o &x) { return x.analysis.centres; })
+      .def_property_readonly(
+          "frequencies",
+          [](const o &x) -> py::object {
+            if (x.analysis.spread.n != 0)
+              return py::make_tuple(x.analysis.spread.fmin, x.analysis.spread.fmax,
+                                    x.analysis.spread.n);
+            return py::cast(x.analysis.centres);
+          },
+          "The Konno-Ohmachi centres: (FMIN, FMAX, N), the list given, or [] for 100 per decade.")
       .def_property_readonly("eas", [](const o &x) { return x.analysis.eas; })
       .def_property_readonly("band_clamp", [](const o &x) { return x.analysis.band_clamp; })
       .def(py::pickle(
@@ -552,12 +562,17 @@ dry_run, jobs); parse_arguments gives the same from a command line.)")
                 x.analysis.centres, x.analysis.eas, x.metadata, bytes_of(x.output),
                 bytes_of(x.output_dir), bytes_of(x.summary), x.jobs, x.quiet, x.scheduler, inputs,
                 x.analysis.band_clamp, x.dry_run, x.resume, x.strict, bytes_of(x.flatfile),
-                x.analysis.hv, static_cast<int>(x.analysis.horizontal));
+                x.analysis.hv, static_cast<int>(x.analysis.horizontal),
+                py::make_tuple(x.analysis.spread.fmin, x.analysis.spread.fmax,
+                               x.analysis.spread.n));
           },
           [](const py::tuple &t) {
             o x;
-            x.analysis = {static_cast<wavespec::operation>(t[0].cast<int>()), t[1].cast<float>(),
-                          t[2].cast<double>(), t[3].cast<std::vector<double>>(), t[4].cast<bool>()};
+            x.analysis.op = static_cast<wavespec::operation>(t[0].cast<int>());
+            x.analysis.band = t[1].cast<float>();
+            x.analysis.konno_ohmachi = t[2].cast<double>();
+            x.analysis.centres = t[3].cast<std::vector<double>>();
+            x.analysis.eas = t[4].cast<bool>();
             x.metadata = t[5].cast<bool>();
             x.output = t[6].cast<std::string>();
             x.output_dir = t[7].cast<std::string>();
@@ -573,6 +588,9 @@ dry_run, jobs); parse_arguments gives the same from a command line.)")
             x.flatfile = t[17].cast<std::string>();
             x.analysis.hv = t[18].cast<bool>();
             x.analysis.horizontal = static_cast<wavespec::horizontal_mean>(t[19].cast<int>());
+            x.analysis.spread = {t[20][py::int_(0)].cast<double>(),
+                                 t[20][py::int_(1)].cast<double>(),
+                                 t[20][py::int_(2)].cast<std::int64_t>()};
             return x;
           }));
 }

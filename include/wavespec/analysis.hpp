@@ -25,13 +25,23 @@ namespace wavespec {
 // EAS); geometric, sqrt(X Y).
 enum class horizontal_mean { quadratic, geometric };
 
+// n frequencies even in log10 from fmin to fmax inclusive, each
+// fmin * 10^(i log10(fmax / fmin) / (n - 1)) as log_spaced_frequencies gives
+// it, made one at a time where it is used (n = 0: none).
+struct log_spread {
+  double fmin = 0.0, fmax = 0.0;
+  std::int64_t n = 0;
+};
+
 struct analysis_options {
   operation op = operation::none;
   float band = 0.0f; // the Parzen bandwidth in Hz; 0 for no smoothing
   // Konno-Ohmachi smoothing with this coefficient b (> 0) instead of Parzen's,
-  // at `centres` (Hz; empty: 100 per decade from df to the Nyquist frequency).
+  // at `centres` (Hz) when given, else at the centres of `spread`, else at
+  // 100 per decade from df to the Nyquist frequency.
   double konno_ohmachi = 0.0;
   std::vector<double> centres{};
+  log_spread spread{};
   bool eas = false; // also the effective amplitude spectrum of X and Y
   // A Parzen band outside a record's limits becomes the nearest band the
   // record accepts, instead of band_error.

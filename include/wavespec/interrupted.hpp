@@ -19,4 +19,13 @@ private:
   int signal_;
 };
 
+// The note of a signal that every wait and long computation of the library
+// looks at, a tenth of a second apart at most. The wavespec programs'
+// handlers note SIGINT, SIGTERM and SIGHUP there. A program that handles
+// signals its own way (Python's interpreter) notes one with note_interrupt,
+// so that the work under way ends by `interrupted`, and clears it after.
+[[nodiscard]] int pending_interrupt() noexcept; // the signal noted, or 0
+void note_interrupt(int signal) noexcept;
+void clear_interrupt() noexcept;
+
 } // namespace wavespec

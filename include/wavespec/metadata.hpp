@@ -29,6 +29,10 @@ struct record_facts {
   // The band asked for, when the record refused it and the nearest band it
   // accepts was taken instead (--band-clamp).
   std::optional<float> band_asked{};
+  // H/V's peak when it was found as the rows were written (else the
+  // spectrum's H/V is searched).
+  std::optional<wavespec::hv_peak> peak{};
+  bool peak_known = false;
 };
 
 // The sidecar's JSON text. Component names are the header's fields after

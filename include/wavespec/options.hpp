@@ -75,7 +75,7 @@ void check_run_options(const run_options &options, front_end program);
 [[nodiscard]] double parse_konno_ohmachi(std::string_view text); // above 0
 // FMIN:FMAX:N, N (2 .. max_centres) centre frequencies even in log10 from
 // FMIN to FMAX.
-[[nodiscard]] std::vector<double> parse_frequencies(std::string_view text);
+[[nodiscard]] log_spread parse_frequencies(std::string_view text);
 [[nodiscard]] unsigned parse_jobs(std::string_view text); // 1 .. max_jobs
 
 inline constexpr unsigned max_jobs = 4096;

@@ -6,11 +6,15 @@
 // through, since it cannot be replaced.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "wavespec/interrupted.hpp"
+
+struct pollfd; // <poll.h>
 
 namespace wavespec {
 
@@ -52,7 +56,9 @@ public:
   // Whether the file is written straight into a device, FIFO or standard
   // stream (never replaced, never removed).
   [[nodiscard]] bool written_through() const { return through_; }
-  // Writes on when a signal is noted (what is written after an interrupt).
+  // Writes on when a signal is noted (what is written after an interrupt),
+  // but gives up (throws `interrupted`) once a signal is noted and no byte
+  // has gone out for a second, as into a FIFO whose reader stopped reading.
   void ignore_interrupts() { interruptible_ = false; }
   // The name written in the end: the path, or the target of its link.
   [[nodiscard]] const std::string &target() const { return target_; }
@@ -61,10 +67,15 @@ public:
   // file takes when `path` is written (`path` itself when it is no link).
   // `error` receives ELOOP for a chain too long, or readlink's error.
   [[nodiscard]] static std::string follow_links(std::string path, int &error);
+  // The descriptor of this process a name stands for: "/dev/stdout" (1),
+  // "/dev/stderr" (2), "/dev/fd/N" and "/proc/self/fd/N" (N), when open.
+  [[nodiscard]] static std::optional<int> descriptor_named(const std::string &path);
 
 private:
   [[noreturn]] void fail(int error) const;
   void open_new_file();
+  void open_through();
+  bool wait_or_give_up(::pollfd *p);
 
   std::string path_;   // as given, for messages
   std::string target_; // the name the file takes
@@ -76,6 +87,7 @@ private:
   bool unnamed_ = false;  // the new file has no name yet
   bool committed_ = false;
   bool interruptible_ = true;
+  std::chrono::steady_clock::time_point last_progress_{};
 };
 
 } // namespace wavespec

@@ -76,7 +76,7 @@ const option_spec options_table[] = {
      "N centres from FMIN to FMAX Hz, even in log10\n"
      "(default: 100 per decade from df to the Nyquist\n"
      "frequency)",
-     [](run_options &o, std::string_view v) { o.analysis.centres = parse_frequencies(v); }},
+     [](run_options &o, std::string_view v) { o.analysis.spread = parse_frequencies(v); }},
     {0, "eas", "", both,
      "add the effective amplitude spectrum of X and Y,\n"
      "sqrt((X^2 + Y^2) / 2), smoothed like them",
@@ -327,7 +327,8 @@ void check_run_options(const run_options &o, front_end program) {
   check_analysis_options(o.analysis);
   if (o.inputs.empty())
     throw options_error("no input files");
-  if (!o.flatfile.empty() && (o.analysis.konno_ohmachi == 0.0 || o.analysis.centres.empty()))
+  if (!o.flatfile.empty() &&
+      (o.analysis.konno_ohmachi == 0.0 || (o.analysis.centres.empty() && o.analysis.spread.n == 0)))
     throw options_error("--flatfile needs --konno-ohmachi B and --frequencies FMIN:FMAX:N: one "
                         "set of centres for every record");
   if (!o.flatfile.empty() && o.dry_run)

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "core/csv_rows.h"
 #include "core/loading.h"
 #include "core/numbers.h"
 #include "core/pipeline.h"
@@ -88,8 +89,11 @@ private:
 // take their names. When the sidecar cannot take its name after the
 // spectrum took its own, the new spectrum is removed again, so that
 // neither is left newer than the other.
-void write_outputs(const spectrum_view &s, const planned_record &r, const std::string &directory,
-                   const record_facts &facts) {
+// `csv` writes the spectrum file's bytes; `sidecar` gives the sidecar's text
+// once they are written.
+void write_outputs(const planned_record &r, const std::string &directory,
+                   const std::function<void(byte_sink &)> &csv_bytes,
+                   const std::function<std::string()> &sidecar_text) {
   const bool to_stdout = r.output == standard_stream;
   std::optional<output_file> csv, sidecar;
   std::string name = to_stdout ? "standard output" : r.output;
@@ -99,12 +103,12 @@ void write_outputs(const spectrum_view &s, const planned_record &r, const std::s
     else
       csv.emplace(in_directory(r.output, directory));
     file_sink sink(*csv);
-    write_csv(s, sink);
+    csv_bytes(sink);
     csv->finish();
     if (!r.sidecar.empty()) {
       name = r.sidecar;
       sidecar.emplace(in_directory(r.sidecar, directory));
-      sidecar->write(spectrum_metadata(facts, s));
+      sidecar->write(sidecar_text());
       sidecar->finish();
     }
     name = to_stdout ? "standard output" : r.output;
@@ -121,6 +125,40 @@ void write_outputs(const spectrum_view &s, const planned_record &r, const std::s
       (void)::unlink(csv->target().c_str());
     fail_named(e, r.sidecar);
   }
+}
+
+// A spectrum held whole.
+void write_outputs(const spectrum_view &s, const planned_record &r, const std::string &directory,
+                   const record_facts &facts) {
+  write_outputs(
+      r, directory, [&](byte_sink &sink) { write_csv(s, sink); },
+      [&] { return spectrum_metadata(facts, s); });
+}
+
+// A Konno-Ohmachi spectrum written as its values are summed, a chunk of
+// centres at a time, so that memory does not grow with the centres; the
+// peak of H/V is followed as the rows go by. `s` is prepared
+// (prepare_derived_series).
+void write_konno_ohmachi(const spectrum &s, const planned_record &r, const std::string &directory,
+                         record_facts &facts, unsigned threads, record_outcome &out) {
+  const frequency_band usable = usable_band(facts.nt, facts.dt, s.grid);
+  write_outputs(
+      r, directory,
+      [&](byte_sink &sink) {
+        core::write_csv_header(s, sink);
+        core::for_each_konno_ohmachi_chunk(s, threads, [&](const core::konno_ohmachi_chunk &c) {
+          spectrum_view v = s.view();
+          v.centres = c.centres, v.konno_ohmachi_values = c.rows, v.hv = c.hv;
+          core::write_csv_rows(v, sink);
+          for (std::size_t i = 0; i < c.hv.size(); ++i)
+            core::take_if_higher(out.peak, c.centres[i], c.hv[i], usable);
+        });
+      },
+      [&] {
+        facts.peak = out.peak;
+        facts.peak_known = true;
+        return spectrum_metadata(facts, s);
+      });
 }
 
 // The lines of a record's file, read again (none for standard input).
@@ -164,6 +202,14 @@ void analyse_and_write(const planned_record &r, const run_options &o,
                options,
                {v.original_values.begin(), v.original_values.end()},
                {v.smoothed_values.begin(), v.smoothed_values.end()}};
+    if (options.konno_ohmachi > 0.0 && o.flatfile.empty()) { // rows as they are summed
+      core::prepare_derived_series(s, ws);
+      if (!r.output.empty())
+        write_konno_ohmachi(s, r, directory, facts, threads, out);
+      out.status = record_status::ok;
+      out.output = r.output;
+      return;
+    }
     core::add_derived_series(s, ws, threads);
     if (options.hv)
       out.peak = find_hv_peak(s, usable_band(record.count, record.samples.dt, s.grid));

@@ -82,7 +82,7 @@ const records::fixed_layout &row_layout(bool centres, std::size_t width) {
 }
 
 file_layout layout_of(const spectrum_view &s) {
-  const bool hv = !s.hv.empty();
+  const bool hv = s.options.hv || !s.hv.empty();
   const std::string hv_column = hv ? ",H/V" : "";
   if (konno_ohmachi_file(s)) {
     const std::size_t n = s.centres.size();
@@ -120,11 +120,16 @@ void row_values(const spectrum_view &s, std::size_t i, float *v) {
 
 } // namespace
 
-void write_csv(const spectrum_view &s, byte_sink &out) {
+namespace core {
+
+void write_csv_header(const spectrum_view &s, byte_sink &out) {
+  out.write(records::render_free_record({records::free_item::text(layout_of(s).columns)}));
+}
+
+void write_csv_rows(const spectrum_view &s, byte_sink &out, std::string block) {
   const file_layout f = layout_of(s);
-  std::string block = records::render_free_record({records::free_item::text(f.columns)});
   const std::size_t row_length = f.row->max_length() + 1;
-  std::size_t used = block.size();
+  std::size_t used = block.size(); // what the block holds already
   block.resize(block_size + row_length);
   float values[10];
   for (std::size_t i = 0; i < f.rows; ++i) {
@@ -138,6 +143,14 @@ void write_csv(const spectrum_view &s, byte_sink &out) {
         block.data());
   }
   out.write(std::string_view(block).substr(0, used));
+}
+
+} // namespace core
+
+void write_csv(const spectrum_view &s, byte_sink &out) {
+  // the header shares the rows' first block
+  core::write_csv_rows(
+      s, out, records::render_free_record({records::free_item::text(layout_of(s).columns)}));
 }
 
 void write_csv(const spectrum_view &s, std::ostream &out) {

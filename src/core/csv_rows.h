@@ -8,6 +8,7 @@
 
 #include "records/layout.h"
 #include "wavespec/analysis.hpp"
+#include "wavespec/csv.hpp"
 
 namespace wavespec::core {
 
@@ -21,5 +22,10 @@ inline constexpr std::string_view csv_columns =
 // The values of row i (0 .. nom-1): the frequency, then the original and the
 // smoothed amplitude of X, Y and Z.
 [[nodiscard]] std::array<float, 7> csv_row(const spectrum_view &s, std::int32_t i);
+
+// The file of `s` in parts, for rows that come a chunk at a time: its header
+// line, then the rows `s` holds (after `block`, the bytes to go first).
+void write_csv_header(const spectrum_view &s, byte_sink &out);
+void write_csv_rows(const spectrum_view &s, byte_sink &out, std::string block = {});
 
 } // namespace wavespec::core

@@ -4,13 +4,19 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/centres.h"
 #include "core/numbers.h"
 #include "core/pipeline.h"
 #include "core/workspace.h"
+#include "records/interrupt.h"
 
 namespace wavespec {
 namespace core {
 namespace {
+
+// Centres are summed this many at a time: an even number, so that the
+// chunks give the bits of one call over all of them.
+constexpr std::size_t chunk_size = 4096;
 
 // The horizontal combination of each point's original X and Y, formed in
 // double and rounded once.
@@ -35,87 +41,123 @@ std::vector<float> parzen_smoothed(std::vector<float> series, const spectrum &s,
 }
 
 // h / z, in double, rounded once.
-std::vector<float> ratio(std::span<const float> h, std::span<const float> z) {
-  std::vector<float> r(h.size());
+void ratio(std::span<const float> h, std::span<const float> z, std::span<float> r) {
   for (std::size_t k = 0; k < r.size(); ++k)
     r[k] = static_cast<float>(static_cast<double>(h[k]) / static_cast<double>(z[k]));
-  return r;
 }
 
-// The centres a record's values are taken at: those asked for (those within
-// its grid with centres_within_record), or 100 per decade over its grid.
-std::vector<double> centres_of(const analysis_options &o, const frequency_grid &grid) {
-  if (o.centres.empty())
-    return per_decade_frequencies(grid);
-  if (!o.centres_within_record) {
-    check_centres(o.centres, grid);
-    return o.centres;
-  }
-  std::vector<double> kept;
-  for (const double fc : o.centres)
-    if (centres_reached(fc, grid))
-      kept.push_back(fc);
-  return kept;
-}
+// The points f_k = k df, k = 1 .. nom - 1, and the series summed at them:
+// X, Y, Z, the EAS when asked, then the horizontal combination for H/V when
+// it is not the EAS already there.
+struct konno_ohmachi_input {
+  std::vector<double> f;
+  std::vector<std::span<const float>> series;
+  std::size_t kept_rows = 3; // the rows a file shows (X, Y, Z and the EAS)
+  std::size_t h_row = 0;     // the horizontal combination's, with H/V
+};
 
-// The Konno-Ohmachi rows of X, Y, Z, the EAS when asked, then the
-// horizontal combination for H/V when it is not the EAS already there.
-void add_konno_ohmachi(spectrum &s, std::span<const float> horizontal, unsigned threads) {
+konno_ohmachi_input input_of(const spectrum &s, std::span<const float> horizontal) {
   const analysis_options &o = s.options;
-  s.centres = centres_of(o, s.grid);
-  std::vector<std::span<const float>> extra;
+  const auto nom = static_cast<std::size_t>(s.grid.nom);
+  konno_ohmachi_input in;
+  in.f.resize(nom - 1);
+  for (std::size_t k = 1; k < nom; ++k)
+    in.f[k - 1] = static_cast<double>(k) * static_cast<double>(s.grid.df);
+  for (int c = 0; c < 3; ++c)
+    in.series.push_back(s.original(c).subspan(1));
   if (o.eas)
-    extra.push_back(s.eas_original);
-  const bool own_horizontal = o.hv && !(o.eas && o.horizontal == horizontal_mean::quadratic);
-  if (own_horizontal)
-    extra.push_back(horizontal);
-  const std::size_t n = s.centres.size();
-  std::vector<float> rows((3 + extra.size()) * n);
-  konno_ohmachi_rows(s.view(), o.konno_ohmachi, s.centres, extra, rows, threads);
-  if (o.hv) {
-    const std::size_t h_row = own_horizontal ? 3 + extra.size() - 1 : 3;
-    s.hv = ratio(std::span(rows).subspan(h_row * n, n), std::span(rows).subspan(2 * n, n));
-  }
-  rows.resize((o.eas ? 4 : 3) * n); // the horizontal row is H/V's alone
-  s.konno_ohmachi_values = std::move(rows);
+    in.series.push_back(std::span<const float>(s.eas_original).subspan(1));
+  in.kept_rows = in.series.size();
+  in.h_row = o.eas && o.horizontal == horizontal_mean::quadratic ? 3 : in.series.size();
+  if (o.hv && in.h_row == in.series.size())
+    in.series.push_back(horizontal.subspan(1));
+  return in;
 }
 
 } // namespace
 
-bool centres_reached(double fc, const frequency_grid &grid) {
+centre_reach reach_of(double fc, const frequency_grid &grid) {
   constexpr double slack = 1.0 + 1e-6; // a float's rounding of either end is on the grid
   const auto df = static_cast<double>(grid.df);
-  return fc * slack >= df && fc <= static_cast<double>(grid.nom - 1) * df * slack;
+  if (fc * slack < df)
+    return centre_reach::below;
+  return fc <= static_cast<double>(grid.nom - 1) * df * slack ? centre_reach::within
+                                                              : centre_reach::above;
 }
 
-void check_centres(std::span<const double> centres, const frequency_grid &grid) {
+void check_centres(const centre_list &centres, const frequency_grid &grid) {
   if (centres.empty())
     return;
-  const auto [low, high] = std::minmax_element(centres.begin(), centres.end());
-  if (centres_reached(*low, grid) && centres_reached(*high, grid))
+  double low = centres[0], high = centres[0];
+  for (std::size_t i = 1; i < centres.size(); ++i) // given ones need not rise
+    low = std::min(low, centres[i]), high = std::max(high, centres[i]);
+  if (centres_reached(low, grid) && centres_reached(high, grid))
     return;
   const auto digits = [](double f) { return shortest_digits(static_cast<float>(f)); };
   const auto df = static_cast<double>(grid.df);
-  throw centres_error("centres " + digits(*low) + " .. " + digits(*high) + " Hz reach outside " +
+  throw centres_error("centres " + digits(low) + " .. " + digits(high) + " Hz reach outside " +
                       digits(df) + " .. " + digits(static_cast<double>(grid.nom - 1) * df) +
                       " Hz, this record's df to its Nyquist frequency");
 }
 
-void add_derived_series(spectrum &s, workspace &ws, unsigned threads) {
+void prepare_derived_series(spectrum &s, workspace &ws) {
   const analysis_options &o = s.options;
   if (o.eas) {
     s.eas_original = effective_amplitudes(s.view());
     s.eas_smoothed =
         o.konno_ohmachi == 0.0 ? parzen_smoothed(s.eas_original, s, ws) : s.eas_original;
   }
-  const std::vector<float> horizontal = o.hv ? horizontal_of(s) : std::vector<float>{};
-  if (o.konno_ohmachi > 0.0) {
-    add_konno_ohmachi(s, horizontal, threads);
-  } else if (o.hv) {
+  if (o.hv && o.konno_ohmachi == 0.0) {
     const bool is_eas = !s.eas_smoothed.empty() && o.horizontal == horizontal_mean::quadratic;
-    const std::vector<float> h = is_eas ? s.eas_smoothed : parzen_smoothed(horizontal, s, ws);
-    s.hv = ratio(h, s.smoothed(2));
+    const std::vector<float> h = is_eas ? s.eas_smoothed : parzen_smoothed(horizontal_of(s), s, ws);
+    s.hv.resize(h.size());
+    ratio(h, s.smoothed(2), s.hv);
   }
+}
+
+void for_each_konno_ohmachi_chunk(const spectrum &s, unsigned threads,
+                                  const std::function<void(const konno_ohmachi_chunk &)> &emit) {
+  const centre_list centres(s.options, s.grid);
+  if (!s.options.centres_within_record)
+    check_centres(centres, s.grid);
+  const std::vector<float> horizontal = s.options.hv ? horizontal_of(s) : std::vector<float>{};
+  const konno_ohmachi_input in = input_of(s, horizontal);
+  konno_ohmachi_plan plan(in.f, in.series, s.options.konno_ohmachi, threads);
+  const std::size_t rows = in.series.size();
+  std::vector<double> fc(std::min(chunk_size, centres.size()));
+  std::vector<float> values(rows * fc.size()), hv(s.options.hv ? fc.size() : 0);
+  const auto stop = [] { return records::pending_interrupt() != 0; };
+  for (std::size_t first = 0; first < centres.size(); first += chunk_size) {
+    const std::size_t n = std::min(chunk_size, centres.size() - first);
+    for (std::size_t i = 0; i < n; ++i)
+      fc[i] = centres[first + i];
+    if (!plan.smooth(std::span(fc).first(n), std::span(values).first(rows * n), threads, stop))
+      records::check_interrupt();
+    if (!hv.empty())
+      ratio(std::span(values).subspan(in.h_row * n, n), std::span(values).subspan(2 * n, n),
+            std::span(hv).first(n));
+    emit({first, std::span(fc).first(n), std::span(values).first(in.kept_rows * n),
+          std::span(hv).first(hv.empty() ? 0 : n)});
+  }
+}
+
+void add_derived_series(spectrum &s, workspace &ws, unsigned threads) {
+  prepare_derived_series(s, ws);
+  if (s.options.konno_ohmachi == 0.0)
+    return;
+  const std::size_t total = centre_list(s.options, s.grid).size();
+  const std::size_t kept = s.options.eas ? 4 : 3;
+  s.centres.resize(total);
+  s.konno_ohmachi_values.resize(kept * total);
+  s.hv.resize(s.options.hv ? total : 0);
+  for_each_konno_ohmachi_chunk(s, threads, [&](const konno_ohmachi_chunk &c) {
+    const std::size_t n = c.centres.size();
+    std::copy(c.centres.begin(), c.centres.end(), s.centres.begin() + static_cast<long>(c.first));
+    for (std::size_t q = 0; q < kept; ++q)
+      std::copy_n(c.rows.begin() + static_cast<long>(q * n), n,
+                  s.konno_ohmachi_values.begin() + static_cast<long>(q * total + c.first));
+    std::copy(c.hv.begin(), c.hv.end(), s.hv.begin() + static_cast<long>(c.first));
+  });
 }
 
 void konno_ohmachi_rows(const spectrum_view &s, double b, std::span<const double> centres,
@@ -166,12 +208,19 @@ std::optional<hv_peak> find_hv_peak(const spectrum_view &s, frequency_band band)
   for (std::size_t i = 0; i < s.hv.size(); ++i) {
     const double f =
         centres ? s.centres[i] : static_cast<double>(s.frequency(static_cast<std::int32_t>(i)));
-    const float a = s.hv[i];
-    if (band.holds(f) && std::isfinite(a) &&
-        (!peak || a > peak->a0 || (a == peak->a0 && f < peak->f0)))
-      peak = hv_peak{f, a};
+    core::take_if_higher(peak, f, s.hv[i], band);
   }
   return peak;
 }
+
+namespace core {
+
+void take_if_higher(std::optional<hv_peak> &peak, double f, float a, frequency_band band) {
+  if (band.holds(f) && std::isfinite(a) &&
+      (!peak || a > peak->a0 || (a == peak->a0 && f < peak->f0)))
+    peak = hv_peak{f, a};
+}
+
+} // namespace core
 
 } // namespace wavespec

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/centres.h"
 #include "core/numbers.h"
 #include "records/record_io.h"
 #include "wavespec/output_file.hpp"
@@ -75,7 +76,7 @@ std::string row_start(const run_options &o, const record_outcome &r, const frequ
 // record's values do not reach or its usable band ends.
 void append_values(std::string &row, const run_options &o, const spectrum_view &s,
                    const frequency_band &usable) {
-  const std::vector<double> &run_centres = o.analysis.centres;
+  const core::centre_list run_centres(o.analysis);
   const std::size_t n = s.centres.size(),
                     rows = s.konno_ohmachi_values.size() / std::max<std::size_t>(n, 1);
   const std::size_t series = series_of(o.analysis).size();
@@ -142,9 +143,10 @@ std::string flatfile_header(const run_options &o) {
       "input,status,message,nt,dt,df_hz,unit,operation,konno_ohmachi_b,usable_min_hz,usable_max_hz";
   if (o.analysis.hv)
     header += ",f0_hz,a0";
+  const core::centre_list centres(o.analysis);
   for (const std::string &series : series_of(o.analysis))
-    for (const double fc : o.analysis.centres)
-      header += "," + series + "_" + hz(fc) + "Hz";
+    for (std::size_t i = 0; i < centres.size(); ++i)
+      header += "," + series + "_" + hz(centres[i]) + "Hz";
   return header + "\n";
 }
 
@@ -158,7 +160,7 @@ std::string flatfile_row(const run_options &o, const record_outcome &r, const sp
 
 std::string flatfile_row(const run_options &o, const record_outcome &r) {
   std::string row = row_start(o, r, nullptr, nullptr);
-  const std::size_t cells = series_of(o.analysis).size() * o.analysis.centres.size();
+  const std::size_t cells = series_of(o.analysis).size() * core::centre_list(o.analysis).size();
   row.append(cells, ',');
   return row + "\n";
 }

@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "core/centres.h"
 #include "wavespec/metadata.hpp"
 #include "wavespec/options.hpp"
 #include "wavespec/units.hpp"
@@ -104,9 +105,10 @@ double shortest(float x) {
 json smoothing(const spectrum_view &s, const record_facts &record) {
   const analysis_options &o = s.options;
   if (o.konno_ohmachi > 0.0) {
-    json k = {{"window", "konno-ohmachi"}, {"b", o.konno_ohmachi}, {"centres", s.centres.size()}};
-    if (!s.centres.empty())
-      k["centres_hz"] = {s.centres.front(), s.centres.back()};
+    const core::centre_list centres(o, s.grid);
+    json k = {{"window", "konno-ohmachi"}, {"b", o.konno_ohmachi}, {"centres", centres.size()}};
+    if (!centres.empty())
+      k["centres_hz"] = {centres[0], centres[centres.size() - 1]};
     return k;
   }
   json parzen = {{"window", "parzen"}, {"band_hz", shortest(o.band)}};
@@ -120,7 +122,7 @@ json smoothing(const spectrum_view &s, const record_facts &record) {
 // H/V's choices and its peak within the record's usable band.
 json hv_facts(const record_facts &record, const spectrum_view &s) {
   const frequency_band band = usable_band(record.nt, record.dt, s.grid);
-  const std::optional<hv_peak> peak = find_hv_peak(s, band);
+  const std::optional<hv_peak> peak = record.peak_known ? record.peak : find_hv_peak(s, band);
   const auto hz = [](double f) { return shortest(static_cast<float>(f)); };
   json hv = {{"horizontal", horizontal_name(s.options.horizontal)},
              {"usable_hz", {hz(band.low), hz(band.high)}}};

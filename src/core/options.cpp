@@ -64,6 +64,12 @@ template <typename T> bool whole_number(std::string_view text, T &value) {
 
 const char *const operation_names[] = {"none", "integrate", "double-integrate", "differentiate"};
 
+// The rules of FMIN:FMAX:N.
+bool spread_holds(const log_spread &s) {
+  return s.fmin > 0.0 && s.fmin < s.fmax && std::isfinite(s.fmax / s.fmin) && s.n >= 2 &&
+         s.n <= max_centres;
+}
+
 } // namespace
 
 std::string_view horizontal_name(horizontal_mean h) {
@@ -107,17 +113,14 @@ double parse_konno_ohmachi(std::string_view text) {
   return v;
 }
 
-std::vector<double> parse_frequencies(std::string_view text) {
+log_spread parse_frequencies(std::string_view text) {
   const auto first = text.find(':'), second = text.find(':', first + 1);
   double fmin = 0, fmax = 0;
   long long n = 0;
   if (second != std::string_view::npos && whole_number(text.substr(0, first), fmin) &&
       whole_number(text.substr(first + 1, second - first - 1), fmax) &&
-      whole_number(text.substr(second + 1), n) && n <= max_centres && std::isfinite(fmax / fmin))
-    try {
-      return log_spaced_frequencies(fmin, fmax, n);
-    } catch (const std::invalid_argument &) {
-    }
+      whole_number(text.substr(second + 1), n) && spread_holds({fmin, fmax, n}))
+    return {fmin, fmax, n};
   throw bad_frequencies(text);
 }
 
@@ -136,8 +139,11 @@ void check_analysis_options(const analysis_options &o) {
     throw bad_coefficient(core::shortest_digits(o.konno_ohmachi));
   if (o.konno_ohmachi > 0.0 && o.band != 0.0f)
     throw options_error(band_with_konno_ohmachi);
-  if (!o.centres.empty() && o.konno_ohmachi == 0.0)
+  if ((!o.centres.empty() || o.spread.n != 0) && o.konno_ohmachi == 0.0)
     throw options_error(centres_without_coefficient);
+  if (o.spread.n != 0 && !spread_holds(o.spread))
+    throw bad_frequencies(core::shortest_digits(o.spread.fmin) + ":" +
+                          core::shortest_digits(o.spread.fmax) + ":" + std::to_string(o.spread.n));
   for (const double fc : o.centres)
     if (!(fc > 0.0) || !std::isfinite(fc))
       throw bad_centre(fc);

@@ -3,6 +3,8 @@
 // command line run after theirs.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "wavespec/analysis.hpp"
@@ -23,17 +25,47 @@ spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &w
 spectrum_view run_analysis(waveform_view w, operation op, const parzen_window &window, float band,
                            workspace &ws);
 
-// Whether a centre lies within the grid's df .. Nyquist frequency (a
-// float's rounding of either end counting as on it).
-[[nodiscard]] bool centres_reached(double fc, const frequency_grid &grid);
+// Where a centre lies against the grid's df .. Nyquist frequency (a float's
+// rounding of either end counting as on it).
+enum class centre_reach { below, within, above };
+[[nodiscard]] centre_reach reach_of(double fc, const frequency_grid &grid);
+[[nodiscard]] inline bool centres_reached(double fc, const frequency_grid &grid) {
+  return reach_of(fc, grid) == centre_reach::within;
+}
+
+class centre_list;
 
 // Throws centres_error for centres outside the grid's df .. Nyquist.
-void check_centres(std::span<const double> centres, const frequency_grid &grid);
+void check_centres(const centre_list &centres, const frequency_grid &grid);
 
 // What the options ask for besides the spectra themselves: the EAS (smoothed
 // as the components are), the Konno-Ohmachi values and H/V; centres outside
 // the grid throw centres_error (or are left out, with centres_within_record).
 void add_derived_series(spectrum &s, workspace &ws, unsigned threads);
+
+// The part of add_derived_series that does not grow with the centres: the
+// EAS, and H/V on the record's own grid (Parzen).
+void prepare_derived_series(spectrum &s, workspace &ws);
+
+// Konno-Ohmachi values at a run of centres from the `first`: X, Y, Z and,
+// when asked, the EAS, one row of centres.size() values each, then H/V.
+struct konno_ohmachi_chunk {
+  std::size_t first;
+  std::span<const double> centres;
+  std::span<const float> rows;
+  std::span<const float> hv;
+};
+
+// The Konno-Ohmachi values of a prepared spectrum (prepare_derived_series)
+// at its centres, a chunk at a time, so that memory does not grow with the
+// centres; a noted signal ends it by `interrupted` within a block's sums.
+// Centres outside the grid throw centres_error (or are left out).
+void for_each_konno_ohmachi_chunk(const spectrum &s, unsigned threads,
+                                  const std::function<void(const konno_ohmachi_chunk &)> &emit);
+
+// Keeps in `peak` the higher of it and H/V `a` at `f` (within `band`; the
+// lower frequency of equal values).
+void take_if_higher(std::optional<hv_peak> &peak, double f, float a, frequency_band band);
 
 // Konno-Ohmachi rows of the original X, Y, Z, then of each extra series
 // (nom points each), at the centres into `out`.

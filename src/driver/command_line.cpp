@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <sched.h>
 #include <thread>
@@ -68,7 +69,7 @@ private:
   void report(const std::string &line);
   void show_progress(bool last);
   void wait_for_workers();
-  bool write_at_end(end_file &f, const std::string &text);
+  bool write_at_end(end_file &f, const std::function<std::string()> &text);
 
   const run_options &o_;
   run_plan plan_;
@@ -183,12 +184,12 @@ void batch::wait_for_workers() {
 
 // Writes a file the run ends with (written also after an interrupt: what
 // was done); false when it could not be.
-bool batch::write_at_end(end_file &f, const std::string &text) {
+bool batch::write_at_end(end_file &f, const std::function<std::string()> &text) {
   if (!f.file)
     return true;
   try {
     f.file->ignore_interrupts();
-    f.file->write(text);
+    f.file->write(text());
     f.file->commit();
   } catch (const std::system_error &e) {
     if (e.code().value() == EPIPE && f.file->written_through() && f.name == standard_stream)
@@ -196,6 +197,9 @@ bool batch::write_at_end(end_file &f, const std::string &text) {
     else
       say(f.what + ": " + e.what());
     return closed_;
+  } catch (const interrupted &) { // its reader took nothing for a second after a signal
+    say(f.what + ": " + f.name + ": given up after the interrupt: nothing could be written");
+    return false;
   }
   return true;
 }
@@ -232,9 +236,9 @@ int batch::run() {
   else
     wait_for_workers();
   show_progress(true);
+  const bool written = write_at_end(flatfile, [&] { return flatfile_text(o_, outcomes_); }) &&
+                       write_at_end(summary, [&] { return summary_text(o_, outcomes_); });
   const bool interrupted = (p_.stop && !broken_ && !closed_) || records::pending_interrupt() != 0;
-  const bool written = write_at_end(flatfile, flatfile_text(o_, outcomes_)) &&
-                       write_at_end(summary, summary_text(o_, outcomes_));
   if (closed_ && !interrupted)
     end_as_a_filter();
   const double seconds = std::chrono::duration<double>(clock::now() - start_).count();

@@ -1,5 +1,6 @@
 #include "records/interrupt.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
@@ -8,10 +9,13 @@
 namespace wavespec::records {
 namespace {
 
-volatile std::sig_atomic_t noted_signal = 0;
+// The one note of the process: written by the handlers (a lock-free atomic
+// is safe in a handler) and read by every thread.
+std::atomic<int> noted_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void note_signal(int sig) {
-  noted_signal = sig;
+  noted_signal.store(sig, std::memory_order_relaxed);
 }
 
 void install_one(int sig) {
@@ -35,12 +39,12 @@ void install_interrupt_handlers() {
 }
 
 int pending_interrupt() noexcept {
-  return noted_signal;
+  return noted_signal.load(std::memory_order_relaxed);
 }
 
 void check_interrupt() {
-  if (noted_signal != 0)
-    throw interrupted(noted_signal);
+  if (const int sig = pending_interrupt(); sig != 0)
+    throw interrupted(sig);
 }
 
 void wait_readable(int fd) {
@@ -53,7 +57,7 @@ void wait_readable(int fd) {
   sigaddset(&block, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &block, &old);
   for (;;) {
-    if (noted_signal != 0)
+    if (pending_interrupt() != 0)
       break;
     pollfd p{fd, POLLIN, 0};
     sigset_t during = old;
@@ -72,3 +76,19 @@ void wait_readable(int fd) {
 }
 
 } // namespace wavespec::records
+
+namespace wavespec {
+
+int pending_interrupt() noexcept {
+  return records::pending_interrupt();
+}
+
+void note_interrupt(int signal) noexcept {
+  records::note_signal(signal);
+}
+
+void clear_interrupt() noexcept {
+  records::note_signal(0);
+}
+
+} // namespace wavespec

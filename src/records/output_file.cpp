@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -26,7 +28,48 @@ std::string directory_of(const std::string &path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether the system refuses to follow the link `link` (its lstat `st`):
+// with protected symbolic links on, a link in a sticky folder that others
+// may write to is followed only by its owner or the folder's.
+bool protected_link(const std::string &link, const struct stat &st) {
+  struct stat dir {};
+  if (::stat(directory_of(link).c_str(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0 ||
+      (dir.st_mode & S_IWOTH) == 0)
+    return false;
+  const uid_t me = ::geteuid();
+  if (st.st_uid == me || st.st_uid == dir.st_uid)
+    return false;
+  char on = '1'; // the system's default since long ago
+  const int fd = ::open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    if (::read(fd, &on, 1) != 1)
+      on = '1';
+    ::close(fd);
+  }
+  return on != '0';
+}
+
 } // namespace
+
+// The descriptor a name stands for: "/dev/stdout", "/dev/stderr",
+// "/dev/fd/N" and "/proc/self/fd/N", when it is open.
+std::optional<int> output_file::descriptor_named(const std::string &path) {
+  int fd = -1;
+  if (path == "/dev/stdout")
+    fd = 1;
+  else if (path == "/dev/stderr")
+    fd = 2;
+  for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"})
+    if (path.starts_with(prefix)) {
+      const char *digits = path.c_str() + prefix.size();
+      const auto r = std::from_chars(digits, path.c_str() + path.size(), fd);
+      if (r.ec != std::errc() || r.ptr != path.c_str() + path.size() || digits == r.ptr)
+        fd = -1;
+    }
+  if (fd < 0 || ::fcntl(fd, F_GETFD) == -1)
+    return std::nullopt;
+  return fd;
+}
 
 // The name a chain of symbolic links ends at (the path itself when it is not
 // a link, or names nothing yet).
@@ -35,6 +78,10 @@ std::string output_file::follow_links(std::string path, int &error) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
       return path;
+    if (protected_link(path, st)) {
+      error = EACCES;
+      return path;
+    }
     std::string to(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
     const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
     if (n < 0) {
@@ -66,17 +113,21 @@ output_file::output_file(std::string path, bool durable)
     : path_(std::move(path)), durable_(durable) {
   if (path_.find('\0') != std::string::npos) // the system would read a shorter name
     fail(EINVAL);
+  target_ = path_;
+  // A name for one of this process's descriptors ("-" is the caller's): that
+  // descriptor, as it is, so that a file it appends to is appended to.
+  if (const std::optional<int> fd = descriptor_named(path_)) {
+    fd_ = *fd;
+    through_ = borrowed_ = true;
+    return;
+  }
   // Through the path itself when it ends at a device, FIFO or socket: the
   // system follows links such as /dev/stdout to a pipe, which no name reaches.
   struct stat st {};
   if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     if (S_ISDIR(st.st_mode))
       fail(EISDIR);
-    target_ = path_;
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd_ < 0)
-      fail(errno);
-    through_ = true;
+    open_through();
     return;
   }
   int error = 0;
@@ -84,6 +135,39 @@ output_file::output_file(std::string path, bool durable)
   if (error != 0)
     fail(error);
   open_new_file();
+}
+
+// A device or FIFO opened for writing. A FIFO with no reader yet is opened
+// again every tenth of a second (the open itself would wait for one, deaf to
+// a signal taken by another thread) until one comes or a signal is noted.
+void output_file::open_through() {
+  through_ = true;
+  last_progress_ = std::chrono::steady_clock::now();
+  for (;;) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ >= 0)
+      break;
+    if (errno != ENXIO && errno != EINTR)
+      fail(errno);
+    wait_or_give_up(nullptr);
+  }
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0)
+    (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+// A tenth of a second of waiting for `p` (none: for time alone). A noted
+// signal ends the wait by `interrupted`; after a signal, a file written all
+// the same (ignore_interrupts) is given up when it has made no progress for
+// a second. Returns whether `p` is ready.
+bool output_file::wait_or_give_up(pollfd *p) {
+  const int ready = ::poll(p, p != nullptr ? 1 : 0, 100);
+  if (interruptible_)
+    records::check_interrupt();
+  else if (records::pending_interrupt() != 0 &&
+           std::chrono::steady_clock::now() - last_progress_ > std::chrono::seconds(1))
+    throw interrupted(records::pending_interrupt());
+  return ready > 0;
 }
 
 // A file with no name in the target's directory where the system offers one
@@ -134,22 +218,22 @@ void output_file::fail(int error) const {
 // for room a tenth of a second at a time, looking at the signal note
 // between, and writes no more than the room it was told of.
 void output_file::write(std::string_view bytes) {
+  last_progress_ = std::chrono::steady_clock::now();
   while (!bytes.empty()) {
     std::size_t piece = bytes.size();
     if (through_) {
       pollfd p{fd_, POLLOUT, 0};
-      const int ready = ::poll(&p, 1, 100);
-      if (interruptible_)
-        records::check_interrupt();
-      if (ready == 0 || (ready < 0 && errno == EINTR))
+      if (!wait_or_give_up(&p))
         continue;
       piece = std::min<std::size_t>(piece, PIPE_BUF);
     }
     const ssize_t n = ::write(fd_, bytes.data(), piece);
-    if (n < 0 && errno != EINTR)
+    if (n < 0 && errno != EINTR && errno != EAGAIN)
       fail(errno);
-    if (n > 0)
+    if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
+      last_progress_ = std::chrono::steady_clock::now();
+    }
     if (interruptible_)
       records::check_interrupt();
   }

@@ -160,13 +160,25 @@ std::string trim_trailing_blanks(std::string_view name) {
                                                     : name.substr(0, last + 1));
 }
 
+// Opens for reading without waiting: a FIFO with no writer yet would hold the
+// open itself, deaf to a signal taken by another thread. The reads that
+// follow wait for it a tenth of a second at a time (wait_readable).
+int open_for_reading(const std::string &name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0)
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0)
+      (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
 int open_by_rule(const std::string &name, open_rule rule, file_access &access) {
-  if (rule != open_rule::read_only) {
-    const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0) {
-      access = file_access::read_write;
-      return fd;
-    }
+  if (rule == open_rule::read_only) {
+    access = file_access::read_only;
+    return open_for_reading(name);
+  }
+  if (const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC); fd >= 0) {
+    access = file_access::read_write;
+    return fd;
   }
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0 || rule != open_rule::read_write_read_or_create) {

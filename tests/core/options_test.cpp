@@ -41,9 +41,11 @@ TEST(RunOptions, GnuConventions) {
   EXPECT_EQ(b.analysis.op, operation::integrate);
   EXPECT_FALSE(b.quiet);
   EXPECT_EQ(b.inputs, (std::vector<std::string>{"-", "-q"}));
-  EXPECT_EQ(
-      parsed({"--konno-ohmachi", "40", "--frequencies=1:10:3", "--eas", "w"}).analysis.centres,
-      (std::vector<double>{1.0, 3.1622776601683795, 10.0}));
+  const log_spread spread =
+      parsed({"--konno-ohmachi", "40", "--frequencies=1:10:3", "--eas", "w"}).analysis.spread;
+  EXPECT_EQ(spread.fmin, 1.0);
+  EXPECT_EQ(spread.fmax, 10.0);
+  EXPECT_EQ(spread.n, 3);
   run_options o; // an error before --help wins
   EXPECT_THROW((void)parse_arguments(std::vector<std::string>{"--bogus", "--help"},
                                      front_end::dask_batch, o),
