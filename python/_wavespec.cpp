@@ -9,11 +9,17 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <sched.h>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "wavespec/wavespec.hpp"
@@ -37,6 +43,72 @@ unsigned processors() {
   if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
     return static_cast<unsigned>(CPU_COUNT(&set));
   return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// --- Work that a signal may end -------------------------------------------------
+
+// Runs `work` (which touches no Python object) with the interpreter's lock
+// released. On the interpreter's main thread, where its signal handlers run,
+// the work runs on a thread of its own while this one looks every 50 ms for
+// a signal the interpreter has noted: the handler runs here (Ctrl-C raises
+// KeyboardInterrupt), the core's signal note is set so that the work ends
+// at its next look (a tenth of a second at most, nothing half-written), and
+// cleared again, and the handler's exception is raised.
+void interruptible_call(const std::function<void()> &work) {
+  const py::object threading = py::module_::import("threading");
+  if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) {
+    const py::gil_scoped_release unlocked;
+    work();
+    return;
+  }
+  std::exception_ptr error;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false, signalled = false;
+  std::thread worker([&] {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const std::lock_guard lock(mutex);
+    done = true;
+    changed.notify_one();
+  });
+  {
+    const py::gil_scoped_release unlocked;
+    std::unique_lock lock(mutex);
+    while (!changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) {
+      if (signalled)
+        continue;
+      lock.unlock();
+      {
+        const py::gil_scoped_acquire locked;
+        signalled = PyErr_CheckSignals() != 0; // its exception stays set
+      }
+      if (signalled)
+        wavespec::note_interrupt(SIGINT);
+      lock.lock();
+    }
+  }
+  worker.join();
+  if (signalled) {
+    wavespec::clear_interrupt();
+    throw py::error_already_set();
+  }
+  if (error)
+    std::rethrow_exception(error);
+}
+
+template <typename F> auto interruptible(F &&work) {
+  using result = std::invoke_result_t<F &>;
+  if constexpr (std::is_void_v<result>) {
+    interruptible_call(work);
+  } else {
+    std::optional<result> r;
+    interruptible_call([&] { r.emplace(work()); });
+    return std::move(*r);
+  }
 }
 
 // --- Names and values at the edge --------------------------------------------
@@ -192,19 +264,22 @@ py_spectrum analyse(const float_array &x, const float_array &y, const float_arra
       operation, band, konno_ohmachi, frequencies, eas, band_clamp, hv, horizontal);
   py_spectrum r;
   r.record = {source.is_none() ? std::string() : fs_name(source), header, w.nt(), dt};
-  const py::gil_scoped_release unlocked;
-  r.s = wavespec::analyse(w, options, thread_workspace(), threads.value_or(processors()));
-  r.freq.resize(static_cast<std::size_t>(r.s.grid.nom));
-  for (std::int32_t i = 0; i < r.s.grid.nom; ++i)
-    r.freq[static_cast<std::size_t>(i)] = r.s.frequency(i);
+  wavespec::workspace &ws = thread_workspace(); // this thread's, lent to the work
+  interruptible([&] {
+    r.s = wavespec::analyse(w, options, ws, threads.value_or(processors()));
+    r.freq.resize(static_cast<std::size_t>(r.s.grid.nom));
+    for (std::int32_t i = 0; i < r.s.grid.nom; ++i)
+      r.freq[static_cast<std::size_t>(i)] = r.s.frequency(i);
+  });
   return r;
 }
 
 void to_csv(const py_spectrum &sp, py::handle path, bool metadata) {
   const std::string output = fs_name(path);
-  const py::gil_scoped_release unlocked;
-  const wavespec::planned_record files = wavespec::plan_output(sp.record.input, output, metadata);
-  wavespec::write_spectrum(sp.s, sp.record, files);
+  interruptible([&] {
+    const wavespec::planned_record files = wavespec::plan_output(sp.record.input, output, metadata);
+    wavespec::write_spectrum(sp.s, sp.record, files);
+  });
 }
 
 py::object metadata_of(const py_spectrum &sp) {
@@ -440,11 +515,13 @@ py::tuple konno_ohmachi(const py::array &freq, const py::array &amplitudes, py::
       amp.ndim() == 1 ? std::vector<py::ssize_t>{columns}
                       : std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows), columns});
   float *const out = smoothed.mutable_data();
-  {
-    const py::gil_scoped_release unlocked;
-    wavespec::konno_ohmachi(f, series, o.konno_ohmachi, fc, {out, rows * fc.size()},
-                            threads.value_or(processors()));
-  }
+  interruptible([&] {
+    const unsigned sharing = threads.value_or(processors());
+    const wavespec::konno_ohmachi_plan plan(f, series, o.konno_ohmachi, sharing);
+    if (!plan.smooth(fc, {out, rows * fc.size()}, sharing,
+                     [] { return wavespec::pending_interrupt() != 0; }))
+      throw wavespec::interrupted(wavespec::pending_interrupt());
+  });
   return py::make_tuple(py::array_t<double>(columns, fc.data()), smoothed);
 }
 
@@ -708,12 +785,10 @@ public:
   }
   void write(const py::bytes &data) {
     const std::string bytes = data;
-    const py::gil_scoped_release unlocked;
-    file_->write(bytes);
+    interruptible([&] { file_->write(bytes); });
   }
   void commit() {
-    const py::gil_scoped_release unlocked;
-    file_->commit();
+    interruptible([&] { file_->commit(); });
   }
   void ignore_interrupts() { file_->ignore_interrupts(); }
 
@@ -751,8 +826,8 @@ void bind_run_functions(py::module_ &m) {
       "process_record",
       [](const wavespec::planned_record &r, const wavespec::run_options &o, py::handle directory) {
         const std::string dir = directory.is_none() ? std::string() : fs_name(directory);
-        const py::gil_scoped_release unlocked;
-        return wavespec::process_record(r, o, thread_workspace(), dir);
+        wavespec::workspace &ws = thread_workspace(); // this thread's, lent to the work
+        return interruptible([&] { return wavespec::process_record(r, o, ws, dir); });
       },
       "record"_a, "options"_a, "directory"_a = py::none(),
       "One record's whole course; relative names taken from directory when given.");
@@ -801,6 +876,10 @@ void bind_run_functions(py::module_ &m) {
       },
       "operation"_a, "0 to 3 for an operation given by number or by name.");
   m.def(
+      "note_interrupt", [](int signal) { wavespec::note_interrupt(signal); }, "signal"_a = SIGINT,
+      "Notes a signal for the core's work under way on any thread: it ends at its next look.");
+  m.def("clear_interrupt", &wavespec::clear_interrupt, "Clears the note of note_interrupt.");
+  m.def(
       "operation_names",
       [] {
         std::vector<std::string> names;
@@ -840,11 +919,7 @@ PYBIND11_MODULE(_wavespec, m) {
       "read_waveform",
       [](py::handle path, bool strict) {
         const std::string name = fs_name(path);
-        wavespec::waveform w;
-        {
-          const py::gil_scoped_release unlocked;
-          w = wavespec::read_waveform(name, strict);
-        }
+        wavespec::waveform w = interruptible([&] { return wavespec::read_waveform(name, strict); });
         const auto owned = [](std::vector<float> &&values) {
           auto *owner = new std::vector<float>(std::move(values));
           const py::capsule release(owner,

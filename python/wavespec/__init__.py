@@ -191,8 +191,15 @@ def run(options, threads=None):
                                             (plan.summary, _wavespec.summary_text)) if name]
     files = [(_wavespec.OutputFile(name), text) for name, text in ends]
     workers = threads or options.jobs or len(os.sched_getaffinity(0))
-    with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
+    pool = concurrent.futures.ThreadPoolExecutor(max_workers=workers)
+    try:
         outcomes = list(pool.map(lambda r: _wavespec.process_record(record=r, options=options), plan.records))
+    except KeyboardInterrupt:  # the records under way end at their next look, nothing half-written
+        _wavespec.note_interrupt()
+        pool.shutdown(wait=True, cancel_futures=True)
+        _wavespec.clear_interrupt()
+        raise
+    pool.shutdown()
     for outcome in outcomes:
         if outcome.warning:
             warnings.warn(DamagedRecordWarning(_wavespec.warning_line(outcome)), stacklevel=2)

@@ -3,12 +3,15 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "driver/run_helper.h"
@@ -358,6 +361,140 @@ TEST(CommandLine, AClosedStandardOutputEndsTheRunQuietly) {
   ::pclose(p);
   EXPECT_EQ(std::string(status), "141\n"); // SIGPIPE, as `yes | head` ends
   EXPECT_EQ(box.read("err.txt"), "");
+}
+
+// Every blocking open, read or write ends within a second of SIGINT,
+// SIGTERM or SIGHUP, on any thread, and the run ends as an interrupted run:
+// status 1, whole files only, never a record's failure.
+TEST(CommandLine, EveryWaitEndsOnASignal) {
+  sandbox box;
+  for (const char *name : {"r1.txt", "r2.txt", "r3.txt"})
+    box.write(name, waveform_text(512, 0.01));
+  box.write(".nothing", "");
+  fs::create_directory(box.dir() / "fo");
+  ASSERT_EQ(::mkfifo((box.dir() / "fo/r1.csv").c_str(), 0600), 0); // an output nobody reads
+  ASSERT_EQ(::mkfifo((box.dir() / "in.txt").c_str(), 0600), 0);    // an input nobody writes
+  const struct {
+    std::vector<std::string> args;
+    const char *what;
+  } waits[] = {
+      {{"-j", "1", "-d", "fo", "r1.txt", "r2.txt", "r3.txt"}, "a FIFO output, one job"},
+      {{"-j", "2", "-d", "fo", "r1.txt", "r2.txt", "r3.txt"}, "a FIFO output, two jobs"},
+      {{"-o", "fo/r1.csv", "r1.txt"}, "a FIFO output, one record"},
+      {{"-j", "2", "-d", "out", "in.txt", "r2.txt"}, "a FIFO input"},
+      {{"-o", "x.csv", "in.txt"}, "a FIFO input, one record"},
+  };
+  for (const auto &w : waits)
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(w.what) + " " + std::to_string(sig));
+      const pid_t pid = box.start((box.dir() / ".nothing").string(), -1, 0, w.args);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300)); // well into the wait
+      kill(pid, sig);
+      ASSERT_TRUE(ends_within(pid, 1000));
+      const run_result got = box.finish(pid);
+      EXPECT_EQ(got.status, 1);
+      EXPECT_NE(got.err.find("wavespec: interrupted: "), std::string::npos) << got.err;
+      EXPECT_EQ(got.err.find("Interrupted system call"), std::string::npos) << got.err;
+      EXPECT_EQ(got.err.find("in.txt:"), std::string::npos) << got.err; // no record's failure
+    }
+  EXPECT_FALSE(box.exists("x.csv"));
+}
+
+// The summary is written after an interrupt, but given up when its reader
+// takes nothing for a second.
+TEST(CommandLine, AStalledSummaryReaderIsGivenUp) {
+  sandbox box;
+  std::vector<std::string> args = {"-q", "-d", "out", "--summary", "s.fifo"};
+  for (int i = 0; i < 1200; ++i) { // a summary beyond a pipe's 64 KiB
+    args.push_back("a-long-name-for-a-record-so-that-rows-are-long-" + std::to_string(i) + ".txt");
+    box.write(args.back(), waveform_text(8, 0.01));
+  }
+  box.write(".nothing", "");
+  ASSERT_EQ(::mkfifo((box.dir() / "s.fifo").c_str(), 0600), 0);
+  const int reader = ::open((box.dir() / "s.fifo").c_str(), O_RDONLY | O_NONBLOCK); // never reads
+  const pid_t pid = box.start((box.dir() / ".nothing").string(), -1, 0, args);
+  for (int waited = 0; waited < 30000; waited += 50) {
+    std::error_code ec;
+    if (fs::exists(box.dir() / "out") &&
+        std::distance(fs::directory_iterator(box.dir() / "out", ec), {}) >= 1200)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the summary stalls
+  kill(pid, SIGINT);
+  ASSERT_TRUE(ends_within(pid, 2000));
+  const run_result got = box.finish(pid);
+  ::close(reader);
+  EXPECT_EQ(got.status, 1);
+  EXPECT_NE(got.err.find("summary: s.fifo: given up after the interrupt"), std::string::npos)
+      << got.err;
+}
+
+// A name for an open descriptor is written through it: a file standard
+// output appends to keeps what it held.
+TEST(CommandLine, StandardOutputByNameKeepsAppending) {
+  sandbox box;
+  box.write("w.txt", waveform_text(64, 0.01));
+  const std::string spectrum = box.command({"w.txt"}).out;
+  for (const char *name : {"/dev/stdout", "/proc/self/fd/1", "/dev/fd/1", "-"}) {
+    SCOPED_TRACE(name);
+    box.write("log", "earlier\n");
+    const int log = ::open((box.dir() / "log").c_str(), O_WRONLY | O_APPEND);
+    const pid_t pid = box.start((box.dir() / "w.txt").string(), log, 0,
+                                {"-q", "-o", name, "--metadata", "w.txt"});
+    ::close(log);
+    EXPECT_EQ(box.finish(pid).status, 0);
+    EXPECT_EQ(box.read("log"), "earlier\n" + spectrum);
+    for (const auto &e : fs::directory_iterator(box.dir())) // no sidecar, no new file
+      EXPECT_TRUE(e.path().filename().string().starts_with(".") || e.path().filename() == "log" ||
+                  e.path().filename() == "w.txt")
+          << e.path();
+  }
+}
+
+// A link in a sticky folder others may write to is followed as the system
+// follows it: not when it belongs to someone else than the follower and the
+// folder's owner.
+TEST(CommandLine, LinksInStickyFoldersFollowTheSystemsRule) {
+  sandbox box;
+  box.write("w.txt", waveform_text(64, 0.01));
+  const fs::path sticky = box.dir() / "sticky";
+  fs::create_directory(sticky);
+  ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+  fs::create_symlink("target.csv", sticky / "planted.csv");
+  const uid_t other = ::geteuid() == 0 ? 65534 : ::geteuid();
+  if (::lchown((sticky / "planted.csv").c_str(), other, other) != 0 || other == ::geteuid())
+    GTEST_SKIP() << "no other owner for the link";
+  const int kernel = ::open((sticky / "planted.csv").c_str(), O_WRONLY | O_CREAT, 0644);
+  const bool kernel_refuses = kernel < 0 && errno == EACCES;
+  if (kernel >= 0) {
+    ::close(kernel);
+    fs::remove(sticky / "target.csv");
+  }
+  const run_result got = box.command({"-o", "sticky/planted.csv", "w.txt"});
+  EXPECT_EQ(got.status != 0, kernel_refuses) << got.err;
+  if (kernel_refuses) {
+    EXPECT_EQ(got.err, "wavespec: w.txt: sticky/planted.csv: Permission denied\n");
+    EXPECT_FALSE(fs::exists(sticky / "target.csv"));
+  }
+}
+
+// Konno-Ohmachi rows go out as they are summed: ten times the centres take
+// no more memory.
+TEST(CommandLine, KonnoOhmachiMemoryDoesNotGrowWithTheCentres) {
+  sandbox box;
+  box.write("w.txt", waveform_text(4096, 0.01));
+  box.write(".nothing", "");
+  long peak[2] = {};
+  const char *counts[] = {"100000", "1000000"};
+  for (int k = 0; k < 2; ++k) {
+    const pid_t pid =
+        box.start((box.dir() / ".nothing").string(), -1, 0,
+                  {"--konno-ohmachi", "40", "--frequencies", std::string("0.1:40:") + counts[k],
+                   "--eas", "--hv", "-o", "/dev/null", "w.txt"});
+    ASSERT_EQ(box.finish(pid, &peak[k]).status, 0);
+  }
+  EXPECT_LT(peak[1], peak[0] + 4096) << peak[0] << " KiB, then " << peak[1] << " KiB";
 }
 
 } // namespace

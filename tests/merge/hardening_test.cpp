@@ -60,6 +60,12 @@ TEST(MergeHardening, OutputsAreWrittenThroughNeverReplaced) {
   EXPECT_EQ(slurp(piped), expected);
   EXPECT_EQ(merge_cmd(v2a + " -o /dev/stdout | cat > " + piped).status, 0);
   EXPECT_EQ(slurp(piped), expected);
+  // Appended through standard output, by any of its names: what was there stays.
+  for (const char *name : {"-", "/dev/stdout", "/proc/self/fd/1"}) {
+    const std::string log = dir.file("log.txt", "earlier\n");
+    EXPECT_EQ(merge_cmd(v2a + " -o " + name + " >> " + log).status, 0) << name;
+    EXPECT_EQ(slurp(log), "earlier\n" + expected) << name;
+  }
 
   const std::string target = dir.file("target.txt", "old"), link = target + ".link";
   fs::create_symlink(target, link);

@@ -260,3 +260,51 @@ def test_a_band_clamped_to_the_records_limits(records):
     s = wavespec.analyse(w, band=0.5, band_clamp=True)
     assert abs(s.band - s.band_limits[1]) <= 1e-6 * s.band
     assert np.array_equal(s.smoothed, wavespec.analyse(w, band=s.band).smoothed)
+
+
+INTERRUPTED_CALLS = {
+    "a write into a FIFO nobody reads": "s = wavespec.analyse(wavespec.read_waveform('r.txt'), band=0.5)\n"
+                                        "s.to_csv('out.fifo')",
+    "a read of a FIFO nobody writes": "wavespec.read_waveform('in.fifo')",
+    "Konno-Ohmachi at many centres": "wavespec.analyse(wavespec.read_waveform('big.txt'), konno_ohmachi=40,\n"
+                                     "                 frequencies='0.01:50:3000000')",
+}
+
+
+@pytest.mark.parametrize("what", sorted(INTERRUPTED_CALLS))
+def test_a_long_call_ends_on_ctrl_c(records, what):
+    import signal
+    import time
+    os.rename(records / "sf1295.txt", records / "r.txt")
+    os.rename(records / "wtmc_v1a.txt", records / "big.txt")
+    os.mkfifo(records / "out.fifo")
+    os.mkfifo(records / "in.fifo")
+    reader = os.open(records / "out.fifo", os.O_RDONLY | os.O_NONBLOCK)  # opens, never reads
+    code = "import wavespec\nprint('ready', flush=True)\n" + INTERRUPTED_CALLS[what]
+    run = subprocess.Popen(["/usr/bin/python3", "-c", code], cwd=records, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, text=True, env=dict(os.environ))
+    assert run.stdout.readline() == "ready\n"
+    time.sleep(1.0)
+    start = time.monotonic()
+    run.send_signal(signal.SIGINT)
+    _, err = run.communicate(timeout=10)
+    took = time.monotonic() - start
+    os.close(reader)
+    assert run.returncode == -signal.SIGINT and err.rstrip().endswith("KeyboardInterrupt"), err
+    assert took < 0.5, took
+    assert sorted(os.listdir(records)) == sorted(RECORDS_AFTER_RENAME + ["in.fifo", "out.fifo"])
+
+
+RECORDS_AFTER_RENAME = ["r.txt", "wtmc_v2a.txt", "nc_mli.txt", "np_2825.txt", "big.txt"]
+
+
+def test_standard_output_by_name_keeps_appending(records):
+    (records / "log").write_text("earlier\n")
+    code = ("import wavespec\n"
+            "s = wavespec.analyse(wavespec.read_waveform('sf1295.txt'))\n"
+            "s.to_csv('/dev/stdout', metadata=True)\n")
+    with open(records / "log", "a") as log:
+        subprocess.run(["/usr/bin/python3", "-c", code], cwd=records, stdout=log, check=True)
+    program = subprocess.run([PROGRAM, "sf1295.txt"], cwd=records, capture_output=True, check=True).stdout
+    assert (records / "log").read_bytes() == b"earlier\n" + program
+    assert not os.path.exists("/dev/stdout.json") and not (records / "log.json").exists()
