@@ -267,6 +267,8 @@ py_spectrum analyse(const float_array &x, const float_array &y, const float_arra
   wavespec::workspace &ws = thread_workspace(); // this thread's, lent to the work
   interruptible([&] {
     r.s = wavespec::analyse(w, options, ws, threads.value_or(processors()));
+    if (r.s.options.band != options.band) // clamped: the sidecar says what was asked
+      r.record.band_asked = options.band;
     r.freq.resize(static_cast<std::size_t>(r.s.grid.nom));
     for (std::int32_t i = 0; i < r.s.grid.nom; ++i)
       r.freq[static_cast<std::size_t>(i)] = r.s.frequency(i);
@@ -701,8 +703,8 @@ void bind_outcome(py::module_ &m) {
   using o = wavespec::record_outcome;
   py::class_<o>(m, "Outcome",
                 "How one record of a run ended: status is ok, unreadable, not-analysable, "
-                "band-refused, bad-options, output-failed, out-of-memory, worker-failed or "
-                "interrupted.")
+                "band-refused, bad-options, output-failed, out-of-memory, worker-failed, "
+                "output-closed, skipped or interrupted.")
       .def(py::init([](const wavespec::planned_record &r, const std::string &status,
                        std::string message) {
              o x;

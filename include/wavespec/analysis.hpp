@@ -181,7 +181,12 @@ void smooth_konno_ohmachi(const spectrum_view &s, double b, std::span<const doub
 // df), to the Nyquist frequency (nom - 1) df, in double.
 struct frequency_band {
   double low = 0.0, high = 0.0;
-  [[nodiscard]] bool holds(double f) const { return f >= low && f <= high; }
+  // f within the band; a float's rounding of either end counts as on it
+  // (FMIN:FMAX:N's last centre may come out an ulp above FMAX).
+  [[nodiscard]] bool holds(double f) const {
+    constexpr double slack = 1.0 + 1e-6;
+    return f * slack >= low && f <= high * slack;
+  }
 };
 [[nodiscard]] frequency_band usable_band(std::int64_t nt, float dt, const frequency_grid &grid);
 

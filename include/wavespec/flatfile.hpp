@@ -4,7 +4,7 @@
 // it:
 //
 //   input,status,message,nt,dt,df_hz,unit,operation,konno_ohmachi_b,usable_min_hz,usable_max_hz,
-//   [f0_hz,a0,]X_0.1Hz,...,Y_...,Z_...,[EAS_...,][HV_...]
+//   [horizontal,f0_hz,a0,]X_0.1Hz,...,Y_...,Z_...,[EAS_...,][HV_...]
 //
 // Values are the Konno-Ohmachi file's E14.6 digits without their blanks
 // ("0.538097E+01"); a cell is empty at a centre outside the record's usable
@@ -29,13 +29,16 @@ namespace wavespec {
 // The row of a record that failed: its status, message and what was known.
 [[nodiscard]] std::string flatfile_row(const run_options &options, const record_outcome &outcome);
 
-// The header and the rows of the records done, in the order given.
+// The header and the rows of the records done, in the order given (a record
+// whose outcome carries no row, as one whose worker failed, gets its failed
+// row here).
 [[nodiscard]] std::string flatfile_text(const run_options &options, run_outcomes outcomes);
 
 // The rows of records done well in the flatfile options.flatfile names, by
-// input, for --resume to keep; none when there is no such file. Throws
-// options_error when it was written with other columns (other options),
-// and file_error when it cannot be read.
+// input, for --resume to keep (a row cut short is not kept); none when there
+// is no such file. Throws options_error when it was written with other
+// options (other columns, or rows of another operation, b or horizontal
+// mean), and file_error when it cannot be read.
 [[nodiscard]] std::map<std::string, std::string> flatfile_rows_done(const run_options &options);
 
 } // namespace wavespec

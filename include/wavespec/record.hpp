@@ -38,7 +38,8 @@ struct waveform {
   // on one line: a line whose count of values differs from the file's usual
   // count, a number running straight into the next, the file ending inside a
   // record. Empty for a clean reading; the samples are the same either way.
-  //   "line 1001: 5 values where the file's lines hold 4; 1 damaged reading in all"
+  //   "line 1001: 5 values where the file's lines hold 4; in all: 1 line whose count of values
+  //   differs"
   std::string warning{};
   [[nodiscard]] std::int64_t nt() const { return static_cast<std::int64_t>(x.size()); }
   operator waveform_view() const { return {x, y, z, dt}; } // NOLINT: a view, as string_view

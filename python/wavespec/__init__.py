@@ -202,7 +202,7 @@ def run(options, threads=None):
     pool.shutdown()
     for outcome in outcomes:
         if outcome.warning:
-            warnings.warn(DamagedRecordWarning(_wavespec.warning_line(outcome)), stacklevel=2)
+            warnings.warn(DamagedRecordWarning("%s: %s" % (outcome.input, outcome.warning)), stacklevel=2)
     for file, text in files:
         file.write(text(options, outcomes))
         file.commit()

@@ -3,6 +3,7 @@
 Usage::
 
     python3 -m wavespec.batch [OPTION]... -d DIR FILE...     (--help lists the options)
+    python3 -m wavespec.batch [OPTION]... --flatfile FILE FILE...   (or --dry-run: no -d)
 
 The options and their refusals, the plan of every file the batch writes, each
 record's course, the summary, the closing line and the exit status are the C++

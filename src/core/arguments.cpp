@@ -64,8 +64,9 @@ const option_spec options_table[] = {
      [](run_options &o, std::string_view v) { o.flatfile = v; }},
     {0, "summary", "FILE", both,
      "a CSV with one row per input: input, output, status,\n"
-     "nt, dt, nf, df_hz, fmax_hz, band_min_hz,\n"
-     "band_max_hz, message",
+     "nt, dt, nf, df_hz, fmax_hz, band_min_hz, band_max_hz,\n"
+     "message, warnings (then band_hz with --band-clamp,\n"
+     "f0_hz, a0 with --hv)",
      [](run_options &o, std::string_view v) { o.summary = v; }},
     {0, "konno-ohmachi", "B", both,
      "Konno-Ohmachi smoothing with coefficient B (20 to 40\n"
@@ -143,6 +144,7 @@ Example:
 
 const char *const batch_usage =
     R"(Usage: python3 -m wavespec.batch [OPTION]... -d DIR FILE...
+       python3 -m wavespec.batch [OPTION]... --flatfile FILE FILE...
 Many records on a Dask cluster, with the files, summary, messages and exit
 status of wavespec -d DIR: each FILE's spectrum goes to DIR/STEM.csv, byte for
 byte the file wavespec writes. Without --scheduler a local cluster of worker

@@ -2,6 +2,7 @@
 // keeps.
 #include "wavespec/flatfile.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,8 +68,10 @@ std::string row_start(const run_options &o, const record_outcome &r, const frequ
   row += std::string(operation_name(o.analysis.op)) + "," +
          core::shortest_digits(o.analysis.konno_ohmachi) + ",";
   row += usable ? hz(usable->low) + "," + hz(usable->high) : ",";
-  if (o.analysis.hv)
-    row += "," + (r.peak ? hz(r.peak->f0) + "," + core::shortest_digits(r.peak->a0) : ",");
+  if (o.analysis.hv) {
+    row.append(",").append(horizontal_name(o.analysis.horizontal)).append(",");
+    row += r.peak ? hz(r.peak->f0) + "," + core::shortest_digits(r.peak->a0) : ",";
+  }
   return row;
 }
 
@@ -114,26 +117,29 @@ std::optional<std::string> read_whole(const std::string &path) {
   return text;
 }
 
-// The first field of a CSV line (quotes undone) and where the next begins.
-std::string first_field(std::string_view line, std::size_t &next) {
-  std::string out;
-  if (!line.starts_with('"')) {
-    next = std::min(line.find(','), line.size());
-    out = line.substr(0, next);
-  } else {
-    std::size_t at = 1;
-    for (; at < line.size(); ++at) {
-      if (line[at] == '"' && at + 1 < line.size() && line[at + 1] == '"')
-        out.push_back(line[at++]);
-      else if (line[at] == '"')
-        break;
-      else
-        out.push_back(line[at]);
-    }
-    next = std::min(at + 1, line.size());
+// The fields of a CSV line, quotes undone.
+std::vector<std::string> fields_of(std::string_view line) {
+  std::vector<std::string> out(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+      out.back().push_back(line[++i]);
+    else if (c == '"')
+      quoted = !quoted;
+    else if (c == ',' && !quoted)
+      out.emplace_back();
+    else
+      out.back().push_back(c);
   }
-  next += next < line.size() ? 1u : 0u; // the comma
   return out;
+}
+
+// Column `name`'s field in a row of the header's columns.
+const std::string &column(const std::vector<std::string> &names,
+                          const std::vector<std::string> &row, std::string_view name) {
+  const auto at = std::find(names.begin(), names.end(), name);
+  return row[static_cast<std::size_t>(at - names.begin())];
 }
 
 } // namespace
@@ -142,7 +148,7 @@ std::string flatfile_header(const run_options &o) {
   std::string header =
       "input,status,message,nt,dt,df_hz,unit,operation,konno_ohmachi_b,usable_min_hz,usable_max_hz";
   if (o.analysis.hv)
-    header += ",f0_hz,a0";
+    header += ",horizontal,f0_hz,a0";
   const core::centre_list centres(o.analysis);
   for (const std::string &series : series_of(o.analysis))
     for (std::size_t i = 0; i < centres.size(); ++i)
@@ -169,27 +175,40 @@ std::string flatfile_text(const run_options &o, run_outcomes outcomes) {
   std::string text = flatfile_header(o);
   for (const std::optional<record_outcome> &r : outcomes)
     if (r)
-      text += r->flat_row;
+      text += r->flat_row.empty() ? flatfile_row(o, *r) : r->flat_row;
   return text;
 }
 
+// A row is kept when it is whole (all its cells, its line end) and was
+// done well; a row done with other options than the run's (the same columns
+// but another operation, b or horizontal mean) refuses the file, and a row
+// cut short is done again.
 std::map<std::string, std::string> flatfile_rows_done(const run_options &o) {
   std::map<std::string, std::string> done;
   const std::optional<std::string> text = read_whole(o.flatfile);
   if (!text || text->empty())
     return done;
   const std::string header = flatfile_header(o);
+  const options_error other(o.flatfile + ": written with other options (its columns differ): "
+                                         "--resume needs the same");
   if (!text->starts_with(header))
-    throw options_error(o.flatfile + ": written with other options (its columns differ): "
-                                     "--resume needs the same");
+    throw other;
+  const std::vector<std::string> names = fields_of(header.substr(0, header.size() - 1));
   for (std::size_t at = header.size(); at < text->size();) {
-    const std::size_t end = std::min(text->find('\n', at), text->size());
+    const std::size_t end = text->find('\n', at);
+    if (end == std::string::npos)
+      break; // cut short: done again
     const std::string_view line = std::string_view(*text).substr(at, end - at);
-    std::size_t next = 0;
-    const std::string input = first_field(line, next);
-    if (line.substr(next).starts_with("ok,"))
-      done[input] = std::string(line) + "\n";
+    const std::vector<std::string> row = fields_of(line);
     at = end + 1;
+    if (row.size() != names.size() || row[1] != "ok")
+      continue;
+    if (column(names, row, "operation") != operation_name(o.analysis.op) ||
+        column(names, row, "konno_ohmachi_b") != core::shortest_digits(o.analysis.konno_ohmachi) ||
+        (o.analysis.hv &&
+         column(names, row, "horizontal") != horizontal_name(o.analysis.horizontal)))
+      throw other;
+    done[row[0]] = std::string(line) + "\n";
   }
   return done;
 }

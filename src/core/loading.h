@@ -38,7 +38,8 @@ struct loaded_record {
 
 // The notes of a reading on one line, the first damaged line first and how
 // many readings of the kind there were in all; empty when they are clean:
-//   "line 1001: 5 values where the file's lines hold 4; 1 damaged line in all"
+//   "line 1001: 5 values where the file's lines hold 4; in all: 1 line whose count of values
+//   differs"
 [[nodiscard]] std::string damage_of(const records::reading_notes &notes);
 // The failure of a damaged reading refused with --strict (kind damaged).
 [[nodiscard]] record_error refused_damage(const records::reading_notes &notes,
