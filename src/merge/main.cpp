@@ -1,9 +1,9 @@
 // wavespec-merge: one waveform file from the component files of a
 // strong-motion record, or one per record from a whole download folder.
-// Exit status 0 on success, 2 on any error, 1 when a folder's conversion is
-// interrupted.
+// Exit status 0 on success, 2 on any error, 1 when interrupted.
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <getopt.h>
 #include <string>
@@ -13,6 +13,7 @@
 #include "merge/formats.h"
 #include "merge/group.h"
 #include "merge/output.h"
+#include "records/interrupt.h"
 #include "records/usage.h"
 #include "wavespec/spectral.hpp"
 #include "wavespec/version.hpp"
@@ -219,6 +220,11 @@ void refuse_output_over_input(const arguments &a) {
 int run(const arguments &a) {
   if (!a.outdir.empty())
     return convert_folder(a.inputs, {a.outdir, a.summary, a.format, a.request(), a.options});
+  // A signal ends every wait (a FIFO's open, a stalled pipe) and leaves no
+  // scratch file; a reader of standard output that goes away still ends the
+  // run quietly, as a filter's.
+  wavespec::records::install_interrupt_handlers();
+  std::signal(SIGPIPE, SIG_DFL);
   refuse_output_over_input(a);
   std::vector<series> parts;
   bool one_each = true;
@@ -256,7 +262,13 @@ int main(int argc, char **argv) {
       std::printf("wavespec-merge %s\n", wavespec::version);
       return 0;
     }
-    return run(a);
+    try {
+      return run(a);
+    } catch (const wavespec::interrupted &) {
+      std::fprintf(stderr, "wavespec-merge: interrupted: %s not written\n",
+                   a.out == "-" ? "standard output" : a.out.c_str());
+      return 1;
+    }
   } catch (const usage_error &e) {
     std::fprintf(stderr, "wavespec-merge: %s\nTry 'wavespec-merge --help' for more information.\n",
                  e.what());

@@ -248,5 +248,28 @@ TEST(MergeRecords, AnInterruptedFolderKeepsWhatWasFinished) {
   EXPECT_TRUE(fs::is_empty(outdir)); // nothing half-written
 }
 
+// A FIFO nobody opens, as the output or as an input, holds the conversion
+// only until a signal: then nothing is written and the status says so.
+TEST(MergeRecords, ASignalEndsTheWaitForAFifo) {
+  const scratch dir;
+  const std::string fifo = dir.file("wait", "") + ".fifo", out = dir.file("out", "") + ".txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string merge = std::string(WAVESPEC_MERGE_BIN) + " --trim ";
+  const std::string v2 = net + "CE36456.V2 ";
+  for (const std::string &args : {v2 + "-o " + fifo, v2 + fifo + " -o " + out})
+    for (const char *sig : {"TERM", "HUP"}) {
+      SCOPED_TRACE(args + " SIG" + sig);
+      const std::string status = dir.file("status", ""), err = dir.file("err", "");
+      const std::string run = "(" + merge + args + " 2>" + err + " & pid=$!; sleep 0.3; kill -" +
+                              sig + " $pid; wait $pid; echo $? > " + status + ")";
+      ASSERT_EQ(std::system(run.c_str()), 0);
+      EXPECT_EQ(slurp(status), "1\n");
+      EXPECT_NE(slurp(err).find("wavespec-merge: interrupted: "), std::string::npos);
+      for (const auto &entry : fs::directory_iterator(fs::path(out).parent_path()))
+        EXPECT_EQ(entry.path().filename().string().find("out.txt"), std::string::npos)
+            << entry.path(); // neither the output nor a scratch file
+    }
+}
+
 } // namespace
 } // namespace wavespec::merge
