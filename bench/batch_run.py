@@ -58,7 +58,9 @@ def dask_records_only(names, out, runs):
     import logging
     from dask.distributed import Client, LocalCluster
     from wavespec import batch, _wavespec
-    pairs = [(n, _wavespec.output_path(n, out)) for n in names]
+    os.makedirs(out, exist_ok=True)
+    options = _wavespec.RunOptions(names, operation="double-integrate", band=0.5, output_dir=out)
+    plan = _wavespec.plan_run(options)
     times = []
     scratch = tempfile.mkdtemp(prefix="wavespec-bench-")
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None, silence_logs=logging.ERROR,
@@ -66,10 +68,12 @@ def dask_records_only(names, out, runs):
             Client(c) as client:
         for _ in range(runs + 1):
             start = time.perf_counter()
-            futures = [client.submit(batch.process_group, g, (2, 0.5, 0.0, [], False, False), os.getcwd(), pure=False)
-                       for g in batch.groups_of(pairs, 2)]
-            client.gather(futures)
+            futures = [client.submit(batch.process_group, "bench", g, options, os.getcwd(), pure=False)
+                       for g in batch.groups_of(plan.records, 2)]
+            outcomes = [o for group in client.gather(futures) for _, o in group]
             times.append(time.perf_counter() - start)
+            if not all(o.ok for o in outcomes):
+                sys.exit("the Dask batch failed a record: %s" % next(o.message for o in outcomes if not o.ok))
     return statistics.median(times[1:])  # the first warms the workers up
 
 
