@@ -214,20 +214,6 @@ namespace {
 
 const std::string lately_reading = "lately reading sequential formatted external IO\n";
 
-// Under AddressSanitizer the program reserves terabytes of shadow memory and
-// its resident memory grows with it: limits on memory do not apply there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
-
 TEST(HonestFailures, TheSpectrumFileIsNeverTheWaveformFile) {
   for (const char *name : {"w.txt", "./w.txt", "hard.txt", "soft.txt", "sub/../w.txt   "}) {
     SCOPED_TRACE(name);

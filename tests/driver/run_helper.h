@@ -9,6 +9,20 @@
 
 namespace wavespec::testing {
 
+// Under AddressSanitizer the program reserves terabytes of shadow memory and
+// its resident memory grows with it: limits on memory do not apply there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+#else
+constexpr bool sanitized = false;
+#endif
+
 struct run_result {
   std::string out;
   std::string err;
