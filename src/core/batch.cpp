@@ -4,6 +4,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "core/csv_fields.h"
 #include "core/csv_rows.h"
 #include "core/loading.h"
 #include "core/numbers.h"
@@ -259,20 +260,6 @@ record_status status_of(const record_error &e) {
              : record_status::not_analysable;
 }
 
-// A field of the summary CSV, quoted when it holds a comma, a quote or a
-// line end (quotes doubled inside).
-std::string field(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos)
-    return std::string(text);
-  std::string quoted = "\"";
-  for (const char c : text) {
-    quoted.push_back(c);
-    if (c == '"')
-      quoted.push_back('"');
-  }
-  return quoted + "\"";
-}
-
 std::string shown(const std::string &input) {
   return input == standard_stream ? "standard input" : input;
 }
@@ -380,8 +367,8 @@ std::string summary_row(const run_options &options, const record_outcome &o) {
   const auto grid = [&](float frequency_grid::*value) {
     return real(g ? std::optional<float>((*g).*value) : std::nullopt);
   };
-  const std::string fields[] = {field(o.input),
-                                field(o.output),
+  const std::string fields[] = {core::csv_field(o.input),
+                                core::csv_field(o.output),
                                 o.ok()                               ? "ok"
                                 : o.status == record_status::skipped ? "skipped"
                                                                      : "failed",
@@ -392,8 +379,8 @@ std::string summary_row(const run_options &options, const record_outcome &o) {
                                 grid(&frequency_grid::highest),
                                 grid(&frequency_grid::band_min),
                                 grid(&frequency_grid::band_max),
-                                field(o.message),
-                                field(o.warning)};
+                                core::csv_field(o.message),
+                                core::csv_field(o.warning)};
   std::string row;
   for (const std::string &f : fields)
     row.append(&f == &fields[0] ? "" : ",").append(f);

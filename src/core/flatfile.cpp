@@ -9,25 +9,13 @@
 #include <unistd.h>
 
 #include "core/centres.h"
+#include "core/csv_fields.h"
 #include "core/numbers.h"
 #include "records/record_io.h"
 #include "wavespec/output_file.hpp"
 
 namespace wavespec {
 namespace {
-
-// A CSV field, quoted when it holds a comma, a quote or a line end.
-std::string field(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos)
-    return std::string(text);
-  std::string quoted = "\"";
-  for (const char c : text) {
-    quoted.push_back(c);
-    if (c == '"')
-      quoted.push_back('"');
-  }
-  return quoted + "\"";
-}
 
 // The series of the run, in their columns' order.
 std::vector<std::string> series_of(const analysis_options &a) {
@@ -61,10 +49,11 @@ std::string row_start(const run_options &o, const record_outcome &r, const frequ
   const auto real = [](std::optional<float> v) {
     return v ? core::free_digits(*v) : std::string();
   };
-  std::string row = field(r.input) + "," + (r.ok() ? "ok" : "failed") + "," + field(r.message) +
-                    "," + (r.nt ? std::to_string(*r.nt) : "") + "," + real(r.dt) + "," +
+  std::string row = core::csv_field(r.input) + "," + (r.ok() ? "ok" : "failed") + "," +
+                    core::csv_field(r.message) + "," + (r.nt ? std::to_string(*r.nt) : "") + "," +
+                    real(r.dt) + "," +
                     real(r.grid ? std::optional<float>(r.grid->df) : std::nullopt) + ",";
-  row += (facts ? field(spectrum_unit(facts->header, o.analysis.op)) : "") + ",";
+  row += (facts ? core::csv_field(spectrum_unit(facts->header, o.analysis.op)) : "") + ",";
   row += std::string(operation_name(o.analysis.op)) + "," +
          core::shortest_digits(o.analysis.konno_ohmachi) + ",";
   row += usable ? hz(usable->low) + "," + hz(usable->high) : ",";
@@ -115,24 +104,6 @@ std::optional<std::string> read_whole(const std::string &path) {
   }
   ::close(fd);
   return text;
-}
-
-// The fields of a CSV line, quotes undone.
-std::vector<std::string> fields_of(std::string_view line) {
-  std::vector<std::string> out(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
-      out.back().push_back(line[++i]);
-    else if (c == '"')
-      quoted = !quoted;
-    else if (c == ',' && !quoted)
-      out.emplace_back();
-    else
-      out.back().push_back(c);
-  }
-  return out;
 }
 
 // Column `name`'s field in a row of the header's columns.
@@ -193,13 +164,13 @@ std::map<std::string, std::string> flatfile_rows_done(const run_options &o) {
                                          "--resume needs the same");
   if (!text->starts_with(header))
     throw other;
-  const std::vector<std::string> names = fields_of(header.substr(0, header.size() - 1));
+  const std::vector<std::string> names = core::csv_fields(header.substr(0, header.size() - 1));
   for (std::size_t at = header.size(); at < text->size();) {
-    const std::size_t end = text->find('\n', at);
+    const std::size_t end = core::csv_line_end(*text, at);
     if (end == std::string::npos)
       break; // cut short: done again
     const std::string_view line = std::string_view(*text).substr(at, end - at);
-    const std::vector<std::string> row = fields_of(line);
+    const std::vector<std::string> row = core::csv_fields(line);
     at = end + 1;
     if (row.size() != names.size() || row[1] != "ok")
       continue;

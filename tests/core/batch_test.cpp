@@ -9,6 +9,7 @@
 
 #include "driver/run_helper.h"
 #include "wavespec/batch.hpp"
+#include "wavespec/flatfile.hpp"
 
 namespace wavespec::testing {
 namespace fs = std::filesystem;
@@ -195,6 +196,23 @@ TEST(RecordCourse, ABandClampedToEachRecordsLimits) {
     EXPECT_NE(box.read(std::string(name) + ".json").find("\"band_asked_hz\": 0.5"),
               std::string::npos);
   }
+}
+
+// A flatfile row whose input name holds a line end is found again on resume.
+TEST(RecordCourse, FlatfileRowsWithLineEndsInNamesAreResumed) {
+  sandbox box;
+  box.write("two\nlines.txt", waveform_text(512, 0.01));
+  box.write("w.txt", waveform_text(512, 0.01));
+  const run_result first = box.command({"-q", "--konno-ohmachi", "40", "--frequencies", "1:10:3",
+                                        "--flatfile", "f.csv", "two\nlines.txt", "w.txt"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  run_options o;
+  o.analysis.konno_ohmachi = 40;
+  o.analysis.spread = {1, 10, 3};
+  o.flatfile = (box.dir() / "f.csv").string();
+  const std::map<std::string, std::string> done = flatfile_rows_done(o);
+  EXPECT_EQ(done.size(), 2u);
+  EXPECT_EQ(done.count("two\nlines.txt"), 1u);
 }
 
 TEST(RecordCourse, ResumedAndDryRuns) {

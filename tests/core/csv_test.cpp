@@ -10,6 +10,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "core/csv_fields.h"
 #include "driver/run_helper.h"
 #include "wavespec/wavespec.hpp"
 
@@ -33,6 +34,19 @@ std::vector<std::string> names_in(const fs::path &dir) {
     names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The summary and the flatfile hold file names and messages users wrote:
+// whatever they hold reads back as the same fields.
+TEST(CoreCsv, TableFieldsReadBackAsWritten) {
+  const std::vector<std::string> texts = {"plain.txt",  "",         "a,b.txt", "say \"x\"",
+                                          "two\nlines", "cr\r.txt", "\"",      ",,"};
+  std::string line = core::csv_field(texts.front());
+  for (std::size_t i = 1; i < texts.size(); ++i)
+    line += "," + core::csv_field(texts[i]);
+  EXPECT_EQ(core::csv_fields(line), texts) << line;
+  EXPECT_EQ(core::csv_field("a,b"), "\"a,b\"");
+  EXPECT_EQ(core::csv_field("plain"), "plain");
 }
 
 TEST(CoreCsv, FilesAreReplacedWholeAndLinksFollowed) {
