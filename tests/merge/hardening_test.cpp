@@ -13,11 +13,6 @@
 namespace wavespec::merge {
 namespace {
 
-std::string slurp(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 series made(double dt, std::vector<double> values, const char *site = "S") {
   series s;
   s.source = "made";

@@ -14,6 +14,13 @@ namespace wavespec::merge {
 
 namespace fs = std::filesystem;
 inline const std::string data = WAVESPEC_TEST_DATA "/merge/";
+inline const std::string net = data + "network/"; // files as data centres hand them out
+
+// A file's bytes, as they are.
+inline std::string slurp(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
 
 // A file in a temporary folder of its own, removed after the test.
 class scratch {

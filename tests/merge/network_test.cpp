@@ -14,13 +14,6 @@
 namespace wavespec::merge {
 namespace {
 
-const std::string net = data + "network/";
-
-std::string slurp(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 read_request counts_in(const char *unit) {
   read_request r;
   r.unit = unit;

@@ -13,13 +13,6 @@
 namespace wavespec::merge {
 namespace {
 
-const std::string net = data + "network/";
-
-std::string slurp(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 // A K-NET/KiK-net file: 8 counts a line in fields 9 wide, an offset added.
 std::string knet(const char *station, const char *dir, int offset, int n = 20,
                  const char *time = "2011/03/11 14:46:59") {
