@@ -779,11 +779,12 @@ void bind_outcome(py::module_ &m) {
 // A file written whole or not at all ("-": standard output).
 class py_output_file {
 public:
+  // Opening may wait (a FIFO with no reader yet) and ends on a signal.
   explicit py_output_file(const std::string &path) {
     if (path == wavespec::standard_stream)
       file_.emplace(1, "standard output");
     else
-      file_.emplace(path);
+      interruptible([&] { file_.emplace(path); });
   }
   void write(const py::bytes &data) {
     const std::string bytes = data;
