@@ -383,6 +383,9 @@ TEST(CommandLine, EveryWaitEndsOnASignal) {
       {{"-o", "fo/r1.csv", "r1.txt"}, "a FIFO output, one record"},
       {{"-j", "2", "-d", "out", "in.txt", "r2.txt"}, "a FIFO input"},
       {{"-o", "x.csv", "in.txt"}, "a FIFO input, one record"},
+      {{"-d", "out", "--summary", "fo/r1.csv", "r2.txt"}, "a summary FIFO, opened first"},
+      {{"--flatfile", "fo/r1.csv", "--konno-ohmachi", "40", "--frequencies", "1:10:3", "r2.txt"},
+       "a flatfile FIFO, opened first"},
   };
   for (const auto &w : waits)
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
