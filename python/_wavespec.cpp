@@ -782,8 +782,8 @@ public:
   explicit py_output_file(const std::string &path) {
     if (path == wavespec::standard_stream)
       file_.emplace(1, "standard output");
-    else
-      file_.emplace(path);
+    else // a FIFO's open waits for its reader: a signal ends the wait
+      interruptible([&] { file_.emplace(path); });
   }
   void write(const py::bytes &data) {
     const std::string bytes = data;

@@ -266,6 +266,8 @@ INTERRUPTED_CALLS = {
     "a write into a FIFO nobody reads": "s = wavespec.analyse(wavespec.read_waveform('r.txt'), band=0.5)\n"
                                         "s.to_csv('out.fifo')",
     "a read of a FIFO nobody writes": "wavespec.read_waveform('in.fifo')",
+    "a flatfile FIFO nobody opens": "wavespec.flatfile(['r.txt'], 'in.fifo', konno_ohmachi=40,\n"
+                                    "                  frequencies='1:10:3')",
     "Konno-Ohmachi at many centres": "wavespec.analyse(wavespec.read_waveform('big.txt'), konno_ohmachi=40,\n"
                                      "                 frequencies='0.01:50:3000000')",
 }
