@@ -574,6 +574,10 @@ wavespec::run_options run_options_of(const py::iterable &inputs, const py::kwarg
   const auto name = [&get](const char *key) {
     return get(key).is_none() ? std::string() : fs_name(get(key));
   };
+  // A name is iterable too, by its characters: a run of one record is ["a.txt"].
+  if (py::isinstance<py::str>(inputs) || py::isinstance<py::bytes>(inputs))
+    throw py::type_error("inputs must be a list of file names, not one name: RunOptions([" +
+                         py::repr(inputs).cast<std::string>() + "], ...)");
   wavespec::run_options o;
   o.inputs = fs_names(inputs);
   o.analysis =

@@ -192,6 +192,9 @@ def test_refusals_are_the_command_lines(records):
         assert program.stderr.splitlines()[0] == "wavespec: " + str(e.value), args
     with pytest.raises(TypeError, match="band must be a number or text, not list"):
         wavespec.analyse(w, band=[0.5])
+    for one_name in ("sf1295.txt", b"sf1295.txt"):  # never taken as its characters
+        with pytest.raises(TypeError, match=r"inputs must be a list of file names, not one name"):
+            wavespec.RunOptions(one_name, output="x.csv")
 
 
 def test_to_csv_never_replaces_the_records_file(records):
