@@ -574,6 +574,10 @@ wavespec::run_options run_options_of(const py::iterable &inputs, const py::kwarg
   const auto name = [&get](const char *key) {
     return get(key).is_none() ? std::string() : fs_name(get(key));
   };
+  // A name is iterable too, by its characters: a run of one record is ["a.txt"].
+  if (py::isinstance<py::str>(inputs) || py::isinstance<py::bytes>(inputs))
+    throw py::type_error("inputs must be a list of file names, not one name: RunOptions([" +
+                         py::repr(inputs).cast<std::string>() + "], ...)");
   wavespec::run_options o;
   o.inputs = fs_names(inputs);
   o.analysis =
@@ -783,7 +787,7 @@ public:
   explicit py_output_file(const std::string &path) {
     if (path == wavespec::standard_stream)
       file_.emplace(1, "standard output");
-    else
+    else // a FIFO's open waits for its reader: a signal ends the wait
       interruptible([&] { file_.emplace(path); });
   }
   void write(const py::bytes &data) {

@@ -107,10 +107,13 @@ class Signals:
 
     def __init__(self):
         self.received = None
+        self.raising = False  # while a wait that only an exception ends (a FIFO's open)
         self._old = {s: signal.signal(s, self._note) for s in self.NOTED}
 
     def _note(self, signum, frame):
         self.received = self.received or signum
+        if self.raising:
+            raise KeyboardInterrupt
 
     def restore(self):
         for s, handler in self._old.items():
@@ -257,12 +260,20 @@ class Batch:
                 say("%s: %s" % (self.options.output_dir, e.strerror or e))
                 return 2
         ends = {}  # the files the batch ends with, made before any record is read
-        for what, name in (("flatfile", self.plan.flatfile), ("summary", self.plan.summary)):
-            try:
-                ends[what] = _wavespec.OutputFile(name) if name else None
-            except OSError as e:
-                say("%s: %s: %s" % (what, e.filename, e.strerror))
-                return 2
+        signals.raising = True  # a FIFO's open waits for its reader: a signal ends the wait
+        try:
+            for what, name in (("flatfile", self.plan.flatfile), ("summary", self.plan.summary)):
+                try:
+                    ends[what] = _wavespec.OutputFile(name) if name else None
+                except OSError as e:
+                    say("%s: %s: %s" % (what, e.filename, e.strerror))
+                    return 2
+        except KeyboardInterrupt:  # nothing begun, nothing written
+            if not self.options.quiet:
+                say(_wavespec.closing_line(self.plan, self.outcomes, time.monotonic() - self.start, True))
+            return 1
+        finally:
+            signals.raising = False
         interrupted, failed = False, False
         try:
             with tempfile.TemporaryDirectory(prefix="wavespec-dask-") as scratch:

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "core/centres.h"
 #include "core/csv_fields.h"
 #include "core/csv_rows.h"
 #include "core/loading.h"
@@ -143,6 +144,8 @@ void write_outputs(const spectrum_view &s, const planned_record &r, const std::s
 void write_konno_ohmachi(const spectrum &s, const planned_record &r, const std::string &directory,
                          record_facts &facts, unsigned threads, record_outcome &out) {
   const frequency_band usable = usable_band(facts.nt, facts.dt, s.grid);
+  if (!s.options.centres_within_record) // refused before its output is opened: not even a header
+    core::check_centres(core::centre_list(s.options, s.grid), s.grid);
   write_outputs(
       r, directory,
       [&](byte_sink &sink) {

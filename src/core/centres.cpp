@@ -23,7 +23,13 @@ centre_list::centre_list(const analysis_options &o, const frequency_grid &grid) 
     const auto df = static_cast<double>(grid.df);
     const double fmax = static_cast<double>(grid.nom - 1) * df;
     formula_ = formula{df, 1.0, 100.0};
-    size_ = static_cast<std::size_t>(std::floor(100.0 * std::log10(fmax / df))) + 1;
+    // A grid whose df is not a finite positive number (an interval so small
+    // or so large that 1 / (nf dt) leaves the floats) spans no decades:
+    // it has no centres, and check_centres refuses it.
+    const double decades = std::log10(fmax / df);
+    size_ = std::isfinite(decades) && decades >= 0.0
+                ? static_cast<std::size_t>(std::floor(100.0 * decades)) + 1
+                : 0;
     return;
   }
   if (!o.centres_within_record)

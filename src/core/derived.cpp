@@ -86,6 +86,12 @@ centre_reach reach_of(double fc, const frequency_grid &grid) {
 }
 
 void check_centres(const centre_list &centres, const frequency_grid &grid) {
+  const auto df = static_cast<double>(grid.df);
+  if (!std::isfinite(df) || df <= 0.0)
+    throw centres_error("this record's df, " + shortest_digits(grid.df) + " Hz (1 / " +
+                        shortest_digits(grid.dur) +
+                        " s, nf * dt), is no finite positive frequency: it has no "
+                        "Konno-Ohmachi centres");
   if (centres.empty())
     return;
   double low = centres[0], high = centres[0];
@@ -94,7 +100,6 @@ void check_centres(const centre_list &centres, const frequency_grid &grid) {
   if (centres_reached(low, grid) && centres_reached(high, grid))
     return;
   const auto digits = [](double f) { return shortest_digits(static_cast<float>(f)); };
-  const auto df = static_cast<double>(grid.df);
   throw centres_error("centres " + digits(low) + " .. " + digits(high) + " Hz reach outside " +
                       digits(df) + " .. " + digits(static_cast<double>(grid.nom - 1) * df) +
                       " Hz, this record's df to its Nyquist frequency");

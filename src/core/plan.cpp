@@ -68,6 +68,18 @@ std::string standard_input_key() {
   return ::fstat(0, &st) == 0 && S_ISREG(st.st_mode) ? identity_key(st) : std::string();
 }
 
+// Standard output is a file of the run as whatever it is open on, so that
+// "-" and /dev/stdout (or /proc/self/fd/1) are one file.
+std::string standard_output_key() {
+  struct stat st {};
+  return ::fstat(1, &st) == 0 ? identity_key(st) : std::string();
+}
+
+// The file an output name writes; "-" is standard output.
+std::string output_key(const std::string &name) {
+  return name == standard_stream ? standard_output_key() : file_key(name);
+}
+
 // A sidecar goes only beside a file that is or will be a regular file.
 bool takes_sidecar(const std::string &output) {
   if (output.empty() || output == standard_stream || output.starts_with("/dev/") ||
@@ -130,17 +142,12 @@ run_plan plan_run(const run_options &o) {
     std::string sidecar = o.metadata && takes_sidecar(output) ? metadata_path(output) : "";
     files.push_back({run_file::role::input, input, input,
                      input == standard_stream ? standard_input_key() : file_key(input)});
-    if (!output.empty() && output != standard_stream)
-      files.push_back({run_file::role::spectrum, output, input, file_key(output)});
+    if (!output.empty())
+      files.push_back({run_file::role::spectrum, output, input, output_key(output)});
     if (!sidecar.empty())
       files.push_back({run_file::role::sidecar, sidecar, input, file_key(sidecar)});
     plan.records.push_back({input, std::move(output), std::move(sidecar)});
   }
-  if (!o.summary.empty() && o.summary != standard_stream)
-    files.push_back({run_file::role::summary, o.summary, {}, file_key(o.summary)});
-  if (!o.flatfile.empty() && o.flatfile != standard_stream)
-    files.push_back({run_file::role::flatfile, o.flatfile, {}, file_key(o.flatfile)});
-  refuse_collisions(files);
   if (o.summary == standard_stream && o.flatfile == standard_stream)
     throw options_error("the flatfile already goes to standard output: --summary needs a file");
   const bool spectrum_to_stdout =
@@ -148,6 +155,11 @@ run_plan plan_run(const run_options &o) {
                   [](const planned_record &r) { return r.output == standard_stream; });
   if (o.summary == standard_stream && spectrum_to_stdout)
     throw options_error("the spectrum already goes to standard output: --summary needs a file");
+  if (!o.summary.empty())
+    files.push_back({run_file::role::summary, o.summary, {}, output_key(o.summary)});
+  if (!o.flatfile.empty())
+    files.push_back({run_file::role::flatfile, o.flatfile, {}, output_key(o.flatfile)});
+  refuse_collisions(files);
   plan.summary = o.dry_run && o.summary.empty() ? std::string(standard_stream) : o.summary;
   plan.flatfile = o.flatfile;
   if (o.resume && !o.flatfile.empty() && o.flatfile != standard_stream) {

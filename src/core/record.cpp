@@ -318,7 +318,8 @@ void check_waveform(waveform_view w) {
   if (!(std::isfinite(w.dt) && w.dt > 0.0f))
     throw core::cannot_analyse(kind::bad_interval,
                                "sampling interval " + core::free_digits(w.dt) +
-                                   " (the second time less the first): it must be positive");
+                                   " (the second time less the first): it must be positive "
+                                   "and finite");
 }
 
 waveform read_waveform(const std::filesystem::path &path, bool strict) {

@@ -29,6 +29,10 @@ namespace {
 namespace fs = std::filesystem;
 using clock = std::chrono::steady_clock;
 
+double seconds_since(clock::time_point start) {
+  return std::chrono::duration<double>(clock::now() - start).count();
+}
+
 void say(const std::string &line) {
   std::fputs(("wavespec: " + line + "\n").c_str(), stderr);
 }
@@ -142,9 +146,8 @@ void batch::show_progress(bool last) {
   if (!terminal_)
     return;
   const std::lock_guard lock(p_.mutex);
-  const double seconds = std::chrono::duration<double>(clock::now() - start_).count();
   const std::string line =
-      "wavespec: " + progress_line(p_.done, outcomes_.size(), p_.failed, seconds);
+      "wavespec: " + progress_line(p_.done, outcomes_.size(), p_.failed, seconds_since(start_));
   const std::size_t width = line.size();
   std::fprintf(stderr, "\r%s%*s", line.c_str(),
                static_cast<int>(shown_width_ > width ? shown_width_ - width : 0), "");
@@ -230,6 +233,10 @@ int batch::run() {
     } catch (const std::system_error &e) {
       say(f->what + ": " + e.what());
       return 2;
+    } catch (const interrupted &) { // a FIFO whose reader never came
+      if (!o_.quiet)
+        say(closing_line(plan_, outcomes_, seconds_since(start_), true));
+      return 1;
     }
   if (outcomes_.size() == 1)
     work(); // this thread, which also gets the signals
@@ -241,9 +248,8 @@ int batch::run() {
   const bool interrupted = (p_.stop && !broken_ && !closed_) || records::pending_interrupt() != 0;
   if (closed_ && !interrupted)
     end_as_a_filter();
-  const double seconds = std::chrono::duration<double>(clock::now() - start_).count();
   if (!o_.quiet && (outcomes_.size() > 1 || !o_.output_dir.empty() || interrupted))
-    say(closing_line(plan_, outcomes_, seconds, interrupted));
+    say(closing_line(plan_, outcomes_, seconds_since(start_), interrupted));
   return exit_status(outcomes_, interrupted, broken_ || !written);
 }
 

@@ -245,15 +245,18 @@ std::string folder_run::unique_name(std::string name) {
   return seen == 0 ? name : name + "-" + std::to_string(seen + 1);
 }
 
+// Whether two names are one existing file (a link, a hard link, ./).
+bool same_file(const std::string &a, const std::string &b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 void folder_run::refuse_output_over_input(const std::string &out) const {
-  struct stat o {};
-  if (::stat(out.c_str(), &o) != 0)
-    return;
-  for (const std::string &path : inputs_) {
-    struct stat in {};
-    if (::stat(path.c_str(), &in) == 0 && in.st_dev == o.st_dev && in.st_ino == o.st_ino)
+  for (const std::string &path : inputs_)
+    if (same_file(out, path))
       throw merge_error(out + ": is the input file " + path + "; name another folder");
-  }
 }
 
 void folder_run::write_group(std::vector<series> parts) {
@@ -288,6 +291,12 @@ void folder_run::write_group(std::vector<series> parts) {
 bool folder_run::write_summary() {
   if (o_.summary.empty())
     return true;
+  if (o_.summary != "-")
+    for (const group_outcome &g : done_)
+      if (g.written && same_file(o_.summary, g.output)) { // the record stays
+        say("summary: " + o_.summary + ": is the record " + g.output + "; not written");
+        return false;
+      }
   try {
     std::optional<output_file> file;
     if (o_.summary == "-")
@@ -299,6 +308,9 @@ bool folder_run::write_summary() {
     file->commit();
   } catch (const std::system_error &e) {
     say(std::string("summary: ") + e.what());
+    return false;
+  } catch (const records::interrupted &) { // a FIFO whose reader never came
+    say("summary: " + o_.summary + ": interrupted: not written");
     return false;
   }
   return true;
@@ -320,6 +332,7 @@ int folder_run::run() {
   }
   clear_progress();
   const bool summary = write_summary();
+  interrupted = interrupted || records::pending_interrupt() != 0;
   const std::size_t written = done_.size() - refused_;
   say(std::string(interrupted ? "interrupted: " : "") + std::to_string(written) + " of " +
       std::to_string(done_.size()) + " records written to " + o_.outdir +
@@ -329,9 +342,19 @@ int folder_run::run() {
   return refused_ > 0 || !summary ? 2 : 0;
 }
 
+// The summary replaces no input; checked before anything is read or made.
+void refuse_summary_over_input(const std::vector<std::string> &inputs, const folder_options &o) {
+  if (o.summary.empty() || o.summary == "-")
+    return;
+  for (const std::string &path : inputs)
+    if (same_file(o.summary, path))
+      throw merge_error(o.summary + ": is the input file " + path + "; name another summary");
+}
+
 } // namespace
 
 int convert_folder(const std::vector<std::string> &inputs, const folder_options &o) {
+  refuse_summary_over_input(inputs, o);
   std::error_code error;
   std::filesystem::create_directories(o.outdir, error);
   if (error)

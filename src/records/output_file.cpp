@@ -107,6 +107,14 @@ std::string random_suffix() {
   return text;
 }
 
+// A hidden name beside `base` in `dir` that is free to take: ".BASE.RANDOM",
+// BASE cut short where the whole would pass the longest name a folder holds,
+// so that every name a folder takes can be written.
+std::string scratch_name(const std::string &dir, const std::string &base) {
+  constexpr std::size_t longest = 255, added = 1 + 1 + 16; // NAME_MAX; ".", ".", the suffix
+  return dir + "/." + base.substr(0, longest - added) + "." + random_suffix();
+}
+
 } // namespace
 
 output_file::output_file(std::string path, bool durable)
@@ -186,7 +194,7 @@ void output_file::open_new_file() {
   }
   const std::string base = target_.substr(target_.rfind('/') + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = dir + "/." + base + "." + random_suffix();
+    temp_ = scratch_name(dir, base);
     fd_ = ::open(temp_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
     if (fd_ >= 0)
       return;
@@ -251,7 +259,7 @@ void output_file::finish() {
     const std::string dir = directory_of(target_);
     const std::string base = target_.substr(target_.rfind('/') + 1);
     for (int attempt = 0; temp_.empty() && attempt < 100; ++attempt) {
-      const std::string name = dir + "/." + base + "." + random_suffix();
+      const std::string name = scratch_name(dir, base);
       if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
         temp_ = name;
       else if (errno != EEXIST)

@@ -263,6 +263,23 @@ TEST(RecordCourse, KonnoOhmachiCentresTheRecordDoesNotReach) {
                   .ok());
 }
 
+// An interval so small (subnormal) or so large that 1 / (nf dt) leaves the
+// floats gives a df of inf or 0: the default centres, counted from the
+// decades between df and the Nyquist frequency, are then none, and the
+// record is refused at once instead of running through a count made of NaN.
+TEST(RecordCourse, KonnoOhmachiOnAGridWithoutAFiniteStepIsRefusedAtOnce) {
+  sandbox box;
+  for (const char *dt : {"1e-45", "3e38"}) {
+    box.write("w.txt", std::string("t x y z\n0 1 2 3\n") + dt + " 2 3 4\n2 1 1 1\n3 0 1 2\n");
+    analysis_options ko{operation::none, 0.0f, 40.0};
+    ko.eas = ko.hv = true;
+    const record_outcome o = run_one(box, "w.txt", "w.csv", ko);
+    EXPECT_EQ(o.status, record_status::band_refused) << dt;
+    EXPECT_NE(o.message.find("is no finite positive frequency"), std::string::npos) << o.message;
+    EXPECT_FALSE(fs::exists(box.dir() / "w.csv")) << dt;
+  }
+}
+
 // Readings that usually mean a damaged file are told, named by their first
 // line and counted, or with strict refused; the spectrum never changes.
 TEST(RecordCourse, DamagedReadingsAreToldNeverChanged) {

@@ -70,6 +70,18 @@ TEST(CoreCsv, FilesAreReplacedWholeAndLinksFollowed) {
   ::umask(old_mask);
 }
 
+// A name as long as a folder holds (255 bytes) is written: the hidden file
+// that becomes it is cut to fit, and none is left behind.
+TEST(CoreCsv, TheLongestNameAFolderHoldsIsWritten) {
+  const spectrum s = small_spectrum();
+  sandbox box;
+  const std::string name = std::string(251, 'a') + ".csv";
+  write_csv(s, box.dir() / name);
+  EXPECT_EQ(box.read(name), csv_text(s));
+  write_csv(s, box.dir() / name); // replaced whole
+  EXPECT_EQ(names_in(box.dir()), std::vector<std::string>{name});
+}
+
 TEST(CoreCsv, DevicesAreWrittenThroughAndFailuresNameThePath) {
   const spectrum s = small_spectrum();
   write_csv(s, "/dev/null");

@@ -78,6 +78,14 @@ TEST(RunPlan, NoFileIsWrittenOverAnInputOrAnotherOutput) {
        "the summary (out/x.json.json) would replace the sidecar of b.txt (out/x.json.json)"},
       {{"--summary", "-", "a.txt"},
        "the spectrum already goes to standard output: --summary needs a file"},
+      // "-" is standard output as whatever it is open on, and so are its names
+      {{"-o", "-", "a.txt", "--summary", "/dev/stdout"},
+       "the summary (/dev/stdout) would replace the spectrum of a.txt (-)"},
+      {{"-o", "/proc/self/fd/1", "a.txt", "--summary", "-"},
+       "the summary (-) would replace the spectrum of a.txt (/proc/self/fd/1)"},
+      {{"-o", "-", "a.txt", "--flatfile", "/dev/fd/1", "--konno-ohmachi", "40", "--frequencies",
+        "1:2:2"},
+       "the flatfile (/dev/fd/1) would replace the spectrum of a.txt (-)"},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.words);

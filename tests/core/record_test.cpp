@@ -105,9 +105,12 @@ TEST(CoreReading, RecordsThatCannotBeAnalysed) {
       {"header only\n", kind::too_few_samples, "0 samples: at least two are needed"},
       {"h\n0 1 2 3\n", kind::too_few_samples, "1 sample: at least two are needed"},
       {"h\n1 1 2 3\n0 4 5 6\n", kind::bad_interval,
-       "sampling interval -1. (the second time less the first): it must be positive"},
+       "sampling interval -1. (the second time less the first): it must be positive and finite"},
       {"h\n1e39 1 2 3\n1e39 4 5 6\n", kind::bad_interval,
-       "sampling interval NaN (the second time less the first): it must be positive"},
+       "sampling interval NaN (the second time less the first): it must be positive and finite"},
+      {"h\n0 1 2 3\n1e300 4 5 6\n", kind::bad_interval,
+       "sampling interval Infinity (the second time less the first): it must be positive and "
+       "finite"},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.text);

@@ -96,6 +96,22 @@ TEST(CommandLine, ABatchGoesOnPastItsFailures) {
   EXPECT_TRUE(got.err.ends_with(" s, 3 failed\n")) << got.err;
 }
 
+// A record whose grid refuses the Konno-Ohmachi centres writes nothing, not
+// even a header on standard output, as a refused Parzen band does not.
+TEST(CommandLine, RefusedCentresWriteNothingToStandardOutput) {
+  sandbox box;
+  box.write("w.txt", waveform_text(512, 0.01)); // df 0.1953125, Nyquist 50 Hz
+  box.write("tiny.txt", "h\n0 1 2 3\n1e-45 2 3 4\n2 1 1 1\n3 0 1 2\n"); // df inf
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"--konno-ohmachi", "40", "--frequencies", "0.01:80:5", "w.txt"},
+        std::vector<std::string>{"--konno-ohmachi", "40", "--eas", "--hv", "tiny.txt"}}) {
+    const run_result got = box.command(args);
+    EXPECT_EQ(got.status, 2) << args.back();
+    EXPECT_EQ(got.out, "") << args.back();
+    EXPECT_NE(got.err.find("wavespec: " + args.back() + ": "), std::string::npos) << got.err;
+  }
+}
+
 TEST(CommandLine, UsageErrorsReadAndWriteNothing) {
   const struct {
     std::vector<std::string> args;
@@ -383,6 +399,9 @@ TEST(CommandLine, EveryWaitEndsOnASignal) {
       {{"-o", "fo/r1.csv", "r1.txt"}, "a FIFO output, one record"},
       {{"-j", "2", "-d", "out", "in.txt", "r2.txt"}, "a FIFO input"},
       {{"-o", "x.csv", "in.txt"}, "a FIFO input, one record"},
+      {{"-d", "out", "--summary", "fo/r1.csv", "r2.txt"}, "a summary FIFO, opened first"},
+      {{"--flatfile", "fo/r1.csv", "--konno-ohmachi", "40", "--frequencies", "1:10:3", "r2.txt"},
+       "a flatfile FIFO, opened first"},
   };
   for (const auto &w : waits)
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {

@@ -226,6 +226,32 @@ TEST(MergeRecords, ADownloadFolderInOneCall) {
   fs::remove(summary);
 }
 
+// The summary is one more output of a folder's conversion: naming an input
+// (under any name) it is refused before anything is read, and naming a
+// record written by the run it is not written, the record kept.
+TEST(MergeRecords, TheSummaryReplacesNoInputAndNoRecord) {
+  const scratch dir;
+  const std::string v2 = dir.file("CE36456.V2", slurp(net + "CE36456.V2"));
+  const std::string link = dir.file("x", "") + "-link", outdir = dir.file("y", "") + "-out";
+  ASSERT_EQ(::symlink(v2.c_str(), link.c_str()), 0);
+  for (const std::string &summary : {v2, link}) {
+    const result r = merge_cmd("-d " + outdir + " --summary " + summary + " --trim " + v2);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wavespec-merge: " + summary + ": is the input file " + v2 +
+                         "; name another summary\n");
+    EXPECT_EQ(slurp(v2), slurp(net + "CE36456.V2"));
+  }
+  EXPECT_FALSE(fs::exists(outdir));
+  const std::string record = outdir + "/36456_19830502T164248_corrected.txt";
+  const result r = merge_cmd("-d " + outdir + " --summary " + record + " --trim " + v2);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("summary: " + record + ": is the record " + record + "; not written"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(header_of(record).substr(0, 8), "time(s) ");
+  fs::remove_all(outdir);
+}
+
 TEST(MergeRecords, AnInterruptedFolderKeepsWhatWasFinished) {
   const scratch dir;
   const std::string fifo = dir.file("x", "") + ".fifo", outdir = dir.file("y", "") + "-out";
@@ -239,6 +265,18 @@ TEST(MergeRecords, AnInterruptedFolderKeepsWhatWasFinished) {
   EXPECT_EQ(slurp(status), "1\n");
   EXPECT_EQ(slurp(outdir + ".csv"), "record,files,output,status,message\n");
   EXPECT_TRUE(fs::is_empty(outdir)); // nothing half-written
+  // a summary FIFO nobody reads: the record stays, the summary is named
+  const std::string err = dir.file("err", "");
+  const std::string wait = "(" + std::string(WAVESPEC_MERGE_BIN) + " -d " + outdir + " --summary " +
+                           fifo + " --trim " + net + "CE36456.V2 2>" + err +
+                           " & pid=$!; sleep 0.5; kill -HUP $pid; wait $pid; echo $? > " + status +
+                           ")";
+  ASSERT_EQ(std::system(wait.c_str()), 0);
+  EXPECT_EQ(slurp(status), "1\n");
+  EXPECT_NE(slurp(err).find("summary: " + fifo + ": interrupted: not written"), std::string::npos)
+      << slurp(err);
+  EXPECT_TRUE(fs::exists(outdir + "/36456_19830502T164248_corrected.txt"));
+  fs::remove_all(outdir);
 }
 
 // A FIFO nobody opens, as the output or as an input, holds the conversion

@@ -172,6 +172,21 @@ def test_a_stopped_batch_lists_exactly_the_spectra_written(records, cluster, sig
     assert os.listdir(scratch) == []
 
 
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_a_signal_ends_the_wait_for_a_summary_fifo_nobody_reads(records, signum):
+    os.mkfifo(records / "s.fifo")
+    run = subprocess.Popen([PYTHON, "-m", "wavespec.batch", "-d", "out", "--summary", "s.fifo", "sf1295.txt"],
+                           cwd=records, stderr=subprocess.PIPE, text=True)
+    time.sleep(1.5)  # well into the wait: the cluster starts only after the summary is open
+    start = time.monotonic()
+    run.send_signal(signum)
+    _, err = run.communicate(timeout=30)
+    assert time.monotonic() - start < 1.0
+    assert run.returncode == 1, err
+    assert err.startswith("wavespec: interrupted: 0 of 1 records written to out") and "Traceback" not in err
+    assert os.listdir(records / "out") == []
+
+
 def test_a_record_whose_course_raises_fails_alone(records):
     from wavespec import _wavespec, batch as dask_batch
     command, options = _wavespec.parse_arguments(["-d", "out", "sf1295.txt", "nc_mli.txt"], "batch")

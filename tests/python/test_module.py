@@ -192,6 +192,9 @@ def test_refusals_are_the_command_lines(records):
         assert program.stderr.splitlines()[0] == "wavespec: " + str(e.value), args
     with pytest.raises(TypeError, match="band must be a number or text, not list"):
         wavespec.analyse(w, band=[0.5])
+    for one_name in ("sf1295.txt", b"sf1295.txt"):  # never taken as its characters
+        with pytest.raises(TypeError, match=r"inputs must be a list of file names, not one name"):
+            wavespec.RunOptions(one_name, output="x.csv")
 
 
 def test_to_csv_never_replaces_the_records_file(records):
@@ -266,8 +269,8 @@ INTERRUPTED_CALLS = {
     "a write into a FIFO nobody reads": "s = wavespec.analyse(wavespec.read_waveform('r.txt'), band=0.5)\n"
                                         "s.to_csv('out.fifo')",
     "a read of a FIFO nobody writes": "wavespec.read_waveform('in.fifo')",
-    "a summary into a FIFO nobody opens": "wavespec.run(wavespec.RunOptions(['r.txt'], output='r.csv',\n"
-                                          "                                  summary='in.fifo'))",
+    "a flatfile FIFO nobody opens": "wavespec.flatfile(['r.txt'], 'in.fifo', konno_ohmachi=40,\n"
+                                    "                  frequencies='1:10:3')",
     "Konno-Ohmachi at many centres": "wavespec.analyse(wavespec.read_waveform('big.txt'), konno_ohmachi=40,\n"
                                      "                 frequencies='0.01:50:3000000')",
 }
