@@ -320,6 +320,14 @@ void check_waveform(waveform_view w) {
                                "sampling interval " + core::free_digits(w.dt) +
                                    " (the second time less the first): it must be positive "
                                    "and finite");
+  // An interval near a float's limits gives a grid of infinities or zeros.
+  const frequency_grid g = make_grid(transform_length(nt), w.dt);
+  if (!(g.df > 0.0f && std::isfinite(g.highest) && std::isfinite(g.band_max)))
+    throw core::cannot_analyse(
+        kind::bad_interval,
+        "sampling interval " + core::free_digits(w.dt) +
+            " s: its frequencies, df = 1 / (nf * dt) = " + core::shortest_digits(g.df) +
+            " Hz up to the Nyquist frequency, are not finite and positive");
 }
 
 waveform read_waveform(const std::filesystem::path &path, bool strict) {

@@ -264,20 +264,24 @@ TEST(RecordCourse, KonnoOhmachiCentresTheRecordDoesNotReach) {
 }
 
 // An interval so small (subnormal) or so large that 1 / (nf dt) leaves the
-// floats gives a df of inf or 0: the default centres, counted from the
-// decades between df and the Nyquist frequency, are then none, and the
-// record is refused at once instead of running through a count made of NaN.
-TEST(RecordCourse, KonnoOhmachiOnAGridWithoutAFiniteStepIsRefusedAtOnce) {
+// floats gives a df of inf or 0 and frequencies of nothing but infinities or
+// zeros: the record is refused at once, smoothed either way, instead of
+// written as rows of inf (Parzen) or run through a count of centres made of
+// NaN (Konno-Ohmachi).
+TEST(RecordCourse, AGridWithoutFiniteFrequenciesIsRefusedAtOnce) {
   sandbox box;
-  for (const char *dt : {"1e-45", "3e38"}) {
-    box.write("w.txt", std::string("t x y z\n0 1 2 3\n") + dt + " 2 3 4\n2 1 1 1\n3 0 1 2\n");
-    analysis_options ko{operation::none, 0.0f, 40.0};
-    ko.eas = ko.hv = true;
-    const record_outcome o = run_one(box, "w.txt", "w.csv", ko);
-    EXPECT_EQ(o.status, record_status::band_refused) << dt;
-    EXPECT_NE(o.message.find("is no finite positive frequency"), std::string::npos) << o.message;
-    EXPECT_FALSE(fs::exists(box.dir() / "w.csv")) << dt;
-  }
+  analysis_options parzen{operation::none, 1.0f};
+  parzen.band_clamp = parzen.hv = true;
+  analysis_options ko{operation::none, 0.0f, 40.0};
+  ko.eas = ko.hv = true;
+  for (const char *dt : {"1e-45", "3e38"})
+    for (const analysis_options &options : {parzen, ko}) {
+      box.write("w.txt", std::string("t x y z\n0 1 2 3\n") + dt + " 2 3 4\n2 1 1 1\n3 0 1 2\n");
+      const record_outcome o = run_one(box, "w.txt", "w.csv", options);
+      EXPECT_EQ(o.status, record_status::not_analysable) << dt;
+      EXPECT_NE(o.message.find("are not finite and positive"), std::string::npos) << o.message;
+      EXPECT_FALSE(fs::exists(box.dir() / "w.csv")) << dt;
+    }
 }
 
 // Readings that usually mean a damaged file are told, named by their first
