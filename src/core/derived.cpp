@@ -99,7 +99,12 @@ void check_centres(const centre_list &centres, const frequency_grid &grid) {
     low = std::min(low, centres[i]), high = std::max(high, centres[i]);
   if (centres_reached(low, grid) && centres_reached(high, grid))
     return;
-  const auto digits = [](double f) { return shortest_digits(static_cast<float>(f)); };
+  // A float's digits, which hide a double's rounding of the ends, unless
+  // the value is beyond a float (a centre the user gave as 1e300).
+  const auto digits = [](double f) {
+    const auto narrow = static_cast<float>(f);
+    return std::isfinite(narrow) ? shortest_digits(narrow) : shortest_digits(f);
+  };
   throw centres_error("centres " + digits(low) + " .. " + digits(high) + " Hz reach outside " +
                       digits(df) + " .. " + digits(static_cast<double>(grid.nom - 1) * df) +
                       " Hz, this record's df to its Nyquist frequency");

@@ -115,9 +115,12 @@ const std::string &column(const std::vector<std::string> &names,
 
 } // namespace
 
+// The columns every flatfile begins with.
+constexpr std::string_view facts_columns =
+    "input,status,message,nt,dt,df_hz,unit,operation,konno_ohmachi_b,usable_min_hz,usable_max_hz";
+
 std::string flatfile_header(const run_options &o) {
-  std::string header =
-      "input,status,message,nt,dt,df_hz,unit,operation,konno_ohmachi_b,usable_min_hz,usable_max_hz";
+  std::string header(facts_columns);
   if (o.analysis.hv)
     header += ",horizontal,f0_hz,a0";
   const core::centre_list centres(o.analysis);
@@ -162,6 +165,9 @@ std::map<std::string, std::string> flatfile_rows_done(const run_options &o) {
   const std::string header = flatfile_header(o);
   const options_error other(o.flatfile + ": written with other options (its columns differ): "
                                          "--resume needs the same");
+  if (!text->starts_with(facts_columns))
+    throw options_error(o.flatfile + ": not a flatfile (its first line is not a flatfile's "
+                                     "columns): --resume would replace it");
   if (!text->starts_with(header))
     throw other;
   const std::vector<std::string> names = core::csv_fields(header.substr(0, header.size() - 1));

@@ -198,7 +198,8 @@ TEST(RecordCourse, ABandClampedToEachRecordsLimits) {
   }
 }
 
-// A flatfile row whose input name holds a line end is found again on resume.
+// A flatfile row whose input name holds a line end is found again on resume;
+// a file that is no flatfile is not taken for one.
 TEST(RecordCourse, FlatfileRowsWithLineEndsInNamesAreResumed) {
   sandbox box;
   box.write("two\nlines.txt", waveform_text(512, 0.01));
@@ -213,6 +214,13 @@ TEST(RecordCourse, FlatfileRowsWithLineEndsInNamesAreResumed) {
   const std::map<std::string, std::string> done = flatfile_rows_done(o);
   EXPECT_EQ(done.size(), 2u);
   EXPECT_EQ(done.count("two\nlines.txt"), 1u);
+  box.write("f.csv", "junk\n"); // no flatfile at all: refused, not taken for another run's
+  EXPECT_THROW(
+      try { (void)flatfile_rows_done(o); } catch (const options_error &e) {
+        EXPECT_NE(std::string(e.what()).find("f.csv: not a flatfile"), std::string::npos);
+        throw;
+      },
+      options_error);
 }
 
 TEST(RecordCourse, ResumedAndDryRuns) {
@@ -258,6 +266,9 @@ TEST(RecordCourse, KonnoOhmachiCentresTheRecordDoesNotReach) {
   EXPECT_EQ(o.status, record_status::band_refused);
   EXPECT_EQ(o.message, "centres 0.01 .. 80 Hz reach outside 0.1953125 .. 50 Hz, this record's df "
                        "to its Nyquist frequency");
+  const record_outcome far = run_one(
+      box, "w.txt", "w.csv", {operation::none, 0.0f, 40.0, log_spaced_frequencies(1, 1e300, 2)});
+  EXPECT_EQ(far.message.substr(0, 24), "centres 1 .. 1e+300 Hz r"); // not "inf"
   EXPECT_TRUE(run_one(box, "w.txt", "w.csv",
                       {operation::none, 0.0f, 40.0, log_spaced_frequencies(0.1953125, 50, 5)})
                   .ok());
