@@ -15,6 +15,10 @@
 
 namespace wavespec::core {
 
+// A file name the system would read shorter (it holds a NUL) is refused
+// (options_error naming it, the NUL shown as \0) before any file is touched.
+void refuse_nul(const std::string &name);
+
 // A record read into a workspace: its samples lie in the workspace's memory
 // until the next record is read there.
 struct loaded_record {

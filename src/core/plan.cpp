@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "core/loading.h"
 #include "wavespec/batch.hpp"
 #include "wavespec/flatfile.hpp"
 #include "wavespec/metadata.hpp"
@@ -89,15 +90,6 @@ bool takes_sidecar(const std::string &output) {
   return ::stat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
-void refuse_nul(const std::string &name) {
-  if (name.find('\0') == std::string::npos)
-    return;
-  std::string printable;
-  for (const char c : name)
-    printable += c == '\0' ? std::string("\\0") : std::string(1, c);
-  throw options_error("a file name cannot hold a NUL character: " + printable);
-}
-
 // Two spectra, or any file written and any other file of the run, that are
 // one file.
 void refuse_collisions(const std::vector<run_file> &files) {
@@ -122,11 +114,24 @@ void refuse_collisions(const std::vector<run_file> &files) {
 
 } // namespace
 
+namespace core {
+
+void refuse_nul(const std::string &name) {
+  if (name.find('\0') == std::string::npos)
+    return;
+  std::string printable;
+  for (const char c : name)
+    printable += c == '\0' ? std::string("\\0") : std::string(1, c);
+  throw options_error("a file name cannot hold a NUL character: " + printable);
+}
+
+} // namespace core
+
 run_plan plan_run(const run_options &o) {
   for (const std::string *name : {&o.output, &o.output_dir, &o.summary, &o.flatfile})
-    refuse_nul(*name);
+    core::refuse_nul(*name);
   for (const std::string &input : o.inputs)
-    refuse_nul(input);
+    core::refuse_nul(input);
   if (std::count(o.inputs.begin(), o.inputs.end(), standard_stream) > 1)
     throw options_error("standard input (\"-\") can be read only once");
   run_plan plan;
@@ -175,8 +180,8 @@ run_plan plan_run(const run_options &o) {
 }
 
 planned_record plan_output(const std::string &input, const std::string &output, bool metadata) {
-  refuse_nul(input);
-  refuse_nul(output);
+  core::refuse_nul(input);
+  core::refuse_nul(output);
   planned_record r{input, output, metadata && takes_sidecar(output) ? metadata_path(output) : ""};
   std::vector<run_file> files;
   if (!input.empty())

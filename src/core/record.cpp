@@ -331,6 +331,7 @@ void check_waveform(waveform_view w) {
 }
 
 waveform read_waveform(const std::filesystem::path &path, bool strict) {
+  core::refuse_nul(path.string());
   return core::read_with(
       [&](records::stream_state &u) {
         records::open_stream(u, path.string(), records::open_rule::read_only);

@@ -214,6 +214,8 @@ def test_to_csv_never_replaces_the_records_file(records):
         s2.to_csv("victim.csv", metadata=True)
     with pytest.raises(ValueError, match="NUL"):
         s.to_csv("spec\0.csv", metadata=True)
+    with pytest.raises(ValueError, match="NUL"):  # as Python's own open() refuses it
+        wavespec.read_waveform("victim.txt\0.csv")
     assert victim.read_bytes() == (records / "sf1295.txt").read_bytes()
     assert not (records / "victim.csv").exists() and not (records / "spec").exists()
 
