@@ -227,3 +227,10 @@ def test_the_batch_refuses_impossible_samples_and_resumes(records):
     again = batch(["-j", "1", "-q", "-d", "out", "--resume", "--summary", "s2.csv", "sf1295.txt"], records)
     assert again.returncode == 0, again.stderr
     assert (records / "s2.csv").read_text().splitlines()[1] == "sf1295.txt,,skipped,,,,,,,,,"
+
+
+def test_a_summary_to_a_closed_standard_output_is_refused_not_written_elsewhere(records):
+    # Closed, its descriptor number would go to the cluster's sockets before the summary is written.
+    got = subprocess.run([PYTHON, "-m", "wavespec.batch", "--dry-run", "sf1295.txt"], cwd=records,
+                         stderr=subprocess.PIPE, text=True, timeout=60, preexec_fn=lambda: os.close(1))
+    assert (got.returncode, got.stderr) == (2, "wavespec: summary: standard output: Bad file descriptor\n")
