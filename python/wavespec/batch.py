@@ -112,6 +112,8 @@ class Signals:
 
     def _note(self, signum, frame):
         self.received = self.received or signum
+        # The core's waits (the summary's reader stalled) see it too, and give up after a second.
+        _wavespec.note_interrupt(signum)
         if self.raising:
             raise KeyboardInterrupt
 
@@ -320,6 +322,10 @@ class Batch:
             except OSError as e:
                 say("%s: %s: %s" % (what, e.filename, e.strerror))
                 failed = True
+            except KeyboardInterrupt:  # its reader took nothing for a second after a signal
+                name = self.plan.flatfile if what == "flatfile" else self.plan.summary
+                say("%s: %s: given up after the interrupt: nothing could be written" % (what, name))
+                interrupted = True
         if not self.options.quiet:
             say(_wavespec.closing_line(self.plan, self.outcomes, time.monotonic() - self.start, interrupted))
         return _wavespec.exit_status(self.outcomes, interrupted, failed)

@@ -234,3 +234,20 @@ def test_a_summary_to_a_closed_standard_output_is_refused_not_written_elsewhere(
     got = subprocess.run([PYTHON, "-m", "wavespec.batch", "--dry-run", "sf1295.txt"], cwd=records,
                          stderr=subprocess.PIPE, text=True, timeout=60, preexec_fn=lambda: os.close(1))
     assert (got.returncode, got.stderr) == (2, "wavespec: summary: standard output: Bad file descriptor\n")
+
+
+def test_a_signal_ends_the_wait_for_a_summary_reader_that_stalled(tmp_path):
+    names = ["missing_record_with_a_long_name_to_fill_the_pipe_%04d.txt" % k for k in range(3000)]
+    with open(tmp_path / "err", "w") as err:
+        run = subprocess.Popen([PYTHON, "-m", "wavespec.batch", "-q", "-j", "1", "--dry-run"] + names,
+                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=err)  # a summary nobody reads
+        deadline = time.monotonic() + 120
+        while (tmp_path / "err").read_text().count("\n") < 3000 and time.monotonic() < deadline:
+            time.sleep(0.1)
+        time.sleep(1.5)  # well into the summary's wait
+        run.send_signal(signal.SIGTERM)
+        run.wait(timeout=10)
+        run.stdout.close()
+    assert run.returncode == 1
+    lines = (tmp_path / "err").read_text().splitlines()
+    assert lines[-1] == "wavespec: summary: -: given up after the interrupt: nothing could be written"
