@@ -155,7 +155,7 @@ def analyse(waveform, operation=None, band=None, *, konno_ohmachi=None, frequenc
     konno_ohmachi (--konno-ohmachi): the coefficient b of Konno-Ohmachi
     smoothing instead of Parzen's (20 to 40 usual, 188.5 for the EAS of
     ground-motion models); frequencies (--frequencies): its centres, as
-    "FMIN:FMAX:N" or an array of frequencies in Hz (default: 100 per decade
+    "FMIN:FMAX:N" or an increasing array of frequencies in Hz (default: 100 per decade
     from df to the Nyquist frequency; centres outside the record's df to
     Nyquist frequency raise ValueError). eas (--eas): also the effective
     amplitude spectrum of X and Y, smoothed like them. hv (--hv): the
@@ -243,7 +243,7 @@ def konno_ohmachi(freq, amplitudes, b=40.0, frequencies=None, threads=None):
     freq: one-dimensional frequencies (a Spectrum's ``freq``: then f_k = k df
     exactly, as the command line takes them). amplitudes: shape (n,) or (m, n)
     (for example ``spectrum.original`` or ``spectrum.eas``). frequencies: the
-    centres, as "FMIN:FMAX:N" or an array in Hz, or None for 100 per decade
+    centres, as "FMIN:FMAX:N" or an increasing array in Hz, or None for 100 per decade
     from the first positive frequency up to the last (``log_spaced(fmin, fmax,
     n)`` gives an even set in log10). threads: how many share the work
     (default: one per processor); the values do not depend on it. The work

@@ -192,6 +192,16 @@ def test_refusals_are_the_command_lines(records):
         assert program.stderr.splitlines()[0] == "wavespec: " + str(e.value), args
     with pytest.raises(TypeError, match="band must be a number or text, not list"):
         wavespec.analyse(w, band=[0.5])
+    # Centres one by one are rows and columns: never the default for none, never out of order.
+    options = wavespec.RunOptions(["sf1295.txt"], konno_ohmachi=40, frequencies="1:10:3", output_dir="o")
+    for centres, words in [([], "no centres given"), ([3, 1, 2], r"frequencies\[1\] is 1.0 Hz after 3.0 Hz"),
+                           ([1, 1], r"frequencies\[1\] is 1.0 Hz after 1.0 Hz"),
+                           (options.frequencies, r"frequencies\[2\] is 3.0 Hz after 10.0 Hz")]:
+        with pytest.raises(ValueError, match=words):
+            wavespec.analyse(w, konno_ohmachi=40, frequencies=centres)
+        with pytest.raises(ValueError, match=words):
+            wavespec.flatfile(["sf1295.txt"], records / "f.csv", konno_ohmachi=40, frequencies=centres)
+    assert not (records / "f.csv").exists()
     for one_name in ("sf1295.txt", b"sf1295.txt"):  # never taken as its characters
         with pytest.raises(TypeError, match=r"inputs must be a list of file names, not one name"):
             wavespec.RunOptions(one_name, output="x.csv")
