@@ -450,6 +450,20 @@ def test_a_flatfile_figure(work):
     assert "wavespec-plot: short.csv: not a wavespec flatfile: line 2 has 137 fields, not 138" in done.stderr
 
 
+def test_a_flatfile_record_without_a_value_is_not_counted_drawn(work):
+    # Two samples at 0.01 s: no centre lies in the usable band, every cell of the ok row is empty.
+    (work / "two.txt").write_text("t x y z\n0 1 2 3\n0.01 2 1 0\n")
+    ko = ["--konno-ohmachi", "40", "--frequencies", "0.1:10:5"]
+    subprocess.run([PROGRAM, "--flatfile", "one.csv"] + ko + ["two.txt"], cwd=work, check=True)
+    subprocess.run([PROGRAM, "--flatfile", "three.csv"] + ko + ["two.txt", "sf1295.txt", "nc_mli.txt"],
+                   cwd=work, check=True)
+    done = plot(work, "one.csv", "one.png")
+    assert done.returncode == 2 and not (work / "one.png").exists()
+    assert done.stderr == "wavespec-plot: one.csv: no record to draw: 1 without a value, 0 failed\n"
+    assert plot(work, "three.csv", "three.svg").returncode == 0
+    assert "three.csv: 2 records drawn, 1 without a value skipped; median in bold" in svg_text(work, "three.svg")
+
+
 def test_a_flatfile_is_read_with_its_gaps(plot_module):
     with open(os.path.join(FIXTURES, "flatfile.csv"), "rb") as f:
         flat = plot_module.read_flatfile("flatfile.csv", f)
