@@ -40,9 +40,22 @@ def main(readme, bin_dir, merge_dir, tools_dir, data_dir, merge_data):
         assert os.path.exists(os.path.join(work, "sf1295-velocity.csv"))
         summary = open(os.path.join(work, "spectra", "summary.csv")).read().splitlines()
         assert len(summary) == 3 and all(",ok," in row for row in summary[1:]), summary
+        check_flatfile_rows(text, work, env)
         merged = open(os.path.join(work, "sf1295-merged.txt")).read().split("\n", 1)[1]
         assert merged == open(os.path.join(data_dir, "sf1295.txt")).read().split("\n", 1)[1]
     print("1 passed, 0 failed")
+
+
+def check_flatfile_rows(text, work, env):
+    """The flatfile rows the README shows begin as the program's rows for the options it names."""
+    shown = re.search(r"record's row is empty:\n\n```text\n(.*?)```", text, re.S).group(1).splitlines()
+    subprocess.run(["wavespec", "-q", "-m", "integrate", "--flatfile", "readme-flat.csv", "--konno-ohmachi", "40",
+                    "--frequencies", "0.01:10:4", "--hv", "records/sf1295.txt", "records/wtmc_v2a.txt",
+                    "records/missing.txt"], cwd=work, env=env, stderr=subprocess.DEVNULL)
+    rows = open(os.path.join(work, "readme-flat.csv")).read().splitlines()
+    assert len(rows) == len(shown) == 4, shown
+    for row, line in zip(rows, shown):
+        assert line.endswith(",...") and row.startswith(line[:-3]), (line, row)
 
 
 if __name__ == "__main__":
