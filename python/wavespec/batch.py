@@ -27,6 +27,7 @@ other failure (a scheduler that cannot be reached or dies, a summary that
 cannot be written) is one ``wavespec: ...`` line, the summary of what was
 finished and status 2.
 """
+import errno
 import logging
 import os
 import signal
@@ -258,6 +259,9 @@ class Batch:
         if self.options.output_dir:
             try:
                 os.makedirs(self.options.output_dir, exist_ok=True)
+            except FileExistsError:  # a file, or a link to one, under the folder's name
+                say("%s: %s" % (self.options.output_dir, os.strerror(errno.ENOTDIR)))
+                return 2
             except OSError as e:
                 say("%s: %s" % (self.options.output_dir, e.strerror or e))
                 return 2

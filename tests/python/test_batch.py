@@ -213,6 +213,8 @@ def test_failures_of_the_cluster_and_the_summary_are_one_line(records):
                                                "band_max_hz,message,warnings\n"
     got = batch(["-d", "out2", "--summary", "missing/s.csv", "sf1295.txt"], records)
     assert (got.returncode, got.stderr) == (2, "wavespec: summary: missing/s.csv: No such file or directory\n")
+    got = batch(["-d", "nc_mli.txt", "sf1295.txt"], records)  # the words of wavespec -d FILE
+    assert (got.returncode, got.stderr) == (2, "wavespec: nc_mli.txt: Not a directory\n")
     assert not (records / "out2" / "sf1295.csv").exists()
 
 
