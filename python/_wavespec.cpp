@@ -156,18 +156,11 @@ std::string option_text(py::handle value, const char *name) {
                        std::string(py::str(py::type::of(value).attr("__name__"))));
 }
 
-// Centres given one by one are the rows and columns of the files written, so
-// they must be there and increase, as FMIN:FMAX:N's always do: an empty list
-// is not the default centres, and a tuple (FMIN, FMAX, N) not three centres.
-void check_centres_increase(const std::vector<double> &centres) {
+// Centres given one by one: an empty list is not the default centres (None
+// is), which would take the place of what was asked.
+void check_centres_given(const std::vector<double> &centres) {
   if (centres.empty())
     throw py::value_error("frequencies: no centres given (None for the default centres)");
-  for (std::size_t k = 1; k < centres.size(); ++k)
-    if (!(centres[k] > centres[k - 1]))
-      throw py::value_error("frequencies: the centres must increase, but frequencies[" +
-                            std::to_string(k) + "] is " +
-                            std::string(py::str(py::float_(centres[k]))) + " Hz after " +
-                            std::string(py::str(py::float_(centres[k - 1]))) + " Hz");
 }
 
 // The analysis the keyword options ask for, checked by the core's rules.
@@ -197,7 +190,7 @@ wavespec::analysis_options analysis_options_of(py::handle operation, py::handle 
     a.horizontal = wavespec::parse_horizontal(option_text(horizontal, "horizontal"));
   wavespec::check_analysis_options(a);
   if (!py::isinstance<py::str>(frequencies) && !frequencies.is_none())
-    check_centres_increase(a.centres);
+    check_centres_given(a.centres);
   return a;
 }
 

@@ -147,6 +147,13 @@ void check_analysis_options(const analysis_options &o) {
   for (const double fc : o.centres)
     if (!(fc > 0.0) || !std::isfinite(fc))
       throw bad_centre(fc);
+  // The centres are the rows and columns of the files written: they rise, as
+  // FMIN:FMAX:N's always do.
+  for (std::size_t k = 1; k < o.centres.size(); ++k)
+    if (!(o.centres[k] > o.centres[k - 1]))
+      throw options_error("centre frequencies must increase: centre " + std::to_string(k + 1) +
+                          ", " + core::shortest_digits(o.centres[k]) + " Hz, follows " +
+                          core::shortest_digits(o.centres[k - 1]) + " Hz");
   if (o.hv && o.band == 0.0f && o.konno_ohmachi == 0.0)
     throw options_error("--hv needs smoothing: a Parzen --band or --konno-ohmachi");
   if (!o.hv && o.horizontal != horizontal_mean::quadratic)

@@ -144,6 +144,8 @@ TEST(RunOptions, TheLibrarysValuesAreCheckedAsTheText) {
       {{operation::none, 1.0f, 40.0}, "--konno-ohmachi and a Parzen --band do not go together"},
       {{operation::none, 0.0f, 40.0, {1.0, 0.0}},
        "invalid centre frequency '0': a frequency in Hz above 0"},
+      {{operation::none, 0.0f, 40.0, {1.0, 3.0, 3.0}},
+       "centre frequencies must increase: centre 3, 3 Hz, follows 3 Hz"},
       {{operation::none, 0.0f, 0.0, {1.0}},
        "--frequencies sets the centres of --konno-ohmachi, which is missing"},
   };
