@@ -95,7 +95,7 @@ void check_centres(const centre_list &centres, const frequency_grid &grid) {
   if (centres.empty())
     return;
   double low = centres[0], high = centres[0];
-  for (std::size_t i = 1; i < centres.size(); ++i) // given ones need not rise
+  for (std::size_t i = 1; i < centres.size(); ++i) // wherever they stand
     low = std::min(low, centres[i]), high = std::max(high, centres[i]);
   if (centres_reached(low, grid) && centres_reached(high, grid))
     return;
