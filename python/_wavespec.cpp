@@ -813,7 +813,14 @@ public:
   void commit() {
     interruptible([&] { file_->commit(); });
   }
-  void ignore_interrupts() { file_->ignore_interrupts(); }
+  // A file a run ends with, written as every front end writes it: how it
+  // went and the line that tells it (see write_end_file).
+  py::tuple write_at_end(const std::string &what, const std::string &name, const py::bytes &data) {
+    const std::string bytes = data;
+    const wavespec::end_result r =
+        interruptible([&] { return wavespec::write_end_file(*file_, what, name, bytes); });
+    return py::make_tuple(r.how, r.line);
+  }
 
 private:
   std::optional<wavespec::output_file> file_;
@@ -918,8 +925,15 @@ void bind_run_functions(py::module_ &m) {
           "path"_a)
       .def("write", &py_output_file::write, "data"_a, "Appends bytes.")
       .def("commit", &py_output_file::commit, "The file is complete: it takes its name.")
-      .def("ignore_interrupts", &py_output_file::ignore_interrupts,
-           "Writes on after a signal (what is written after an interrupt).");
+      .def("write_at_end", &py_output_file::write_at_end, "what"_a, "name"_a, "data"_a,
+           "Writes and commits a file a run ends with (the summary, the flatfile), also after\n"
+           "an interrupt: (EndWritten, the line that tells it, empty when written or when\n"
+           "standard output's reader went away).");
+  py::enum_<wavespec::end_written>(m, "EndWritten", "How a file a run ends with went.")
+      .value("written", wavespec::end_written::written)
+      .value("failed", wavespec::end_written::failed)
+      .value("given_up", wavespec::end_written::given_up)
+      .value("reader_gone", wavespec::end_written::reader_gone);
 }
 
 void bind_run(py::module_ &m) {

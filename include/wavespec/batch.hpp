@@ -16,6 +16,7 @@
 #include "wavespec/analysis.hpp"
 #include "wavespec/metadata.hpp"
 #include "wavespec/options.hpp"
+#include "wavespec/output_file.hpp"
 
 namespace wavespec {
 
@@ -151,6 +152,22 @@ using run_outcomes = std::span<const std::optional<record_outcome>>;
 // there][, F failed]"; a dry run's records are "read".
 [[nodiscard]] std::string closing_line(const run_plan &plan, run_outcomes outcomes, double seconds,
                                        bool interrupted);
+
+// How a file a run ends with (the summary, the flatfile) went, and the
+// line that tells it ("summary: s.csv: No space left on device"; empty when
+// written, or when standard output's reader went away: the run then ends
+// quietly, as a Unix filter does).
+enum class end_written { written, failed, given_up, reader_gone };
+struct end_result {
+  end_written how = end_written::written;
+  std::string line;
+};
+
+// Writes a file a run ends with, also after an interrupt (what was done):
+// its writes go on after a signal, but one that makes no progress for a
+// second after a signal is given up. `what` and `name` name it in the line.
+[[nodiscard]] end_result write_end_file(output_file &file, std::string_view what,
+                                        const std::string &name, std::string_view text);
 
 // 1 when interrupted, else 2 when any record failed (skipped ones did not)
 // or `failed_otherwise` (the summary or the cluster, say), else 0.

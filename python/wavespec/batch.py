@@ -88,6 +88,13 @@ def say(line):
     sys.stderr.buffer.flush()
 
 
+def end_as_a_filter():
+    """Standard output's reader went away: the batch ends as a Unix filter does
+    when its pipe closes, by SIGPIPE, without a word (its files written first)."""
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    os.kill(os.getpid(), signal.SIGPIPE)
+
+
 class ClusterFailed(Exception):
     """The cluster could not be reached, or stopped answering."""
 
@@ -316,20 +323,19 @@ class Batch:
     def finish(self, ends, interrupted, failed):
         """The flatfile, the summary, the closing line and the exit status, the core's."""
         texts = {"flatfile": _wavespec.flatfile_text, "summary": _wavespec.summary_text}
+        names = {"flatfile": self.plan.flatfile, "summary": self.plan.summary}
+        reader_gone = False
         for what, file in ends.items():
             if file is None:
                 continue
-            try:
-                file.ignore_interrupts()
-                file.write(texts[what](self.options, self.outcomes))
-                file.commit()
-            except OSError as e:
-                say("%s: %s: %s" % (what, e.filename, e.strerror))
-                failed = True
-            except KeyboardInterrupt:  # its reader took nothing for a second after a signal
-                name = self.plan.flatfile if what == "flatfile" else self.plan.summary
-                say("%s: %s: given up after the interrupt: nothing could be written" % (what, name))
-                interrupted = True
+            how, line = file.write_at_end(what, names[what], texts[what](self.options, self.outcomes))
+            if line:
+                say(line)
+            failed = failed or how == _wavespec.EndWritten.failed
+            interrupted = interrupted or how == _wavespec.EndWritten.given_up
+            reader_gone = reader_gone or how == _wavespec.EndWritten.reader_gone
+        if reader_gone and not interrupted:
+            end_as_a_filter()
         if not self.options.quiet:
             say(_wavespec.closing_line(self.plan, self.outcomes, time.monotonic() - self.start, interrupted))
         return _wavespec.exit_status(self.outcomes, interrupted, failed)

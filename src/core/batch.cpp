@@ -1,4 +1,5 @@
 // One record's course, and what a run of many ends with.
+#include <cerrno>
 #include <new>
 #include <sys/stat.h>
 #include <system_error>
@@ -444,6 +445,24 @@ std::string closing_line(const run_plan &plan, run_outcomes outcomes, double sec
   if (failed > 0)
     line += ", " + std::to_string(failed) + " failed";
   return line;
+}
+
+end_result write_end_file(output_file &file, std::string_view what, const std::string &name,
+                          std::string_view text) {
+  const std::string who = std::string(what) + ": ";
+  try {
+    file.ignore_interrupts();
+    file.write(text);
+    file.commit();
+  } catch (const std::system_error &e) {
+    if (e.code().value() == EPIPE && file.written_through() && name == standard_stream)
+      return {end_written::reader_gone, {}};
+    return {end_written::failed, who + e.what()};
+  } catch (const interrupted &) { // its reader took nothing for a second after a signal
+    return {end_written::given_up,
+            who + name + ": given up after the interrupt: nothing could be written"};
+  }
+  return {};
 }
 
 int exit_status(run_outcomes outcomes, bool interrupted, bool failed_otherwise) {

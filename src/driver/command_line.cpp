@@ -190,21 +190,12 @@ void batch::wait_for_workers() {
 bool batch::write_at_end(end_file &f, const std::function<std::string()> &text) {
   if (!f.file)
     return true;
-  try {
-    f.file->ignore_interrupts();
-    f.file->write(text());
-    f.file->commit();
-  } catch (const std::system_error &e) {
-    if (e.code().value() == EPIPE && f.file->written_through() && f.name == standard_stream)
-      closed_ = true;
-    else
-      say(f.what + ": " + e.what());
-    return closed_;
-  } catch (const interrupted &) { // its reader took nothing for a second after a signal
-    say(f.what + ": " + f.name + ": given up after the interrupt: nothing could be written");
-    return false;
-  }
-  return true;
+  const end_result r = write_end_file(*f.file, f.what, f.name, text());
+  if (!r.line.empty())
+    say(r.line);
+  if (r.how == end_written::reader_gone)
+    closed_ = true;
+  return r.how == end_written::written || (r.how != end_written::given_up && closed_);
 }
 
 // Standard output's reader went away: the run ends as a Unix filter does

@@ -253,3 +253,14 @@ def test_a_signal_ends_the_wait_for_a_summary_reader_that_stalled(tmp_path):
     assert run.returncode == 1
     lines = (tmp_path / "err").read_text().splitlines()
     assert lines[-1] == "wavespec: summary: -: given up after the interrupt: nothing could be written"
+
+
+def test_a_summary_whose_reader_goes_away_ends_both_programs_as_a_filter(tmp_path):
+    # `| head -1` on a long summary: the pipe closes, both end by SIGPIPE without a word.
+    names = ["missing%04d.txt" % k for k in range(3000)]
+    for program in ([PROGRAM], [PYTHON, "-m", "wavespec.batch"]):
+        run = subprocess.Popen(program + ["-q", "--dry-run"] + names, cwd=tmp_path, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
+        assert run.stdout.readline().startswith(b"input,output,status,")
+        run.stdout.close()
+        assert run.wait(timeout=60) == -signal.SIGPIPE, program
