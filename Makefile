@@ -80,4 +80,4 @@ clean:
 # The code stays formatted: reformat and fail on any difference.
 format-check:
 	@clang-format --dry-run --Werror src/*/*.cpp src/*/*.h include/*/*.hpp tests/*/*.cpp tests/*/*.h \
-	  fuzz/*.cpp bench/*.cpp examples/*.cpp
+	  python/*.cpp fuzz/*.cpp bench/*.cpp examples/*.cpp
