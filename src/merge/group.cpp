@@ -109,6 +109,14 @@ std::string summary_text(const std::vector<group_outcome> &done) {
 
 } // namespace
 
+std::string unused_name(const std::string &name, std::set<std::string> &used) {
+  std::string candidate = name;
+  for (int k = 2; used.contains(candidate); ++k)
+    candidate = name + "-" + std::to_string(k);
+  used.insert(candidate);
+  return candidate;
+}
+
 std::string record_name(const series &s) {
   std::string name =
       name_word(s.record.empty() || s.record.find(',') != std::string::npos ? s.station : s.record);
@@ -179,7 +187,6 @@ public:
 private:
   std::vector<series> read_all();
   void write_group(std::vector<series> parts);
-  std::string unique_name(std::string name);
   void refuse_output_over_input(const std::string &out) const;
   void progress(const char *what, std::size_t done, std::size_t total);
   void clear_progress();
@@ -190,7 +197,7 @@ private:
   const folder_options &o_;
   bool terminal_;
   std::vector<group_outcome> done_;
-  std::map<std::string, int> names_;
+  std::set<std::string> names_; // the record names given so far
   std::size_t refused_ = 0, shown_ = 0;
   clock::time_point last_shown_{};
 };
@@ -240,11 +247,6 @@ std::vector<series> folder_run::read_all() {
   return parts;
 }
 
-std::string folder_run::unique_name(std::string name) {
-  const int seen = names_[name]++;
-  return seen == 0 ? name : name + "-" + std::to_string(seen + 1);
-}
-
 // Whether two names are one existing file (a link, a hard link, ./).
 bool same_file(const std::string &a, const std::string &b) {
   struct stat sa {
@@ -261,7 +263,7 @@ void folder_run::refuse_output_over_input(const std::string &out) const {
 
 void folder_run::write_group(std::vector<series> parts) {
   group_outcome g;
-  g.record = unique_name(record_name(parts.front()));
+  g.record = unused_name(record_name(parts.front()), names_);
   for (const series &s : parts)
     if (std::find(g.files.begin(), g.files.end(), s.source) == g.files.end())
       g.files.push_back(s.source);

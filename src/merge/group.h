@@ -3,6 +3,7 @@
 // record into a folder.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct group_outcome {
 // variant (borehole, surface, corrected, ...); only letters, digits, '.',
 // '-' and '_'.
 [[nodiscard]] std::string record_name(const series &s);
+
+// A record name no other record of the run has: `name`, else name-2,
+// name-3, ... (a record may itself be named like name-2); taken into `used`.
+[[nodiscard]] std::string unused_name(const std::string &name, std::set<std::string> &used);
 
 // The groups of the components read: one per record, in the order of their
 // first file. Components that say nothing that groups them stay alone.

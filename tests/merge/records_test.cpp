@@ -229,6 +229,16 @@ TEST(MergeRecords, ADownloadFolderInOneCall) {
 // The summary is one more output of a folder's conversion: naming an input
 // (under any name) it is refused before anything is read, and naming a
 // record written by the run it is not written, the record kept.
+// Records of one name get names of their own, even beside a record whose
+// name looks like one given to a second: never two records in one file.
+TEST(MergeRecords, EveryRecordHasAFileOfItsOwn) {
+  std::set<std::string> used;
+  std::vector<std::string> got;
+  for (const char *name : {"X", "X", "X-2", "X", "Y"})
+    got.push_back(unused_name(name, used));
+  EXPECT_EQ(got, (std::vector<std::string>{"X", "X-2", "X-2-2", "X-3", "Y"}));
+}
+
 TEST(MergeRecords, TheSummaryReplacesNoInputAndNoRecord) {
   const scratch dir;
   const std::string v2 = dir.file("CE36456.V2", slurp(net + "CE36456.V2"));
