@@ -9,12 +9,10 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -794,13 +792,9 @@ void bind_outcome(py::module_ &m) {
 // A file written whole or not at all ("-": standard output).
 class py_output_file {
 public:
-  // Opening may wait (a FIFO with no reader yet) and ends on a signal.
-  // Standard output must be open now: once closed, its number may be taken
-  // by any descriptor opened later (a cluster's sockets), which the output
-  // would then be written into.
+  // Opening may wait (a FIFO with no reader yet) and ends on a signal; a
+  // closed standard output is refused at once.
   explicit py_output_file(const std::string &path) {
-    if (path == wavespec::standard_stream && fcntl(1, F_GETFD) == -1)
-      throw wavespec::file_error(errno, "standard output");
     if (path == wavespec::standard_stream)
       file_.emplace(1, "standard output");
     else // a FIFO's open waits for its reader: a signal ends the wait

@@ -36,7 +36,8 @@ public:
   // on disk before the new file takes the name. Throws file_error.
   explicit output_file(std::string path, bool durable = false);
   // Writes through an open descriptor (standard output), named `name` in
-  // messages; the descriptor stays open.
+  // messages; the descriptor stays open. A closed one is refused (file_error,
+  // EBADF) now, before its number can go to a file opened later.
   output_file(int fd, std::string name);
   ~output_file(); // not committed: the new file is dropped
   output_file(const output_file &) = delete;

@@ -208,7 +208,10 @@ void output_file::open_new_file() {
 
 output_file::output_file(int fd, std::string name)
     : path_(std::move(name)), target_(path_), fd_(fd), durable_(false), through_(true),
-      borrowed_(true) {}
+      borrowed_(true) {
+  if (::fcntl(fd_, F_GETFD) == -1)
+    fail(errno);
+}
 
 output_file::~output_file() {
   if (fd_ >= 0 && !borrowed_)
