@@ -733,6 +733,8 @@ void bind_outcome(py::module_ &m) {
       .def_property_readonly("output", [](const o &x) { return fs_str(x.output); })
       .def_property_readonly("status", [](const o &x) { return wavespec::status_name(x.status); })
       .def_property_readonly("ok", &o::ok)
+      .def_property_readonly("done_well", &o::done_well,
+                             "Ok, or passed over as already there (--resume): not a failure.")
       .def_property_readonly(
           "message", [](const o &x) { return fs_str(x.message); },
           "The failure on one line (names as Python decodes file names); empty when ok.")

@@ -193,7 +193,7 @@ class Batch:
             results, self.lost = [], self.lost + len(group)
         for index, outcome in results:
             self.outcomes[index] = outcome
-            if not outcome.ok and outcome.status != "skipped":
+            if not outcome.done_well:
                 self.clear_progress()
                 say(_wavespec.failure_line(outcome))
             elif outcome.warning:
@@ -205,7 +205,7 @@ class Batch:
             return
         done = [o for o in self.outcomes if o is not None]
         line = "wavespec: " + _wavespec.progress_line(len(done), len(self.outcomes),
-                                                       sum(1 for o in done if not o.ok),
+                                                       sum(1 for o in done if not o.done_well),
                                                        time.monotonic() - self.start)
         print("\r" + line.ljust(self.shown), end="", file=sys.stderr, flush=True)
         self.shown = len(line)

@@ -264,6 +264,7 @@ def test_resume_keeps_the_rows_done_and_adds_the_rest(folder):
     assert (cli.returncode, dask.returncode) == (2, 2)  # bad.txt, tried again
     assert cli.stderr == "wavespec: bad.txt: line 3: invalid number\n"
     assert [o.status for o in outcomes] == ["skipped", "ok", "skipped", "unreadable", "ok"]
+    assert [o.done_well for o in outcomes] == [True, True, True, False, True]
     for name in ("cli.csv", "dask.csv", "py.csv"):
         assert (folder / name).read_bytes() == full, name
 
