@@ -530,9 +530,9 @@ void konno_ohmachi(std::span<const double> f, std::span<const std::span<const fl
 }
 
 std::vector<double> log_spaced_frequencies(double fmin, double fmax, std::int64_t n) {
-  if (!(fmin > 0.0 && fmin < fmax && std::isfinite(fmax)) || n < 2 || n > 10'000'000)
-    throw std::invalid_argument(
-        "frequencies: FMIN:FMAX:N with 0 < FMIN < FMAX and N from 2 to 10000000");
+  if (!(fmin > 0.0 && fmin < fmax && std::isfinite(fmax / fmin)) || n < 2 || n > 10'000'000)
+    throw std::invalid_argument("frequencies: FMIN:FMAX:N with 0 < FMIN < FMAX, FMAX / FMIN "
+                                "finite, and N from 2 to 10000000");
   std::vector<double> out(static_cast<std::size_t>(n));
   const double decades = std::log10(fmax / fmin);
   for (std::int64_t i = 0; i < n; ++i)
@@ -542,8 +542,8 @@ std::vector<double> log_spaced_frequencies(double fmin, double fmax, std::int64_
 }
 
 std::vector<double> per_decade_frequencies(double fmin, double fmax) {
-  if (!(fmin > 0.0 && fmin <= fmax && std::isfinite(fmax)))
-    throw std::invalid_argument("frequencies: 0 < FMIN <= FMAX");
+  if (!(fmin > 0.0 && fmin <= fmax && std::isfinite(fmax / fmin)))
+    throw std::invalid_argument("frequencies: 0 < FMIN <= FMAX, FMAX / FMIN finite");
   const auto n = static_cast<std::int64_t>(std::floor(100.0 * std::log10(fmax / fmin))) + 1;
   std::vector<double> out;
   for (std::int64_t i = 0; i < n; ++i)

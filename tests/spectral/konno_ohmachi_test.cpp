@@ -404,6 +404,8 @@ TEST(KonnoOhmachi, FrequencySetsAndRefusals) {
   EXPECT_LE(decade.back(), 4096.0 * static_cast<double>(g.df));
   EXPECT_THROW((void)log_spaced_frequencies(1.0, 0.5, 3), std::invalid_argument);
   EXPECT_THROW((void)log_spaced_frequencies(1.0, 2.0, 1), std::invalid_argument);
+  EXPECT_THROW((void)log_spaced_frequencies(1e-300, 1e300, 3), std::invalid_argument); // no NaN
+  EXPECT_THROW((void)per_decade_frequencies(1e-300, 1e300), std::invalid_argument);
   const case_data c = synthetic(10, 1.0, 4);
   std::vector<float> out(c.series.size());
   EXPECT_THROW(konno_ohmachi(c.f, spans(c), 0.0, std::vector<double>{1.0}, out),
