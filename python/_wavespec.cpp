@@ -842,6 +842,10 @@ void bind_run_functions(py::module_ &m) {
       [](const std::string &program) { return wavespec::help_text(program_of(program)); },
       "program"_a = "batch", "The --help text.");
   m.def(
+      "help_pointer",
+      [](const std::string &program) { return wavespec::help_pointer(program_of(program)); },
+      "program"_a = "batch", "The line after a refused command line.");
+  m.def(
       "plan_run",
       [](const wavespec::run_options &o) {
         const py::gil_scoped_release unlocked;

@@ -67,6 +67,9 @@ void check_run_options(const run_options &options, front_end program);
 // How `program` names itself in messages and in its --help pointer:
 // "wavespec" and "python3 -m wavespec.batch".
 [[nodiscard]] std::string_view program_name(front_end program);
+// The line after a refused command line: "Try 'wavespec --help' for more
+// information."
+[[nodiscard]] std::string help_pointer(front_end program);
 
 // The values of single options, as written on a command line (or given to
 // Python, as text). Each throws options_error quoting `text`.

@@ -356,7 +356,7 @@ def main(argv=None):
         plan = _wavespec.plan_run(options)
     except ValueError as e:
         say(str(e))
-        print("Try 'python3 -m wavespec.batch --help' for more information.", file=sys.stderr)
+        print(_wavespec.help_pointer("batch"), file=sys.stderr)
         return 2
     return Batch(options, plan, start).run()
 

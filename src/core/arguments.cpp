@@ -365,6 +365,10 @@ std::string_view program_name(front_end program) {
   return program == front_end::command_line ? "wavespec" : "python3 -m wavespec.batch";
 }
 
+std::string help_pointer(front_end program) {
+  return "Try '" + std::string(program_name(program)) + " --help' for more information.";
+}
+
 command parse_arguments(std::span<const std::string> args, front_end program, run_options &o) {
   return argument_parser(args, program, o).parse();
 }

@@ -281,7 +281,7 @@ int run_command_line(int argc, char **argv) {
     return batch(options, std::move(plan)).run();
   } catch (const options_error &e) {
     say(e.what());
-    std::fputs("Try 'wavespec --help' for more information.\n", stderr);
+    std::fputs((help_pointer(front_end::command_line) + "\n").c_str(), stderr);
     return 2;
   } catch (const std::exception &e) { // the plan itself failed (no memory, say)
     say(e.what());
