@@ -842,6 +842,14 @@ void bind_run_functions(py::module_ &m) {
       [](const std::string &program) { return wavespec::help_text(program_of(program)); },
       "program"_a = "batch", "The --help text.");
   m.def(
+      "make_output_dir",
+      [](py::handle dir) {
+        const std::string name = fs_name(dir);
+        const py::gil_scoped_release unlocked;
+        wavespec::make_output_dir(name);
+      },
+      "dir"_a, "Makes the folder -d names, with its parents; OSError naming it.");
+  m.def(
       "help_pointer",
       [](const std::string &program) { return wavespec::help_pointer(program_of(program)); },
       "program"_a = "batch", "The line after a refused command line.");

@@ -56,6 +56,10 @@ struct run_plan {
 // to standard output.
 [[nodiscard]] run_plan plan_run(const run_options &options);
 
+// Makes the folder -d names, with its parents, when it is not there; throws
+// file_error naming it ("out: Not a directory" for a file under its name).
+void make_output_dir(const std::string &dir);
+
 // The files of one spectrum written apart from a run (as Python's to_csv
 // writes it): `output`, and its sidecar beside it with `metadata`. Refused
 // as plan_run refuses, when either is the file `input` the record was read

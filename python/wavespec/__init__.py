@@ -186,7 +186,7 @@ def run(options, threads=None):
     import concurrent.futures
     plan = _wavespec.plan_run(options=options)
     if options.output_dir:
-        os.makedirs(options.output_dir, exist_ok=True)
+        _wavespec.make_output_dir(options.output_dir)
     ends = [(name, text) for name, text in ((plan.flatfile, _wavespec.flatfile_text),
                                             (plan.summary, _wavespec.summary_text)) if name]
     files = [(_wavespec.OutputFile(name), text) for name, text in ends]

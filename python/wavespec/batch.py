@@ -27,7 +27,6 @@ other failure (a scheduler that cannot be reached or dies, a summary that
 cannot be written) is one ``wavespec: ...`` line, the summary of what was
 finished and status 2.
 """
-import errno
 import logging
 import os
 import signal
@@ -265,12 +264,9 @@ class Batch:
     def run_with(self, signals):
         if self.options.output_dir:
             try:
-                os.makedirs(self.options.output_dir, exist_ok=True)
-            except FileExistsError:  # a file, or a link to one, under the folder's name
-                say("%s: %s" % (self.options.output_dir, os.strerror(errno.ENOTDIR)))
-                return 2
+                _wavespec.make_output_dir(self.options.output_dir)
             except OSError as e:
-                say("%s: %s" % (self.options.output_dir, e.strerror or e))
+                say("%s: %s" % (os.fsdecode(e.filename), e.strerror))
                 return 2
         ends = {}  # the files the batch ends with, made before any record is read
         signals.raising = True  # a FIFO's open waits for its reader: a signal ends the wait

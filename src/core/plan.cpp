@@ -127,6 +127,13 @@ void refuse_nul(const std::string &name) {
 
 } // namespace core
 
+void make_output_dir(const std::string &dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error)
+    throw file_error(error.value(), dir);
+}
+
 run_plan plan_run(const run_options &o) {
   for (const std::string *name : {&o.output, &o.output_dir, &o.summary, &o.flatfile})
     core::refuse_nul(*name);

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <sched.h>
@@ -26,7 +25,6 @@
 namespace wavespec::driver {
 namespace {
 
-namespace fs = std::filesystem;
 using clock = std::chrono::steady_clock;
 
 double seconds_since(clock::time_point start) {
@@ -260,10 +258,10 @@ int prepare(int argc, char **argv, run_options &options, run_plan &plan) {
   }
   plan = plan_run(options);
   if (!options.output_dir.empty()) {
-    std::error_code error;
-    fs::create_directories(options.output_dir, error);
-    if (error) {
-      say(options.output_dir + ": " + error.message());
+    try {
+      make_output_dir(options.output_dir);
+    } catch (const file_error &e) {
+      say(e.what());
       return 2;
     }
   }
