@@ -247,8 +247,8 @@ void run_record(const planned_record &r, const run_options &o, workspace &ws,
   if (o.strict && !opened.notes.clean())
     throw core::refused_damage(opened.notes, r.input);
   out.warning = core::damage_of(opened.notes);
-  core::check_loaded(record.count, record.samples, lines_of(r.input, directory), r.input);
-  out.grid = grid_of(record.samples);
+  out.grid =
+      core::check_loaded(record.count, record.samples, lines_of(r.input, directory), r.input);
   if (!o.dry_run) {
     refuse_replacing(opened.identity, r.output, directory, "spectrum");
     refuse_replacing(opened.identity, r.sidecar, directory, "sidecar");

@@ -59,9 +59,13 @@ using record_lines = std::function<std::int64_t(std::size_t k)>;
 
 // Throws record_error when a record of `count` data records, read as
 // `samples`, cannot be analysed; a sample that is not a finite float is
-// named with its line (from `lines`).
-void check_loaded(std::int64_t count, waveform_view samples, const record_lines &lines,
-                  const std::string &file);
+// named with its line (from `lines`). Returns the record's grid.
+[[nodiscard]] frequency_grid check_loaded(std::int64_t count, waveform_view samples,
+                                          const record_lines &lines, const std::string &file);
+
+// check_waveform's checks of samples known to be finite (their lengths, nt,
+// dt and the frequencies it gives); the record's grid.
+[[nodiscard]] frequency_grid checked_grid(waveform_view w);
 
 // The report of a failure as the library gives it.
 [[nodiscard]] record_error public_error(const records::failure_report &report);

@@ -129,7 +129,7 @@ template <typename Open> waveform read_with(Open &&open, bool strict) {
   w.warning = damage_of(notes);
   if (strict && !w.warning.empty())
     throw refused_damage(notes, file);
-  check_loaded(
+  (void)check_loaded(
       count, w,
       [&](std::size_t k) {
         return with_public_errors([&] {
@@ -229,8 +229,8 @@ std::int64_t line_of_record(records::stream_state &u, std::size_t k) {
   return u.in.end_flag() ? u.in.line_number() : u.in.line_number() - 1;
 }
 
-void check_loaded(std::int64_t count, waveform_view samples, const record_lines &lines,
-                  const std::string &file) {
+frequency_grid check_loaded(std::int64_t count, waveform_view samples, const record_lines &lines,
+                            const std::string &file) {
   if (count > max_samples)
     throw record_error(record_error::kind::too_many_samples, {too_many(count)}, 0, file);
   if (const std::optional<bad_sample> bad = first_non_finite(samples)) {
@@ -243,7 +243,7 @@ void check_loaded(std::int64_t count, waveform_view samples, const record_lines 
                        line, file);
   }
   try {
-    check_waveform(samples);
+    return checked_grid(samples);
   } catch (const record_error &e) { // named after the file it was read from
     throw record_error(e.reason(), e.report(), e.line(), file, e.os_error(), e.one_line());
   }
@@ -295,14 +295,18 @@ std::string record_error::one_line() const {
 }
 
 void check_waveform(waveform_view w) {
-  using kind = record_error::kind;
   if (w.y.size() == w.x.size() && w.z.size() == w.x.size())
     if (const std::optional<core::bad_sample> bad = core::first_non_finite(w))
-      throw core::cannot_analyse(kind::not_finite,
+      throw core::cannot_analyse(record_error::kind::not_finite,
                                  std::string(1, static_cast<char>('x' + bad->component)) + "[" +
                                      std::to_string(bad->index) + "] is " +
                                      core::float_text(bad->value) +
                                      ": samples must be finite 32-bit floats");
+  (void)core::checked_grid(w);
+}
+
+frequency_grid core::checked_grid(waveform_view w) {
+  using kind = record_error::kind;
   if (w.y.size() != w.x.size() || w.z.size() != w.x.size())
     throw core::cannot_analyse(kind::unreadable, "the components differ in length (" +
                                                      std::to_string(w.x.size()) + ", " +
@@ -328,6 +332,7 @@ void check_waveform(waveform_view w) {
         "sampling interval " + core::free_digits(w.dt) +
             " s: its frequencies, df = 1 / (nf * dt) = " + core::shortest_digits(g.df) +
             " Hz up to the Nyquist frequency, are not finite and positive");
+  return g;
 }
 
 waveform read_waveform(const std::filesystem::path &path, bool strict) {
