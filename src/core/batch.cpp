@@ -74,15 +74,6 @@ void refuse_replacing(const records::file_identity &input, const std::string &ou
     throw output_refused{std::string("its ") + what + " would replace it (" + output + ")"};
 }
 
-class file_sink final : public byte_sink {
-public:
-  explicit file_sink(output_file &out) : out_(out) {}
-  void write(std::string_view bytes) override { out_.write(bytes); }
-
-private:
-  output_file &out_;
-};
-
 // A failure of the file `name`, worded as the user named it.
 [[noreturn]] void fail_named(const std::system_error &e, const std::string &name) {
   throw file_error(e.code().value(), name);
@@ -92,8 +83,8 @@ private:
 // take their names. When the sidecar cannot take its name after the
 // spectrum took its own, the new spectrum is removed again, so that
 // neither is left newer than the other.
-// `csv` writes the spectrum file's bytes; `sidecar` gives the sidecar's text
-// once they are written.
+// `csv_bytes` writes the spectrum file's bytes; `sidecar_text` gives the
+// sidecar's text once they are written.
 void write_outputs(const planned_record &r, const std::string &directory,
                    const std::function<void(byte_sink &)> &csv_bytes,
                    const std::function<std::string()> &sidecar_text) {
@@ -105,7 +96,7 @@ void write_outputs(const planned_record &r, const std::string &directory,
       csv.emplace(STDOUT_FILENO, name);
     else
       csv.emplace(in_directory(r.output, directory));
-    file_sink sink(*csv);
+    core::file_sink sink(*csv);
     csv_bytes(sink);
     csv->finish();
     if (!r.sidecar.empty()) {

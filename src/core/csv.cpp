@@ -51,15 +51,6 @@ private:
   std::ostream &out_;
 };
 
-class file_sink final : public byte_sink {
-public:
-  explicit file_sink(output_file &out) : out_(out) {}
-  void write(std::string_view bytes) override { out_.write(bytes); }
-
-private:
-  output_file &out_;
-};
-
 // The files: the dialogue's, with the EAS's two columns and H/V's one when
 // asked; and the Konno-Ohmachi file, one row per centre frequency, every
 // field E14.6.
@@ -160,7 +151,7 @@ void write_csv(const spectrum_view &s, std::ostream &out) {
 
 void write_csv(const spectrum_view &s, const std::filesystem::path &path) {
   output_file file(path.string());
-  file_sink sink(file);
+  core::file_sink sink(file);
   write_csv(s, sink);
   file.commit();
 }

@@ -9,8 +9,19 @@
 #include "records/layout.h"
 #include "wavespec/analysis.hpp"
 #include "wavespec/csv.hpp"
+#include "wavespec/output_file.hpp"
 
 namespace wavespec::core {
+
+// Bytes into a file written whole or not at all.
+class file_sink final : public byte_sink {
+public:
+  explicit file_sink(output_file &out) : out_(out) {}
+  void write(std::string_view bytes) override { out_.write(bytes); }
+
+private:
+  output_file &out_;
+};
 
 // The header: one free-format record of this text.
 inline constexpr std::string_view csv_columns =

@@ -42,8 +42,8 @@ std::string hz(double f) {
   return core::shortest_digits(static_cast<float>(f));
 }
 
-// The facts every row begins with; `s` and `facts` are none for a record
-// that failed before its spectrum was had.
+// The facts every row begins with; `usable` and `facts` are none for a
+// record that failed before its spectrum was had.
 std::string row_start(const run_options &o, const record_outcome &r, const frequency_band *usable,
                       const record_facts *facts) {
   const auto real = [](std::optional<float> v) {

@@ -1,5 +1,6 @@
-// The options of a run: one table for every program that takes them, the
-// parser of their arguments, and every refusal's words.
+// The values of single options and every check of a run's options, with
+// each refusal's words (the table of options and its parser are in
+// arguments.cpp).
 #include "wavespec/options.hpp"
 
 #include <charconv>
