@@ -16,7 +16,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <sched.h>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -36,13 +35,6 @@ using double_array = py::array_t<double, py::array::c_style | py::array::forceca
 wavespec::workspace &thread_workspace() {
   thread_local wavespec::workspace ws;
   return ws;
-}
-
-unsigned processors() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // --- Work that a signal may end -------------------------------------------------
@@ -275,7 +267,7 @@ py_spectrum analyse(const float_array &x, const float_array &y, const float_arra
   r.record = {source.is_none() ? std::string() : fs_name(source), header, w.nt(), dt};
   wavespec::workspace &ws = thread_workspace(); // this thread's, lent to the work
   interruptible([&] {
-    r.s = wavespec::analyse(w, options, ws, threads.value_or(processors()));
+    r.s = wavespec::analyse(w, options, ws, threads.value_or(wavespec::processors()));
     if (r.s.options.band != options.band) // clamped: the sidecar says what was asked
       r.record.band_asked = options.band;
     r.freq.resize(static_cast<std::size_t>(r.s.grid.nom));
@@ -527,7 +519,7 @@ py::tuple konno_ohmachi(const py::array &freq, const py::array &amplitudes, py::
                       : std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows), columns});
   float *const out = smoothed.mutable_data();
   interruptible([&] {
-    const unsigned sharing = threads.value_or(processors());
+    const unsigned sharing = threads.value_or(wavespec::processors());
     const wavespec::konno_ohmachi_plan plan(f, series, o.konno_ohmachi, sharing);
     if (!plan.smooth(fc, {out, rows * fc.size()}, sharing,
                      [] { return wavespec::pending_interrupt() != 0; }))

@@ -84,6 +84,10 @@ void check_run_options(const run_options &options, front_end program);
 inline constexpr unsigned max_jobs = 4096;
 inline constexpr long long max_centres = 10'000'000;
 
+// The processors this process may run on: how many jobs and threads share
+// the work when none are asked for.
+[[nodiscard]] unsigned processors();
+
 // The operation's name on the command line and in the sidecar: "none",
 // "integrate", "double-integrate", "differentiate".
 [[nodiscard]] std::string_view operation_name(operation op);

@@ -3,9 +3,12 @@
 // arguments.cpp).
 #include "wavespec/options.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <sched.h>
+#include <thread>
 
 #include "core/numbers.h"
 
@@ -123,6 +126,13 @@ log_spread parse_frequencies(std::string_view text) {
       whole_number(text.substr(second + 1), n) && spread_holds({fmin, fmax, n}))
     return {fmin, fmax, n};
   throw bad_frequencies(text);
+}
+
+unsigned processors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 unsigned parse_jobs(std::string_view text) {

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -33,14 +32,6 @@ double seconds_since(clock::time_point start) {
 
 void say(const std::string &line) {
   std::fputs(("wavespec: " + line + "\n").c_str(), stderr);
-}
-
-// The processors this process may run on.
-unsigned processors() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // Counts shared between the workers and the main thread.
