@@ -308,8 +308,10 @@ the amplitude taken through power and back); eas: the effective amplitude
 spectrum sqrt((X^2 + Y^2) / 2) of the originals, and with eas=True
 smoothed_eas, smoothed like the components. With Konno-Ohmachi smoothing,
 centres (float64) and konno_ohmachi (float32, rows X, Y, Z and with eas=True
-EAS, one column per centre) hold what the program's file holds. Every array
-is a read-only view of the spectrum's own storage.
+EAS, one column per centre) hold what the program's file holds. With hv=True,
+hv is the H/V ratio of the smoothed spectra and hv_peak its (f0, A0) within
+usable_band, the record's usable band in Hz. Every array is a read-only view
+of the spectrum's own storage.
 
 grid (a FrequencyGrid) and its values nf, df, nom, dur, dom, eom, fmax and
 band_limits; operation (0 to 3) and band; metadata (a dict, as the JSON

@@ -180,7 +180,7 @@ def run(options, threads=None):
 
     The plan of every file is checked first (ValueError with the program's
     words); the records go through the core on ``threads`` threads (default:
-    one per processor), each written whole or not at all; then the flatfile
+    options.jobs, else one per processor), each written whole or not at all; then the flatfile
     and the summary, when asked for, are written whole. A failed record is its
     Outcome's status and message, never an exception."""
     import concurrent.futures
